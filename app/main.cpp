@@ -1,0 +1,3 @@
+#include "app/main_routine.h"
+
+int main() { return app::ProgramEntry(); }

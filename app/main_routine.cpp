@@ -1,0 +1,60 @@
+#include "app/main_routine.h"
+
+#include <cfenv>
+#include <initializer_list>
+
+#include "app/globals.h"
+#include "app/schema.h"
+#include "runtime/core/thread_instance.h"
+#include "runtime/files/file.h"
+
+namespace app {
+
+void MainConstruct() { BuildGlobals(); }
+
+void MainDestruct() { ReleaseGlobals(); }
+
+void MainThreadStart() {
+  rt::ThreadInstance(ErrorStatusVar).Reset();
+  rt::ThreadInstance(GlobalRequest) = 0;
+  rt::ThreadInstance(GlobalResponse) = 0;
+  rt::ThreadInstance(VCRRequest) = 0;
+}
+
+void MainThreadEnd() {
+  ErrorStatusVar.Destroy();
+  // The alias goes first and the punch file last, so nothing that refers to a
+  // file outlives it.
+  for (const auto* decl :
+       {&AliasTimeCardFile(), &HOSFile(), &OtherHrsTrxFile(), &HTimecardFile(), &EmpMisPCFile(),
+        &PayTypeFile(), &HOtherTrxFile(), &EmployeeFile(), &DeptFile(), &EmpAnnualizedFile(),
+        &TimecardFile()})
+    rt::FileDestroy(*decl, 1);
+}
+
+void MainRegisterFiles() {
+  for (const auto* decl : AllFiles()) rt::ThreadFile(*decl);
+}
+
+std::vector<rt::Module> ModuleTable() {
+  return {rt::Module{"Veltrane", MainConstruct, MainDestruct, MainThreadStart, MainThreadEnd,
+                     MainRegisterFiles}};
+}
+
+void MainRoutine() {
+  rt::ThreadInstance(ErrorStatusVar);
+  rt::RuntimeReady();
+  TextMatcher& matcher = *GlobalTextMatcher();
+  matcher.Init();
+  matcher.SetOption(1, true);
+  matcher.SetOption(2, false);
+  matcher.Kill();
+}
+
+int ProgramEntry() {
+  std::fesetenv(FE_DFL_ENV);
+  if (rt::RuntimeInit(ModuleTable()) != 0) rt::RuntimeStart(MainRoutine);
+  return rt::RuntimeExit();
+}
+
+}  // namespace app

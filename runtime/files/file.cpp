@@ -1,0 +1,89 @@
+#include "runtime/files/file.h"
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace rt {
+namespace {
+
+std::mutex registeredMutex;
+std::unordered_set<const FileDeclaration*>& Registered() {
+  static std::unordered_set<const FileDeclaration*> registered;  // guarded by registeredMutex
+  return registered;
+}
+
+std::unordered_map<const FileDeclaration*, std::unique_ptr<File>>& ThreadFiles() {
+  thread_local std::unordered_map<const FileDeclaration*, std::unique_ptr<File>> files;
+  return files;
+}
+
+}  // namespace
+
+File::File(const FileDeclaration& decl) : decl_(&decl), buffer_(decl.RecordLength(), 0) {
+  for (int n = 1; n <= decl.FieldCount(); ++n)
+    for (int e = 0; e < decl.Field(n).Elements(); ++e) Field(n, e).Clear();
+}
+
+File::~File() = default;
+
+FieldRef File::Field(int n, int element) {
+  if (n < 1 || n > decl_->FieldCount()) return {};
+  if (element < 0 || element >= decl_->Field(n).Elements()) return {};
+  return FieldRef(buffer_.data(), *decl_, n, element);
+}
+
+FieldRef File::Field(std::string_view name, int element) {
+  return Field(decl_->FieldNumber(name), element);
+}
+
+void File::AddReceiver(FileCallbackReceiver* r) {
+  if (std::find(receivers_.begin(), receivers_.end(), r) == receivers_.end())
+    receivers_.push_back(r);
+}
+
+void File::RemoveReceiver(FileCallbackReceiver* r) {
+  receivers_.erase(std::remove(receivers_.begin(), receivers_.end(), r), receivers_.end());
+}
+
+void ThreadFile(const FileDeclaration& decl) {
+  std::lock_guard lock(registeredMutex);
+  Registered().insert(&decl);
+}
+
+bool IsThreadFile(const FileDeclaration& decl) {
+  std::lock_guard lock(registeredMutex);
+  return Registered().count(&decl) != 0;
+}
+
+File& FileOf(const FileDeclaration& decl) {
+  auto& files = ThreadFiles();
+  auto it = files.find(&decl);
+  if (it == files.end()) it = files.emplace(&decl, std::make_unique<File>(decl)).first;
+  return *it->second;
+}
+
+bool FileExists(const FileDeclaration& decl) { return ThreadFiles().count(&decl) != 0; }
+
+void FileDestroy(const FileDeclaration& decl, int discardFlag) {
+  auto& files = ThreadFiles();
+  auto it = files.find(&decl);
+  if (it == files.end()) return;
+  FileOperationParams params{discardFlag};
+  // Receivers may remove themselves while being told; walk a copy.
+  auto receivers = it->second->Receivers();
+  for (auto* r : receivers) r->BeforeFileOperation(kOpDestroy, params);
+  for (auto* r : receivers) r->AfterFileOperation(kOpDestroy, params);
+  files.erase(&decl);
+}
+
+void FileCallback(File& file, FileCallbackReceiver* receiver, int mode) {
+  if (mode == 0)
+    file.AddReceiver(receiver);
+  else
+    file.RemoveReceiver(receiver);
+}
+
+}  // namespace rt

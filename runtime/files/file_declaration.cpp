@@ -1,0 +1,88 @@
+#include "runtime/files/file_declaration.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace rt {
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) ==
+                  std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
+std::string_view AfterPrefix(std::string_view name) {
+  auto colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+}  // namespace
+
+int FieldDeclaration::Elements() const {
+  int n = 1;
+  for (auto d : Dimensions) n *= d;
+  return n;
+}
+
+int FieldDeclaration::ElementSize() const {
+  switch (Type) {
+    case FieldType::Byte: return 1;
+    case FieldType::Short: return 2;
+    case FieldType::Date:
+    case FieldType::Long: return 4;
+    case FieldType::Decimal:
+    case FieldType::Text:
+    case FieldType::CText: return Size;
+  }
+  return 0;
+}
+
+std::string_view FieldDeclaration::Label() const { return AfterPrefix(Name); }
+
+std::string_view KeyDeclaration::Label() const { return AfterPrefix(Name); }
+
+FileDeclaration::FileDeclaration(std::string driver, std::string label, std::string prefix,
+                                 std::string diskName, std::vector<FieldDeclaration> fields,
+                                 std::vector<KeyDeclaration> keys, std::uint32_t flags)
+    : driver_(std::move(driver)),
+      label_(std::move(label)),
+      prefix_(std::move(prefix)),
+      diskName_(std::move(diskName)),
+      fields_(std::move(fields)),
+      keys_(std::move(keys)),
+      flags_(flags) {
+  offsets_.reserve(fields_.size());
+  for (const auto& f : fields_) {
+    offsets_.push_back(recordLength_);
+    recordLength_ += f.ElementSize() * f.Elements();
+  }
+  for (auto& k : keys_) k.File = this;
+}
+
+std::string FileDeclaration::Path() const {
+  std::string path = diskName_;
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+int FileDeclaration::FieldNumber(std::string_view name) const {
+  bool qualified = name.find(':') != std::string_view::npos;
+  for (int i = 0; i < FieldCount(); ++i) {
+    const auto& f = fields_[i];
+    if (qualified ? SameName(f.Name, name) : SameName(f.Label(), name)) return i + 1;
+  }
+  return 0;
+}
+
+int FileDeclaration::KeyNumber(std::string_view name) const {
+  bool qualified = name.find(':') != std::string_view::npos;
+  for (int i = 0; i < KeyCount(); ++i) {
+    const auto& k = keys_[i];
+    if (qualified ? SameName(k.Name, name) : SameName(k.Label(), name)) return i + 1;
+  }
+  return 0;
+}
+
+}  // namespace rt
