@@ -1,0 +1,204 @@
+#include "runtime/ini/ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+#include <system_error>
+
+#include "runtime/core/error_state.h"
+
+namespace rt {
+namespace {
+
+// Serialises read-change-replace cycles in this process.
+std::mutex& WriteLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::string MapSeparators(std::string_view file) {
+  std::string path(file);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+int Fail(int code, const std::string& path, int reason) {
+  SetError(code, path, std::to_string(reason), std::error_code(reason, std::generic_category()).message());
+  return code;
+}
+
+int FailWithErrno(const std::string& path, int reason) {
+  bool folderMissing = reason == ENOENT || reason == ENOTDIR;
+  return Fail(folderMissing ? kFileNotFound : kAccessDenied, path, reason);
+}
+
+// Reads the whole file; reason gets errno when the result is Unreadable.
+IniReadResult ReadWhole(const std::string& path, IniDocument& document, int& reason) {
+  document = IniDocument();
+  reason = 0;
+  // O_NONBLOCK so a FIFO put in the file's place cannot hang the reader.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    reason = errno;
+    return (reason == ENOENT || reason == ENOTDIR) ? IniReadResult::Missing : IniReadResult::Unreadable;
+  }
+  struct stat st {};
+  IniReadResult result = IniReadResult::Read;
+  std::string text;
+  if (::fstat(fd, &st) != 0) {
+    reason = errno;
+    result = IniReadResult::Unreadable;
+  } else if (!S_ISREG(st.st_mode)) {
+    reason = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    result = IniReadResult::Unreadable;
+  } else if (static_cast<std::size_t>(st.st_size) > kMaxIniBytes) {
+    result = IniReadResult::Damaged;
+  } else {
+    char buffer[64 * 1024];
+    for (;;) {
+      ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        reason = errno;
+        result = IniReadResult::Unreadable;
+        break;
+      }
+      if (got == 0) break;
+      text.append(buffer, static_cast<std::size_t>(got));
+      if (text.size() > kMaxIniBytes) {
+        result = IniReadResult::Damaged;
+        break;
+      }
+    }
+  }
+  ::close(fd);
+  if (result != IniReadResult::Read) return result;
+  std::optional<IniDocument> parsed = IniDocument::Parse(text);
+  if (!parsed) return IniReadResult::Damaged;
+  document = std::move(*parsed);
+  return IniReadResult::Read;
+}
+
+bool WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t put = ::write(fd, text.data(), text.size());
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    text.remove_prefix(static_cast<std::size_t>(put));
+  }
+  return true;
+}
+
+// Replaces target with text through a temporary file in the same folder.
+// existing is the target's status when it exists, so the new file keeps its
+// permissions and owner. Returns 0 or errno.
+int ReplaceFile(const std::string& target, std::string_view text, const struct stat* existing) {
+  static std::atomic<unsigned> counter{0};
+  std::size_t slash = target.rfind('/');
+  std::string folder = slash == target.npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+  std::string base = slash == target.npos ? target : target.substr(slash + 1);
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    temp = folder + "/." + base + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return errno;
+  }
+  if (fd < 0) return EEXIST;
+  int reason = 0;
+  if (existing) {
+    if (::fchmod(fd, existing->st_mode & 07777) != 0) reason = errno;
+    // Only root can hand the file back to its owner; for anyone else the owner is already right.
+    if (reason == 0 && ::geteuid() == 0) (void)::fchown(fd, existing->st_uid, existing->st_gid);
+  }
+  if (reason == 0 && !WriteAll(fd, text)) reason = errno ? errno : EIO;
+  if (reason == 0 && ::fsync(fd) != 0) reason = errno;
+  if (::close(fd) != 0 && reason == 0) reason = errno;
+  if (reason == 0 && ::rename(temp.c_str(), target.c_str()) != 0) reason = errno;
+  if (reason != 0) {
+    ::unlink(temp.c_str());
+    return reason;
+  }
+  // Make the rename itself durable.
+  int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    (void)::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return 0;
+}
+
+}  // namespace
+
+IniReadResult ReadIniFile(const std::string& path, IniDocument& document) {
+  int reason = 0;
+  return ReadWhole(path, document, reason);
+}
+
+int UpdateIniFile(const std::string& path, const std::function<bool(IniDocument&)>& change) {
+  std::lock_guard<std::mutex> hold(WriteLock());
+  std::string target = path;
+  struct stat linkStatus {};
+  if (::lstat(path.c_str(), &linkStatus) == 0 && S_ISLNK(linkStatus.st_mode)) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return FailWithErrno(path, errno);
+    target = resolved;
+    std::free(resolved);
+  }
+
+  IniDocument document;
+  int reason = 0;
+  IniReadResult read = ReadWhole(target, document, reason);
+  if (read == IniReadResult::Unreadable) return Fail(kAccessDenied, path, reason);
+  struct stat existing {};
+  bool exists = read != IniReadResult::Missing && ::stat(target.c_str(), &existing) == 0;
+  if (exists && ::access(target.c_str(), W_OK) != 0) return Fail(kAccessDenied, path, errno);
+
+  if (!change(document)) {
+    ClearError();
+    return 0;
+  }
+  reason = ReplaceFile(target, document.Text(), exists ? &existing : nullptr);
+  if (reason != 0) return FailWithErrno(path, reason);
+  ClearError();
+  return 0;
+}
+
+std::string GetIni(std::string_view section, std::string_view entry, std::string_view defaultValue,
+                   std::string_view file) {
+  if (file.empty()) {
+    SetError(kBadRequest);
+    return std::string(defaultValue);
+  }
+  IniDocument document;
+  ReadIniFile(MapSeparators(file), document);
+  ClearError();
+  std::optional<std::string> value = document.Get(section, entry);
+  return value ? std::move(*value) : std::string(defaultValue);
+}
+
+int PutIni(std::string_view section, std::string_view entry, std::optional<std::string_view> value,
+           std::string_view file) {
+  std::string path = MapSeparators(file);
+  if (file.empty() || !IniDocument::ValidSection(section) || !IniDocument::ValidKey(entry) ||
+      (value && !IniDocument::ValidValue(*value))) {
+    SetError(kBadRequest, path);
+    return kBadRequest;
+  }
+  return UpdateIniFile(path, [&](IniDocument& document) {
+    if (!value) return document.Remove(section, entry);
+    // An unchanged value needs no rewrite (and no fsync).
+    if (document.Get(section, entry) == *value) return false;
+    document.Set(section, entry, *value);
+    return true;
+  });
+}
+
+}  // namespace rt
