@@ -1,0 +1,151 @@
+#include "runtime/trace/debug_output.h"
+
+#include <atomic>
+#include <cerrno>
+#include <deque>
+#include <mutex>
+
+#include "runtime/core/error_state.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+
+#include "runtime/trace/abstract_address.h"
+#endif
+
+namespace rt {
+namespace {
+
+struct Counters {
+  std::atomic<std::uint64_t> sends{0};
+  std::atomic<std::uint64_t> delivered{0};
+  std::atomic<std::uint64_t> dropped{0};
+};
+
+Counters& Counts() {
+  static Counters counts;
+  return counts;
+}
+
+struct SinkSlot {
+  std::atomic<bool> installed{false};
+  std::mutex lock;
+  DebugSink sink;  // guarded by lock
+};
+
+SinkSlot& Sink() {
+  static SinkSlot slot;
+  return slot;
+}
+
+// Returns true when a sink took the line.
+bool SendToSink(std::string_view line) {
+  SinkSlot& slot = Sink();
+  if (!slot.installed.load(std::memory_order_acquire)) return false;
+  std::lock_guard<std::mutex> hold(slot.lock);
+  if (!slot.sink) return false;
+  slot.sink(line);
+  return true;
+}
+
+#ifndef _WIN32
+
+struct Address {
+  std::string name;
+  AbstractAddress to;
+};
+
+// The process's sending socket and the name it sends to. Senders read the
+// current address without a lock; every address ever set stays alive in
+// `all` so a sender that loaded an older one can still use it.
+struct Channel {
+  Channel() : fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) { SetName(kDebugChannelName); }
+  ~Channel() {
+    if (fd >= 0) ::close(fd);
+  }
+
+  void SetName(std::string_view name) {
+    std::lock_guard<std::mutex> hold(lock);
+    name = name.substr(0, kMaxAbstractName);
+    Address& a = all.emplace_back(Address{std::string(name), MakeAbstractAddress(name)});
+    current.store(&a, std::memory_order_release);
+  }
+
+  const int fd;
+  std::mutex lock;
+  std::deque<Address> all;  // guarded by lock; never shrinks
+  std::atomic<const Address*> current{nullptr};
+};
+
+Channel& TheChannel() {
+  static Channel channel;
+  return channel;
+}
+
+void SendToChannel(std::string_view line) {
+  Channel& channel = TheChannel();
+  Counters& counts = Counts();
+  const Address* to = channel.current.load(std::memory_order_acquire);
+  int savedErrno = errno;
+  ssize_t sent;
+  do {
+    counts.sends.fetch_add(1, std::memory_order_relaxed);
+    sent = ::sendto(channel.fd, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                    reinterpret_cast<const sockaddr*>(&to->to.Address), to->to.Length);
+  } while (sent < 0 && errno == EINTR);
+  (sent < 0 ? counts.dropped : counts.delivered).fetch_add(1, std::memory_order_relaxed);
+  errno = savedErrno;
+}
+
+#else
+
+void SendToChannel(std::string_view line) {
+  Counts().sends.fetch_add(1, std::memory_order_relaxed);
+  std::string text(line);
+  ::OutputDebugStringA(text.c_str());
+  Counts().delivered.fetch_add(1, std::memory_order_relaxed);
+}
+
+#endif
+
+}  // namespace
+
+void DebugOutput(std::string_view line) {
+  if (!SendToSink(line)) SendToChannel(line);
+  ClearError();
+}
+
+DebugSink SetDebugSink(DebugSink sink) {
+  SinkSlot& slot = Sink();
+  std::lock_guard<std::mutex> hold(slot.lock);
+  DebugSink previous = std::move(slot.sink);
+  slot.sink = std::move(sink);
+  slot.installed.store(static_cast<bool>(slot.sink), std::memory_order_release);
+  return previous;
+}
+
+void SetDebugChannelName(std::string_view name) {
+#ifndef _WIN32
+  TheChannel().SetName(name.empty() ? kDebugChannelName : name);
+#else
+  (void)name;
+#endif
+}
+
+std::string DebugChannelName() {
+#ifndef _WIN32
+  return TheChannel().current.load(std::memory_order_acquire)->name;
+#else
+  return std::string(kDebugChannelName);
+#endif
+}
+
+DebugChannelCounts DebugChannelStatistics() {
+  Counters& counts = Counts();
+  return {counts.sends.load(std::memory_order_relaxed), counts.delivered.load(std::memory_order_relaxed),
+          counts.dropped.load(std::memory_order_relaxed)};
+}
+
+}  // namespace rt
