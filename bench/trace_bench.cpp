@@ -20,21 +20,21 @@ std::string PrivateChannel(const char* what) {
   return std::string("veltrane-bench-") + what + "-" + std::to_string(::getpid());
 }
 
-void ReportSendsPerLine(benchmark::State& state, const rt::DebugChannelCounts& before) {
+// Traces kLine on channel name once per iteration and reports the system
+// calls and drops per line.
+void TraceOnChannel(benchmark::State& state, const std::string& name) {
+  rt::SetDebugChannelName(name);
+  app::StringUtility trace;
+  auto before = rt::DebugChannelStatistics();
+  for (auto _ : state) trace.TraceChannel(kLine, 0);
   auto after = rt::DebugChannelStatistics();
   double lines = static_cast<double>(state.iterations());
   state.counters["sends/line"] = static_cast<double>(after.Sends - before.Sends) / lines;
   state.counters["dropped/line"] = static_cast<double>(after.Dropped - before.Dropped) / lines;
-}
-
-void BM_TraceLineUnwatched(benchmark::State& state) {
-  rt::SetDebugChannelName(PrivateChannel("unwatched"));
-  app::StringUtility trace;
-  auto before = rt::DebugChannelStatistics();
-  for (auto _ : state) trace.TraceChannel(kLine, 0);
-  ReportSendsPerLine(state, before);
   rt::SetDebugChannelName("");
 }
+
+void BM_TraceLineUnwatched(benchmark::State& state) { TraceOnChannel(state, PrivateChannel("unwatched")); }
 BENCHMARK(BM_TraceLineUnwatched);
 
 void BM_TraceLineViewerBehind(benchmark::State& state) {
@@ -44,12 +44,7 @@ void BM_TraceLineViewerBehind(benchmark::State& state) {
     state.SkipWithError("cannot bind the benchmark's channel");
     return;
   }
-  rt::SetDebugChannelName(name);
-  app::StringUtility trace;
-  auto before = rt::DebugChannelStatistics();
-  for (auto _ : state) trace.TraceChannel(kLine, 0);
-  ReportSendsPerLine(state, before);
-  rt::SetDebugChannelName("");
+  TraceOnChannel(state, name);
 }
 BENCHMARK(BM_TraceLineViewerBehind);
 

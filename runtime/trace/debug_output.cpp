@@ -35,8 +35,10 @@ struct SinkSlot {
   DebugSink sink;  // guarded by lock
 };
 
+// Never destroyed, so a line traced by another object's destructor at exit
+// still finds it (the same for the channel below).
 SinkSlot& Sink() {
-  static SinkSlot slot;
+  static SinkSlot& slot = *new SinkSlot;
   return slot;
 }
 
@@ -62,9 +64,6 @@ struct Address {
 // `all` so a sender that loaded an older one can still use it.
 struct Channel {
   Channel() : fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) { SetName(kDebugChannelName); }
-  ~Channel() {
-    if (fd >= 0) ::close(fd);
-  }
 
   void SetName(std::string_view name) {
     std::lock_guard<std::mutex> hold(lock);
@@ -73,14 +72,14 @@ struct Channel {
     current.store(&a, std::memory_order_release);
   }
 
-  const int fd;
+  const int fd;  // open for the life of the process
   std::mutex lock;
   std::deque<Address> all;  // guarded by lock; never shrinks
   std::atomic<const Address*> current{nullptr};
 };
 
 Channel& TheChannel() {
-  static Channel channel;
+  static Channel& channel = *new Channel;
   return channel;
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "runtime/core/error_state.h"
+#include "tests/runtime/ini/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -25,17 +26,9 @@ namespace {
 class IniFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "veltrane-ini-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(folder_.Path().empty());
     ini_ = (dir_ / "Veltrane.INI").string();
     rt::ClearError();
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    if (fs::exists(ini_, ignored)) fs::permissions(ini_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(dir_, ignored);
   }
 
   static void WriteText(const std::string& path, const std::string& text) {
@@ -53,7 +46,8 @@ class IniFileTest : public ::testing::Test {
     return names;
   }
 
-  fs::path dir_;
+  TempFolder folder_{"veltrane-ini"};
+  const fs::path& dir_ = folder_.Path();
   std::string ini_;
 };
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "runtime/core/error_state.h"
+#include "tests/runtime/ini/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -21,16 +22,10 @@ namespace {
 class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "veltrane-reg-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
+    ASSERT_FALSE(home_.empty());
     rt::SetConfigHome(home_.string());
   }
-  void TearDown() override {
-    rt::SetConfigHome("");
-    std::error_code ignored;
-    fs::remove_all(home_, ignored);
-  }
+  void TearDown() override { rt::SetConfigHome(""); }
   // Every file the store holds, relative to the home.
   std::vector<std::string> StoredFiles() const {
     std::vector<std::string> files;
@@ -40,7 +35,8 @@ class RegistryTest : public ::testing::Test {
     return files;
   }
 
-  fs::path home_;
+  TempFolder folder_{"veltrane-reg"};
+  const fs::path& home_ = folder_.Path();
 };
 
 TEST_F(RegistryTest, PutGetDeleteRoundTrip) {
