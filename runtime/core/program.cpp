@@ -60,6 +60,7 @@ int RuntimeExit() {
   Modules().clear();
   Installed() = false;
   nextThreadNumber = 2;
+  threadNumber = 0;
   return 0;
 }
 

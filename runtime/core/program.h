@@ -42,7 +42,8 @@ void RuntimeStart(const std::function<void()>& mainRoutine);
 void RuntimeReady();
 
 // Forgets the module table and returns the process exit code (0 after a
-// normal run). The program entry returns it from main().
+// normal run); the calling thread reports thread number 0 again. The program
+// entry returns the code from main().
 int RuntimeExit();
 
 // 1 for the main thread, counting up for each thread started through the
