@@ -14,8 +14,9 @@ namespace rt {
 namespace {
 
 // How long a wait with nothing left to give listens for another thread's
-// events before the window is closed for lack of input.
-constexpr int kLastChanceMs = 200;
+// events before the window is closed for lack of input (the first time; a
+// window that refused that close is asked again at once).
+constexpr int kLastChanceMs = 50;
 constexpr int kMaxClosesWithoutInput = 100;
 
 std::string Upper(std::string_view text) {
@@ -356,7 +357,9 @@ std::optional<Input> HeadlessBackend::WaitForInput(int timeoutMs) {
     }
     // Nothing will come from the script: give other threads a last chance,
     // then ask the window to close.
-    if (woken_.wait_for(lock, std::chrono::milliseconds(kLastChanceMs), [&] { return wake_; })) continue;
+    if (closesWithoutInput_ == 0 &&
+        woken_.wait_for(lock, std::chrono::milliseconds(kLastChanceMs), [&] { return wake_; }))
+      continue;
     const Window* top = CurrentWindow();
     if (!top) return std::nullopt;
     idleSpentMs_ = 0;
