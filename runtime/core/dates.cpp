@@ -16,9 +16,9 @@ constexpr std::int64_t kDaysPerEra = 146097;
 constexpr std::int64_t DaysFromCivil(std::int64_t year, std::int64_t month, std::int64_t day) {
   year -= month <= 2 ? 1 : 0;
   const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const std::int64_t yearOfEra = year - era * 400;                          // 0..399
-  const std::int64_t shiftedMonth = month > 2 ? month - 3 : month + 9;      // March = 0
-  const std::int64_t dayOfYear = (153 * shiftedMonth + 2) / 5 + day - 1;    // 0..365
+  const std::int64_t yearOfEra = year - era * 400;                        // 0..399
+  const std::int64_t shiftedMonth = month > 2 ? month - 3 : month + 9;    // March = 0
+  const std::int64_t dayOfYear = (153 * shiftedMonth + 2) / 5 + day - 1;  // 0..365
   const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
   return era * kDaysPerEra + dayOfEra - 719468;
 }
@@ -78,9 +78,7 @@ std::int32_t Date(int month, int day, int year) {
 
 int Day(std::int32_t date) { return IsValidDay(date) ? CivilFromDays(kDayZero + date).Day : 0; }
 
-int Month(std::int32_t date) {
-  return IsValidDay(date) ? CivilFromDays(kDayZero + date).Month : 0;
-}
+int Month(std::int32_t date) { return IsValidDay(date) ? CivilFromDays(kDayZero + date).Month : 0; }
 
 int Year(std::int32_t date) { return IsValidDay(date) ? CivilFromDays(kDayZero + date).Year : 0; }
 

@@ -9,8 +9,8 @@
 
 namespace rt {
 
-inline constexpr std::int32_t kFirstDay = 4;         // 1 January 1801
-inline constexpr std::int32_t kLastDay = 2994626;    // 31 December 9999
+inline constexpr std::int32_t kFirstDay = 4;       // 1 January 1801
+inline constexpr std::int32_t kLastDay = 2994626;  // 31 December 9999
 
 // The day number of month/day/year. A day past the month's end rolls into the
 // following month (Date(2, 30, 2023) is 2 March 2023), day 0 is the last day of

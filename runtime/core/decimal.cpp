@@ -118,10 +118,9 @@ std::optional<Decimal> Decimal::FromDouble(double value, int places) {
   if (!ValidPlaces(places) || !std::isfinite(value)) return std::nullopt;
   // Long double carries 64 significant bits and holds 10^18 exactly, so the
   // only rounding before roundl is that of the product itself.
-  const long double scaled = std::roundl(static_cast<long double>(value) *
-                                         static_cast<long double>(kPowers[places]));
-  if (scaled > static_cast<long double>(kMaxUnits) ||
-      scaled < -static_cast<long double>(kMaxUnits))
+  const long double scaled =
+      std::roundl(static_cast<long double>(value) * static_cast<long double>(kPowers[places]));
+  if (scaled > static_cast<long double>(kMaxUnits) || scaled < -static_cast<long double>(kMaxUnits))
     return std::nullopt;
   return Decimal{static_cast<std::int64_t>(scaled), places};
 }

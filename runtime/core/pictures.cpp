@@ -13,8 +13,8 @@ enum class PictureKind { Date, DateBlank, ShortDate, LongTime, Pattern, Number, 
 
 struct ParsedPicture {
   PictureKind Kind = PictureKind::Plain;
-  int Width = 0;              // Number: the most characters shown
-  std::string_view Pattern;   // Pattern: the characters between the two P's
+  int Width = 0;             // Number: the most characters shown
+  std::string_view Pattern;  // Pattern: the characters between the two P's
 };
 
 constexpr std::int64_t kHundredthsPerDay = 24 * 60 * 60 * 100;
@@ -112,7 +112,8 @@ std::string FormatPattern(std::int64_t value, std::string_view pattern) {
   std::string text(pattern);
   const int positions = CountDigitPositions(pattern);
   const std::string digits = std::to_string(value);
-  if (value < 0 || static_cast<int>(digits.size()) > positions) return text;  // the #'s show overflow
+  if (value < 0 || static_cast<int>(digits.size()) > positions)
+    return text;  // the #'s show overflow
   // Fill the digit positions from the right; leading positions stay blank.
   int next = static_cast<int>(digits.size()) - 1;
   for (int i = static_cast<int>(text.size()) - 1; i >= 0; --i) {
@@ -142,7 +143,8 @@ std::optional<std::int64_t> ParseInteger(std::string_view text) {
 
 // minDigits..maxDigits digits at the front of `text`, removed from it; nullopt
 // when fewer are there or more follow.
-std::optional<int> TakeNumber(std::string_view& text, std::size_t minDigits, std::size_t maxDigits) {
+std::optional<int> TakeNumber(std::string_view& text, std::size_t minDigits,
+                              std::size_t maxDigits) {
   std::size_t length = 0;
   while (length < text.size() && length < maxDigits && IsDigit(text[length])) ++length;
   if (length < minDigits || (length < text.size() && IsDigit(text[length]))) return std::nullopt;
@@ -160,7 +162,8 @@ bool TakeChar(std::string_view& text, char c) {
 
 std::optional<std::int64_t> DeformatDate(std::string_view text, PictureKind kind) {
   text = TrimBlanks(text);
-  if (text.empty()) return kind == PictureKind::DateBlank ? std::optional<std::int64_t>(0) : std::nullopt;
+  if (text.empty())
+    return kind == PictureKind::DateBlank ? std::optional<std::int64_t>(0) : std::nullopt;
   const auto month = TakeNumber(text, 1, 2);
   if (!month || !TakeChar(text, '/')) return std::nullopt;
   const auto day = TakeNumber(text, 1, 2);
@@ -168,7 +171,8 @@ std::optional<std::int64_t> DeformatDate(std::string_view text, PictureKind kind
   const auto year = TakeNumber(text, 4, 4);
   if (!year || !text.empty()) return std::nullopt;
   // Date() would roll 02/30 into March; an entry must name a real day.
-  if (*month < 1 || *month > 12 || *day < 1 || *day > DaysInMonth(*month, *year)) return std::nullopt;
+  if (*month < 1 || *month > 12 || *day < 1 || *day > DaysInMonth(*month, *year))
+    return std::nullopt;
   const std::int32_t date = Date(*month, *day, *year);
   if (date == 0) return std::nullopt;
   return date;
@@ -193,12 +197,18 @@ std::string Format(std::int64_t value, std::string_view picture) {
   const ParsedPicture parsed = Classify(picture);
   switch (parsed.Kind) {
     case PictureKind::Date:
-    case PictureKind::DateBlank: return FormatDate(value, parsed.Kind);
-    case PictureKind::ShortDate: return FormatShortDate(value);
-    case PictureKind::LongTime: return FormatLongTime(value);
-    case PictureKind::Pattern: return FormatPattern(value, parsed.Pattern);
-    case PictureKind::Number: return FormatNumber(value, parsed.Width);
-    case PictureKind::Plain: break;
+    case PictureKind::DateBlank:
+      return FormatDate(value, parsed.Kind);
+    case PictureKind::ShortDate:
+      return FormatShortDate(value);
+    case PictureKind::LongTime:
+      return FormatLongTime(value);
+    case PictureKind::Pattern:
+      return FormatPattern(value, parsed.Pattern);
+    case PictureKind::Number:
+      return FormatNumber(value, parsed.Width);
+    case PictureKind::Plain:
+      break;
   }
   return std::to_string(value);
 }
@@ -207,17 +217,21 @@ std::optional<std::int64_t> Deformat(std::string_view text, std::string_view pic
   const ParsedPicture parsed = Classify(picture);
   switch (parsed.Kind) {
     case PictureKind::Date:
-    case PictureKind::DateBlank: return DeformatDate(text, parsed.Kind);
+    case PictureKind::DateBlank:
+      return DeformatDate(text, parsed.Kind);
     case PictureKind::ShortDate:
-    case PictureKind::LongTime: return std::nullopt;
-    case PictureKind::Pattern: return DeformatPattern(text, parsed.Pattern);
+    case PictureKind::LongTime:
+      return std::nullopt;
+    case PictureKind::Pattern:
+      return DeformatPattern(text, parsed.Pattern);
     case PictureKind::Number: {
       const auto value = ParseInteger(TrimBlanks(text));
       if (!value || static_cast<int>(std::to_string(*value).size()) > parsed.Width)
         return std::nullopt;
       return value;
     }
-    case PictureKind::Plain: break;
+    case PictureKind::Plain:
+      break;
   }
   return ParseInteger(TrimBlanks(text));
 }

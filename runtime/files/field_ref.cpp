@@ -20,22 +20,24 @@ namespace {
 
 std::int64_t ReadInteger(const std::uint8_t* data, FieldType type) {
   switch (type) {
-    case FieldType::Byte: return data[0];
+    case FieldType::Byte:
+      return data[0];
     case FieldType::Short:
       return static_cast<std::int16_t>(static_cast<std::uint16_t>(data[0] | data[1] << 8));
     case FieldType::Date:
     case FieldType::Long:
-      return static_cast<std::int32_t>(static_cast<std::uint32_t>(data[0]) |
-                                       static_cast<std::uint32_t>(data[1]) << 8 |
-                                       static_cast<std::uint32_t>(data[2]) << 16 |
-                                       static_cast<std::uint32_t>(data[3]) << 24);
-    default: return 0;
+      return static_cast<std::int32_t>(
+          static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+          static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24);
+    default:
+      return 0;
   }
 }
 
 bool InRange(std::int64_t value, FieldType type) {
   switch (type) {
-    case FieldType::Byte: return value >= 0 && value <= 255;
+    case FieldType::Byte:
+      return value >= 0 && value <= 255;
     case FieldType::Short:
       return value >= std::numeric_limits<std::int16_t>::min() &&
              value <= std::numeric_limits<std::int16_t>::max();
@@ -43,7 +45,8 @@ bool InRange(std::int64_t value, FieldType type) {
     case FieldType::Long:
       return value >= std::numeric_limits<std::int32_t>::min() &&
              value <= std::numeric_limits<std::int32_t>::max();
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -126,7 +129,8 @@ std::string FieldRef::GetString() const {
 bool FieldRef::SetInt(std::int64_t value) {
   if (!IsValid()) return false;
   switch (type_) {
-    case FieldType::Decimal: return SetDecimal(Decimal::FromInt(value));
+    case FieldType::Decimal:
+      return SetDecimal(Decimal::FromInt(value));
     case FieldType::Text:
     case FieldType::CText: {
       const std::string text = std::to_string(value);
@@ -153,7 +157,8 @@ bool FieldRef::SetDecimal(const Decimal& value) {
       if (static_cast<int>(text.size()) > room) return false;
       return SetString(text);
     }
-    default: return SetInt(Truncated(value));
+    default:
+      return SetInt(Truncated(value));
   }
 }
 
@@ -181,7 +186,8 @@ bool FieldRef::SetFrom(const FieldRef& other) {
     // A text's trailing blanks are padding, not part of the value; the copy
     // also makes the source safe to read when it overlaps this field.
     const std::string_view source = ReadText(other);
-    const std::string text(other.Type() == FieldType::Text ? WithoutTrailingBlanks(source) : source);
+    const std::string text(other.Type() == FieldType::Text ? WithoutTrailingBlanks(source)
+                                                           : source);
     return SetString(text);
   }
   const auto number = ReadNumber(other);

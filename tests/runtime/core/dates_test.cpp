@@ -17,7 +17,8 @@ TEST(DatesTest, EveryDayFrom1801To9999RoundTrips) {
   for (;; ++number) {
     if (Date(month, day, year) != number || Year(number) != year || Month(number) != month ||
         Day(number) != day || DayOfWeek(number) != weekday) {
-      if (++mismatches <= 5) ADD_FAILURE() << month << '/' << day << '/' << year << " is " << number;
+      if (++mismatches <= 5)
+        ADD_FAILURE() << month << '/' << day << '/' << year << " is " << number;
     }
     if (year == 9999 && month == 12 && day == 31) break;
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
@@ -39,8 +40,12 @@ TEST(DatesTest, EveryDayFrom1801To9999RoundTrips) {
 }
 
 TEST(DatesTest, LeapYears) {
-  for (auto [year, leap] : {std::pair{1900, false}, {2000, true}, {2024, true}, {2023, false},
-                            {1804, true}, {2100, false}}) {
+  for (auto [year, leap] : {std::pair{1900, false},
+                            {2000, true},
+                            {2024, true},
+                            {2023, false},
+                            {1804, true},
+                            {2100, false}}) {
     SCOPED_TRACE(year);
     EXPECT_EQ(IsLeapYear(year), leap);
     EXPECT_EQ(DaysInMonth(2, year), leap ? 29 : 28);
@@ -54,9 +59,9 @@ TEST(DatesTest, OutOfRangePartsRollIntoNeighbouringMonthsAndYears) {
     int Month, Day, Year, WantMonth, WantDay, WantYear;
   };
   const Case cases[] = {
-      {2, 30, 2023, 3, 2, 2023},   {3, 0, 2024, 2, 29, 2024},   {1, 0, 2022, 12, 31, 2021},
-      {1, -1, 2022, 12, 30, 2021}, {12, 32, 2022, 1, 1, 2023},  {13, 1, 2022, 1, 1, 2023},
-      {25, 1, 2022, 1, 1, 2024},   {0, 1, 2022, 12, 1, 2021},   {-10, 1, 2022, 2, 1, 2021},
+      {2, 30, 2023, 3, 2, 2023},   {3, 0, 2024, 2, 29, 2024},    {1, 0, 2022, 12, 31, 2021},
+      {1, -1, 2022, 12, 30, 2021}, {12, 32, 2022, 1, 1, 2023},   {13, 1, 2022, 1, 1, 2023},
+      {25, 1, 2022, 1, 1, 2024},   {0, 1, 2022, 12, 1, 2021},    {-10, 1, 2022, 2, 1, 2021},
       {-12, 1, 2022, 12, 1, 2020}, {1, 366, 2024, 12, 31, 2024},
   };
   for (const Case& c : cases) {
@@ -102,6 +107,19 @@ TEST(DatesTest, TodayAndClockFollowTheLocalWallClock) {
     return;
   }
   FAIL() << "the day kept changing";
+}
+
+TEST(DatesTest, ClockCountsHundredths) {
+  const std::int32_t start = Clock();
+  std::timespec now{}, until{};
+  std::timespec_get(&until, TIME_UTC);
+  until.tv_nsec += 30'000'000;
+  do std::timespec_get(&now, TIME_UTC);
+  while (now.tv_sec * 1'000'000'000LL + now.tv_nsec <
+         until.tv_sec * 1'000'000'000LL + until.tv_nsec);
+  const std::int32_t elapsed = Clock() - start;
+  EXPECT_GE(elapsed, 2);
+  EXPECT_NE(elapsed % 100, 0);  // not whole seconds only
 }
 
 }  // namespace

@@ -39,7 +39,8 @@ TEST_P(DecimalShapeTest, ValuesThatFitRoundTripAndOthersAreRefused) {
     ASSERT_TRUE(Encode(Decimal{units, places}, digits, places, packed));
     // Sign nibble, then the digits right-aligned and zero-filled.
     const std::string text = std::to_string(units < 0 ? -units : units);
-    EXPECT_EQ(Nibbles(packed), (units < 0 ? "F" : "0") + std::string(digits - text.size(), '0') + text);
+    EXPECT_EQ(Nibbles(packed),
+              (units < 0 ? "F" : "0") + std::string(digits - text.size(), '0') + text);
     const auto decoded = Decode(packed, digits, places);
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(decoded->Units, units);
@@ -59,9 +60,12 @@ INSTANTIATE_TEST_SUITE_P(ProgramShapes, DecimalShapeTest,
 TEST(DecimalTest, EncodeRoundsExtraPlacesHalfAwayFromZero) {
   // decimal(5,2); -0.004 rounds to zero and is written as positive zero;
   // 999.995 carries into a fourth integer digit and is refused.
-  for (auto [value, want] : {std::pair{Decimal{1005, 3}, "000101"}, {Decimal{-1005, 3}, "F00101"},
-                             {Decimal{1004, 3}, "000100"}, {Decimal{-4, 3}, "000000"},
-                             {Decimal{999994, 3}, "099999"}, {Decimal{999995, 3}, "777777"}}) {
+  for (auto [value, want] : {std::pair{Decimal{1005, 3}, "000101"},
+                             {Decimal{-1005, 3}, "F00101"},
+                             {Decimal{1004, 3}, "000100"},
+                             {Decimal{-4, 3}, "000000"},
+                             {Decimal{999994, 3}, "099999"},
+                             {Decimal{999995, 3}, "777777"}}) {
     Bytes packed(3, 0x77);
     EXPECT_EQ(Encode(value, 5, 2, packed), std::string(want) != "777777") << value.ToString();
     EXPECT_EQ(Nibbles(packed), want) << value.ToString();
@@ -72,10 +76,10 @@ TEST(DecimalTest, EncodeRoundsExtraPlacesHalfAwayFromZero) {
 }
 
 TEST(DecimalTest, DecodeRejectsDamagedBytes) {
-  EXPECT_EQ(Decode(Bytes{0x10, 0x00, 0x01}, 5, 2), std::nullopt);  // sign 1
-  EXPECT_EQ(Decode(Bytes{0x00, 0x0A, 0x01}, 5, 2), std::nullopt);  // digit A
-  EXPECT_EQ(Decode(Bytes{0x00, 0x00}, 5, 2), std::nullopt);        // too short
-  EXPECT_EQ(Decode(Bytes(10, 0x99), 19, 0), std::nullopt);         // 19 nines
+  EXPECT_EQ(Decode(Bytes{0x10, 0x00, 0x01}, 5, 2), std::nullopt);   // sign 1
+  EXPECT_EQ(Decode(Bytes{0x00, 0x0A, 0x01}, 5, 2), std::nullopt);   // digit A
+  EXPECT_EQ(Decode(Bytes{0x00, 0x00}, 5, 2), std::nullopt);         // too short
+  EXPECT_EQ(Decode(Bytes(10, 0x99), 19, 0), std::nullopt);          // 19 nines
   EXPECT_EQ(Shown(Decode(Bytes{0xF0, 0x00, 0x00}, 5, 2)), "0.00");  // negative zero
 }
 
@@ -113,11 +117,20 @@ TEST(DecimalTest, OverflowIsRefusedNotWrapped) {
 }
 
 TEST(DecimalTest, TextForms) {
-  for (auto [text, want] : {std::pair{"-12.5", "-12.5"}, {"3", "3"}, {" 0.25 ", "0.25"},
-                            {"+.5", "0.5"}, {"-0.05", "-0.05"}, {"-0", "0"}, {"1.000", "1.000"},
-                            {"abc", "refused"}, {"", "refused"}, {"1.2.3", "refused"},
-                            {"-", "refused"}, {"1e5", "refused"},
-                            {"0.1234567890123456789", "refused"}})
+  for (auto [text, want] : {std::pair{"-12.5", "-12.5"},
+                            {"3", "3"},
+                            {" 0.25 ", "0.25"},
+                            {"+.5", "0.5"},
+                            {"-0.05", "-0.05"},
+                            {"-0", "0"},
+                            {"1.000", "1.000"},
+                            {"abc", "refused"},
+                            {"", "refused"},
+                            {"1.2.3", "refused"},
+                            {"-", "refused"},
+                            {"1e5", "refused"},
+                            {"0.1234567890123456789", "refused"},   // 19 digits
+                            {"0.0000000000000000001", "refused"}})  // 19 places
     EXPECT_EQ(Shown(Decimal::Parse(text)), want) << text;
   EXPECT_EQ(D("-12.50").Units, -1250);
   EXPECT_EQ(D("-12.50").Places, 2);

@@ -69,11 +69,11 @@ TEST_F(FieldRefTest, ValuesThatDoNotFitAreRefusedAndLeaveTheFieldUnchanged) {
     bool Fits;
   };
   const Case cases[] = {
-      {kByte, 255, true},       {kByte, 256, false},     {kByte, -1, false},
-      {kShort, -32768, true},   {kShort, 32768, false},  {kLong, INT32_MIN, true},
+      {kByte, 255, true},        {kByte, 256, false},       {kByte, -1, false},
+      {kShort, -32768, true},    {kShort, 32768, false},    {kLong, INT32_MIN, true},
       {kLong, 1LL << 31, false}, {kDate, 1LL << 32, false}, {kAmount, -999, true},
-      {kAmount, 1000, false},   {kName, 123456, true},   {kName, -123456, false},
-      {kCode, 12345, true},     {kCode, 123456, false},
+      {kAmount, 1000, false},    {kName, 123456, true},     {kName, -123456, false},
+      {kCode, 12345, true},      {kCode, 123456, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "field " << c.Field << " value " << c.Value);
@@ -117,8 +117,14 @@ TEST_F(FieldRefTest, ComparesByValue) {
     const char* Code;
     int Want;
   };
-  for (const Case& c : {Case{"AB", "AB", 0}, {"AB  ", "AB", 0}, {"AB", "AB  ", 0}, {"AB", "ABC", -1},
-                        {"ABD", "ABC", 1}, {"AB", "AB\x01", -1}, {"\xE9", "z", 1}, {"", "", 0}}) {
+  for (const Case& c : {Case{"AB", "AB", 0},
+                        {"AB  ", "AB", 0},
+                        {"AB", "AB  ", 0},
+                        {"AB", "ABC", -1},
+                        {"ABD", "ABC", 1},
+                        {"AB", "AB\x01", -1},
+                        {"\xE9", "z", 1},
+                        {"", "", 0}}) {
     ASSERT_TRUE(Ref(kName).SetString(c.Name) && Ref(kCode).SetString(c.Code));
     EXPECT_EQ(Ref(kName).Compare(Ref(kCode)), c.Want) << c.Name << " vs " << c.Code;
     EXPECT_EQ(Ref(kCode).Compare(Ref(kName)), -c.Want) << c.Name << " vs " << c.Code;
