@@ -9,6 +9,14 @@ std::unique_ptr<TextMatcher>& TextMatcherSlot() {
   static std::unique_ptr<TextMatcher> matcher;
   return matcher;
 }
+std::unique_ptr<errors::ErrorManager>& ErrorsSlot() {
+  static std::unique_ptr<errors::ErrorManager> manager;
+  return manager;
+}
+std::unique_ptr<settings::SettingsStore>& SettingsSlot() {
+  static std::unique_ptr<settings::SettingsStore> store;
+  return store;
+}
 
 }  // namespace
 
@@ -18,9 +26,20 @@ const rt::ThreadVar<std::int32_t> VCRRequest{0};
 const rt::ThreadVar<errors::ErrorStatus> ErrorStatusVar;
 
 TextMatcher* GlobalTextMatcher() { return TextMatcherSlot().get(); }
+errors::ErrorManager* GlobalErrors() { return ErrorsSlot().get(); }
+settings::SettingsStore* GlobalSettings() { return SettingsSlot().get(); }
 
-void BuildGlobals() { TextMatcherSlot() = std::make_unique<TextMatcher>(); }
+void BuildGlobals() {
+  TextMatcherSlot() = std::make_unique<TextMatcher>();
+  ErrorsSlot() = std::make_unique<errors::ErrorManager>();
+  SettingsSlot() = std::make_unique<settings::SettingsStore>();
+}
 
-void ReleaseGlobals() { TextMatcherSlot().reset(); }
+void ReleaseGlobals() {
+  SettingsSlot().reset();
+  if (ErrorsSlot()) ErrorsSlot()->Kill();
+  ErrorsSlot().reset();
+  TextMatcherSlot().reset();
+}
 
 }  // namespace app

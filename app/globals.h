@@ -9,13 +9,20 @@
 #include <cstdint>
 
 #include "app/text_matcher.h"
+#include "errors/error_manager.h"
 #include "errors/error_status.h"
 #include "runtime/core/thread_instance.h"
+#include "settings/settings_store.h"
 
 namespace app {
 
 // Process-wide.
 TextMatcher* GlobalTextMatcher();
+errors::ErrorManager* GlobalErrors();
+settings::SettingsStore* GlobalSettings();
+
+// The settings file, relative to the working directory.
+inline constexpr const char* kSettingsFile = ".\\Veltrane.INI";
 
 // Per-thread: the request code handed to the next window procedure, the
 // response the last one left, and the pending record-navigation request.

@@ -44,10 +44,14 @@ std::vector<rt::Module> ModuleTable() {
 void MainRoutine() {
   rt::ThreadInstance(ErrorStatusVar);
   rt::RuntimeReady();
+  GlobalErrors()->Init(ErrorStatusVar);
   TextMatcher& matcher = *GlobalTextMatcher();
   matcher.Init();
   matcher.SetOption(1, true);
   matcher.SetOption(2, false);
+  GlobalSettings()->Init(kSettingsFile, settings::StorageIni, 0);
+  GlobalSettings()->BeforeKill();
+  GlobalSettings()->Kill();
   matcher.Kill();
 }
 

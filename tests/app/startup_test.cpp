@@ -2,6 +2,8 @@
 // the order files are discarded in, and per-thread copies on a second thread.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -133,6 +135,26 @@ TEST_F(Startup, SecondThreadGetsItsOwnPerThreadObjects) {
   EXPECT_EQ(mine.request, 6);
   EXPECT_NE(std::find(events.begin(), events.end(), "thread start 2"), events.end());
   EXPECT_NE(std::find(events.begin(), events.end(), "thread end 2"), events.end());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FirstRun, LeavesOnlyTheBookkeepingSectionInTheSettingsFile) {
+  namespace fs = std::filesystem;
+  auto dir = fs::temp_directory_path() / ("veltrane-first-run-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  auto previous = fs::current_path();
+  fs::current_path(dir);
+  int code = app::ProgramEntry();
+  fs::current_path(previous);
+  EXPECT_EQ(code, 0);
+  std::ifstream in(dir / "Veltrane.INI", std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "[__Dont_Touch_Me__]\nSectors=0\n");
+  fs::remove_all(dir);
 }
 
 }  // namespace
