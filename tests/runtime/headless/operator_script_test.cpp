@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,8 @@ struct BadLine {
   const char* script;
   const char* error;
 };
+
+void PrintTo(const BadLine& c, std::ostream* os) { *os << c.error; }
 
 class OperatorScriptErrorTest : public ::testing::TestWithParam<BadLine> {};
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include "runtime/core/dates.h"
@@ -23,6 +24,8 @@ struct EntryCase {
   std::int32_t stored;  // the variable afterwards
   const char* shown;    // the entry's text afterwards
 };
+
+void PrintTo(const EntryCase& c, std::ostream* os) { *os << '"' << c.typed << '"'; }
 
 constexpr std::int32_t kBefore = 80000;  // a date the variable holds beforehand
 
@@ -116,6 +119,8 @@ struct NumberCase {
   bool accepted;
   std::int16_t stored;
 };
+
+void PrintTo(const NumberCase& c, std::ostream* os) { *os << '"' << c.typed << '"'; }
 
 class NumberEntryTest : public HeadlessTest, public ::testing::WithParamInterface<NumberCase> {};
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,8 @@ struct AcceptAllCase {
   std::vector<std::string> expected;
   std::int32_t dateAfter;
 };
+
+void PrintTo(const AcceptAllCase& c, std::ostream* os) { *os << '"' << c.date << "\" \"" << c.name << '"'; }
 
 class AcceptAllTest : public EventLoopTest, public ::testing::WithParamInterface<AcceptAllCase> {};
 

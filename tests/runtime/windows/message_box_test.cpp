@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,10 @@ struct DefaultCase {
   int defaultButton;
   int expected;  // what an unanswered box returns
 };
+
+void PrintTo(const DefaultCase& c, std::ostream* os) {
+  *os << "buttons " << c.buttons << " default " << c.defaultButton;
+}
 
 class MessageBoxDefaultTest : public HeadlessTest, public ::testing::WithParamInterface<DefaultCase> {};
 
