@@ -16,15 +16,8 @@
 namespace rt {
 namespace {
 
-int Fail() {
-  SetError(kBadRequest);
-  return kBadRequest;
-}
-
-int Ok() {
-  ClearError();
-  return 0;
-}
+using detail::Fail;
+using detail::Ok;
 
 // Events sent from other threads wait here until the owning thread drains
 // them into its topmost window. Guarded by mutex.

@@ -1,7 +1,6 @@
 #include "runtime/windows/window.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "runtime/core/error_state.h"
 #include "runtime/windows/event_loop.h"
@@ -14,6 +13,14 @@ namespace {
 // Queue marker of a running Select(0) walk; Control is the last entry read.
 constexpr int kAcceptWalk = -1;
 
+using detail::Fail;
+using detail::Ok;
+
+bool IsEntry(const ControlState& c) { return c.Kind == ControlKind::Entry || c.Kind == ControlKind::Combo; }
+
+}  // namespace
+
+namespace detail {
 int Fail() {
   SetError(kBadRequest);
   return kBadRequest;
@@ -24,19 +31,6 @@ int Ok() {
   return 0;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
-bool IsEntry(const ControlState& c) { return c.Kind == ControlKind::Entry || c.Kind == ControlKind::Combo; }
-
-}  // namespace
-
-namespace detail {
 int& ThreadKeyCode() {
   thread_local int keyCode = 0;
   return keyCode;
@@ -104,7 +98,7 @@ const ControlState* Window::Control(int number) const {
 
 const ControlState* Window::Control(std::string_view label) const {
   for (const auto& c : controls_)
-    if (SameText(c.Label, label)) return &c;
+    if (SameLabel(c.Label, label)) return &c;
   return nullptr;
 }
 

@@ -188,6 +188,10 @@ class Window {
 namespace detail {
 // The calling thread's last key code (KeyCode, SetKeyCode).
 int& ThreadKeyCode();
+// Results of window operations: kBadRequest with the error state set, or 0
+// with it cleared.
+int Fail();
+int Ok();
 }  // namespace detail
 
 }  // namespace rt

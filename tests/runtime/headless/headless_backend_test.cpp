@@ -33,17 +33,10 @@ class HeadlessBackendTest : public HeadlessTest {
   HeadlessBackendTest() {
     form.Name = "FORM";
     form.Caption = "Form";
-    auto add = [&](int number, std::string label, ControlKind kind) {
-      ControlResource c;
-      c.Number = number;
-      c.Label = std::move(label);
-      c.Kind = kind;
-      form.Controls.push_back(c);
-    };
-    add(1, "?NAME", ControlKind::Entry);
-    add(2, "?TITLE", ControlKind::Text);
-    add(3, "?OK", ControlKind::Button);
-    add(4, "?GONE", ControlKind::Button);
+    form.Controls = {testing::MakeControl(1, "?NAME", ControlKind::Entry),
+                     testing::MakeControl(2, "?TITLE", ControlKind::Text),
+                     testing::MakeControl(3, "?OK", ControlKind::Button),
+                     testing::MakeControl(4, "?GONE", ControlKind::Button)};
     form.Controls[0].Use = &name;
     form.Controls[3].Disabled = true;
   }

@@ -24,13 +24,7 @@ using ::testing::IsEmpty;
 using testing::HeadlessTest;
 
 ControlResource Control(int number, std::string label, ControlKind kind, Rect at, std::string text = {}) {
-  ControlResource c;
-  c.Number = number;
-  c.Label = std::move(label);
-  c.Kind = kind;
-  c.Position = at;
-  c.Text = std::move(text);
-  return c;
+  return testing::MakeControl(number, std::move(label), kind, at, std::move(text));
 }
 
 // ---- Progress window -------------------------------------------------------

@@ -22,15 +22,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using testing::HeadlessTest;
 
-ControlResource MakeControl(int number, std::string label, ControlKind kind, std::string text = {}) {
-  ControlResource c;
-  c.Number = number;
-  c.Label = std::move(label);
-  c.Kind = kind;
-  c.Text = std::move(text);
-  c.Position = {10, 10 * number, 40, 10};
-  return c;
-}
+using testing::MakeControl;
 
 class EventLoopTest : public HeadlessTest {
  protected:
@@ -43,8 +35,8 @@ class EventLoopTest : public HeadlessTest {
     date.Picture = "D02B";
     date.Use = &lastDate;
     dialog.Controls = {date, MakeControl(2, "?NAME", ControlKind::Entry),
-                       MakeControl(3, "?OK", ControlKind::Button, "&OK"),
-                       MakeControl(4, "?CANCEL", ControlKind::Button, "&Cancel")};
+                       MakeControl(3, "?OK", ControlKind::Button, {}, "&OK"),
+                       MakeControl(4, "?CANCEL", ControlKind::Button, {}, "&Cancel")};
     dialog.Controls[1].Use = &name;
   }
 
@@ -198,7 +190,7 @@ TEST_F(EventLoopTest, NestedWindowRunsWhileTheOuterWaitsAndTheOuterResumes) {
   inner.Name = "INNER";
   inner.Width = 50;
   inner.Height = 50;
-  inner.Controls = {MakeControl(1, "?DAY", ControlKind::Button, "1")};
+  inner.Controls = {MakeControl(1, "?DAY", ControlKind::Button, {}, "1")};
   backend.Accept("?OK");   // opens the inner window
   backend.Accept("?DAY");  // taken by the inner window
   backend.Accept("?CANCEL");
@@ -232,7 +224,7 @@ TEST_F(EventLoopTest, NestedWindowRunsWhileTheOuterWaitsAndTheOuterResumes) {
 TEST_F(EventLoopTest, InputGoesOnlyToTheTopmostWindow) {
   WindowResource inner;
   inner.Name = "INNER";
-  inner.Controls = {MakeControl(1, "?DAY", ControlKind::Button, "1")};
+  inner.Controls = {MakeControl(1, "?DAY", ControlKind::Button, {}, "1")};
   backend.Accept("?OK");  // the outer's button, but the inner window is on top
   Window outer(dialog);
   OpenWindow(outer);

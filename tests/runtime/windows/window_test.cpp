@@ -28,13 +28,7 @@ class WindowTest : public HeadlessTest {
     resource.Width = 142;
     resource.Height = 59;
     auto add = [&](int number, std::string label, ControlKind kind, Rect at, std::string text = {}) {
-      ControlResource c;
-      c.Number = number;
-      c.Label = std::move(label);
-      c.Kind = kind;
-      c.Position = at;
-      c.Text = std::move(text);
-      resource.Controls.push_back(c);
+      resource.Controls.push_back(testing::MakeControl(number, std::move(label), kind, at, std::move(text)));
     };
     add(1, "?PROGRESS:THERMOMETER", ControlKind::Progress, {15, 15, 111, 12});
     add(2, "?PROGRESS:USERSTRING", ControlKind::Text, {0, 3, 141, 10});
