@@ -40,7 +40,7 @@ class FieldValue {
   ~FieldValue();
 
   // A reference to the value; valid as long as this object lives.
-  const rt::FieldRef& Ref() const { return ref_; }
+  rt::FieldRef Ref() const { return ref_; }
 
  private:
   struct Storage;

@@ -251,8 +251,9 @@ class FileManager {
   // Saves position, runtime state, record and AutoIncDone; returns a handle,
   // 0 when the file cannot be used.
   std::uint16_t SaveFile();
-  // Gives back what SaveFile saved under `handle` (the buffer only when
-  // restoreBuffer is set) and releases it; `handle` becomes 0.
+  // Gives back what SaveFile saved under `handle` and releases it; `handle`
+  // becomes 0. The position always comes back; the record and AutoIncDone
+  // only when restoreBuffer is set (otherwise the current record stays).
   void RestoreFile(std::uint16_t& handle, std::uint8_t restoreBuffer);
   // The same with a state `source` saved (used for alias files).
   void RestoreFileFrom(FileManager& source, std::uint16_t& handle, std::uint8_t restore);
@@ -371,6 +372,12 @@ class FileManager {
   int WithAliasedBuffer(const std::function<int(FileManager&)>& work);
   void ReadAheadOff();
   std::string KeyDescriptionOrLabel(const KeyEntry& entry) const;
+  // Sets a field to the lowest or highest value its type holds.
+  static void SetToExtreme(const rt::FieldRef& field, bool high);
+  // Restores (restore set) or discards the copy `from` saved under `id` into
+  // the record of `into`, and releases it; `id` becomes 0.
+  static void MoveSavedBuffer(FileManager& from, FileManager& into, std::uint16_t& id,
+                              std::uint8_t restore);
 };
 
 }  // namespace dataaccess

@@ -1,0 +1,128 @@
+#include "access/field_pair_list.h"
+
+#include <cctype>
+#include <string>
+
+namespace dataaccess {
+
+// A FieldRef can only be made over a record of a declaration, so a pair's
+// buffer is a record of a one-field declaration with the right field's type.
+struct FieldValue::Storage {
+  explicit Storage(const rt::FieldRef& like)
+      : decl("", "", "", "", {Declaration(like)}, {}, 0), bytes(decl.RecordLength(), 0) {}
+
+  static rt::FieldDeclaration Declaration(const rt::FieldRef& like) {
+    rt::FieldDeclaration field{};
+    field.Type = like.Type();
+    field.Size = static_cast<std::uint16_t>(like.Size());
+    field.Places = static_cast<std::uint8_t>(like.Places());
+    field.Name = "VALUE";
+    return field;
+  }
+
+  rt::FileDeclaration decl;
+  std::vector<std::uint8_t> bytes;
+};
+
+FieldValue::FieldValue(const rt::FieldRef& like) {
+  if (!like.IsValid()) return;
+  storage_ = std::make_unique<Storage>(like);
+  ref_ = rt::FieldRef(storage_->bytes.data(), storage_->decl, 1);
+  ref_.Clear();
+}
+
+FieldValue::~FieldValue() = default;
+
+namespace {
+
+std::string UpperText(const rt::FieldRef& field) {
+  std::string text = field.ToText();
+  for (auto& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool SameText(const rt::FieldRef& a, const rt::FieldRef& b) { return UpperText(a) == UpperText(b); }
+
+}  // namespace
+
+FieldPairList::~FieldPairList() { Kill(); }
+
+void FieldPairList::Init() {
+  Kill();
+  RealList = std::make_unique<std::vector<FieldPair>>();
+  List = RealList.get();
+}
+
+void FieldPairList::Kill() {
+  List = nullptr;
+  RealList.reset();
+}
+
+void FieldPairList::AddPair(const rt::FieldRef& left, const rt::FieldRef& right) {
+  if (!List) Init();
+  FieldPair pair;
+  pair.Left = left;
+  pair.Right = right;
+  pair.Buffer = std::make_unique<FieldValue>(right);
+  List->push_back(std::move(pair));
+}
+
+int FieldPairList::Count() const { return List ? static_cast<int>(List->size()) : 0; }
+
+void FieldPairList::AssignLeftToBuffer() {
+  if (List)
+    for (auto& p : *List) p.Buffer->Ref().SetFrom(p.Left);
+}
+
+void FieldPairList::AssignRightToBuffer() {
+  if (List)
+    for (auto& p : *List) p.Buffer->Ref().SetFrom(p.Right);
+}
+
+void FieldPairList::AssignBufferToLeft() {
+  if (List)
+    for (auto& p : *List) p.Left.SetFrom(p.Buffer->Ref());
+}
+
+void FieldPairList::AssignBufferToRight() {
+  if (List)
+    for (auto& p : *List) p.Right.SetFrom(p.Buffer->Ref());
+}
+
+void FieldPairList::AssignLeftToRight() {
+  if (List)
+    for (auto& p : *List) p.Right.SetFrom(p.Left);
+}
+
+void FieldPairList::AssignRightToLeft() {
+  if (List)
+    for (auto& p : *List) p.Left.SetFrom(p.Right);
+}
+
+void FieldPairList::ClearRight() {
+  if (List)
+    for (auto& p : *List) p.Right.Clear();
+}
+
+std::uint8_t FieldPairList::EqualLeftRight() const {
+  if (List)
+    for (const auto& p : *List)
+      if (p.Left.Compare(p.Right) != 0) return 0;
+  return 1;
+}
+
+std::uint8_t FieldPairList::EqualLeftBuffer() const {
+  if (List)
+    for (const auto& p : *List)
+      if (!SameText(p.Left, p.Buffer->Ref())) return 0;
+  return 1;
+}
+
+std::uint8_t FieldPairList::EqualRightBuffer() const {
+  if (List)
+    for (const auto& p : *List)
+      if (!SameText(p.Right, p.Buffer->Ref())) return 0;
+  return 1;
+}
+
+}  // namespace dataaccess
