@@ -708,17 +708,7 @@ int FileManager::BeforeOperationHooks(int operation, const rt::FileOperationPara
   // The runtime has no stop flag of its own to exchange; hooks see it cleared.
   StopOperation = 0;
   if (params.ForView) InView = 1;
-  switch (GroupOf(operation)) {
-    case Group::A: return BeforeGroupA(operation, params);
-    case Group::B: return BeforeGroupB(operation, params);
-    case Group::C: return BeforeGroupC(operation, params);
-    case Group::D:
-      return BeforeGroupD(operation, params,
-                          std::string_view(reinterpret_cast<const char*>(Buffer.data()), Buffer.size()));
-    case Group::E: return BeforeGroupE(operation, params);
-    case Group::None: return 1;
-  }
-  return 1;
+  return GroupHook(true, operation, params);
 }
 
 int FileManager::AfterOperationHooks(int operation, const rt::FileOperationParams& params) {
@@ -726,15 +716,25 @@ int FileManager::AfterOperationHooks(int operation, const rt::FileOperationParam
     if (!params.EndOfViewOperation) return 1;
     InView = 0;
   }
+  return GroupHook(false, operation, params);
+}
+
+int FileManager::GroupHook(bool before, int operation, const rt::FileOperationParams& params) {
   switch (GroupOf(operation)) {
-    case Group::A: return AfterGroupA(operation, params);
-    case Group::B: return AfterGroupB(operation, params);
-    case Group::C: return AfterGroupC(operation, params);
-    case Group::D:
-      return AfterGroupD(operation, params,
-                         std::string_view(reinterpret_cast<const char*>(Buffer.data()), Buffer.size()));
-    case Group::E: return AfterGroupE(operation, params);
-    case Group::None: return 1;
+    case Group::A:
+      return before ? BeforeGroupA(operation, params) : AfterGroupA(operation, params);
+    case Group::B:
+      return before ? BeforeGroupB(operation, params) : AfterGroupB(operation, params);
+    case Group::C:
+      return before ? BeforeGroupC(operation, params) : AfterGroupC(operation, params);
+    case Group::D: {
+      std::string_view record(reinterpret_cast<const char*>(Buffer.data()), Buffer.size());
+      return before ? BeforeGroupD(operation, params, record) : AfterGroupD(operation, params, record);
+    }
+    case Group::E:
+      return before ? BeforeGroupE(operation, params) : AfterGroupE(operation, params);
+    case Group::None:
+      return 1;
   }
   return 1;
 }

@@ -371,6 +371,8 @@ class FileManager {
   // Copies this record into the aliased manager around `work` and restores its buffer.
   int WithAliasedBuffer(const std::function<int(FileManager&)>& work);
   void ReadAheadOff();
+  // Calls the before or after hook of the operation's group; 1 for no group.
+  int GroupHook(bool before, int operation, const rt::FileOperationParams& params);
   std::string KeyDescriptionOrLabel(const KeyEntry& entry) const;
   // Sets a field to the lowest or highest value its type holds.
   static void SetToExtreme(const rt::FieldRef& field, bool high);

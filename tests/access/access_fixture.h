@@ -34,17 +34,23 @@ inline constexpr int kKeyNumber = 1;  // NUMBER; duplicates allowed
 inline constexpr int kKeyGroup = 2;   // GROUP, NUMBER; unique, the primary key
 inline constexpr int kKeyName = 3;    // NAME; unique, ignores case
 
+// A field declaration "PREFIX:NAME".
+inline rt::FieldDeclaration FieldDecl(rt::FieldType type, const std::string& prefix,
+                                      const std::string& name, int size = 0, int places = 0) {
+  rt::FieldDeclaration f{};
+  f.Type = type;
+  f.Size = static_cast<std::uint16_t>(size);
+  f.Places = static_cast<std::uint8_t>(places);
+  f.Name = prefix + ":" + name;
+  return f;
+}
+
 inline std::unique_ptr<rt::FileDeclaration> ItemDeclaration(const std::string& path,
                                                            const std::string& label = "Item",
                                                            const std::string& prefix = "ITM",
                                                            int keyCount = 3) {
   auto field = [&](rt::FieldType type, const std::string& name, int size = 0, int places = 0) {
-    rt::FieldDeclaration f{};
-    f.Type = type;
-    f.Size = static_cast<std::uint16_t>(size);
-    f.Places = static_cast<std::uint8_t>(places);
-    f.Name = prefix + ":" + name;
-    return f;
+    return FieldDecl(type, prefix, name, size, places);
   };
   std::vector<rt::FieldDeclaration> fields = {
       field(rt::FieldType::Long, "GROUP"), field(rt::FieldType::Long, "NUMBER"),

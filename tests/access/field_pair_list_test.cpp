@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "access_fixture.h"
 #include "runtime/files/file_declaration.h"
 
 namespace {
@@ -17,12 +18,7 @@ class FieldPairListTest : public ::testing::Test {
 
   static std::unique_ptr<rt::FileDeclaration> Declaration(const std::string& prefix) {
     auto field = [&](rt::FieldType type, const std::string& name, int size = 0, int places = 0) {
-      rt::FieldDeclaration f{};
-      f.Type = type;
-      f.Size = static_cast<std::uint16_t>(size);
-      f.Places = static_cast<std::uint8_t>(places);
-      f.Name = prefix + ":" + name;
-      return f;
+      return access_test::FieldDecl(type, prefix, name, size, places);
     };
     return std::make_unique<rt::FileDeclaration>(
         "KEYED", prefix, prefix, "", std::vector<rt::FieldDeclaration>{
