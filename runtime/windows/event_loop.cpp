@@ -301,6 +301,8 @@ int EndEventLoop(int mode) {
     Fail();
     return 1;
   }
+  // A pass always concerns one event, even when its handler never asked which.
+  WindowDriver::Current();
   LoopState& loop = tw.loops.back();
   bool badMode = mode < -1 || mode > 1;
   if (badMode) mode = 0;

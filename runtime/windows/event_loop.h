@@ -86,7 +86,8 @@ int AcceptedControl();
 // The topmost window's focused control.
 int FocusedControl();
 // Ends the current pass (mode -1, 0 or 1, see above); nonzero when the loop
-// has ended. Any other mode counts as 0 and sets kBadRequest.
+// has ended. A pass whose event nobody asked for takes the next event first,
+// so a loop always moves on. Any other mode counts as 0 and sets kBadRequest.
 int EndEventLoop(int mode);
 // StartEventLoop, then handler() for every event, its result being the pass's
 // mode, until the loop ends. Returns 0, or kBadRequest when no window is open.

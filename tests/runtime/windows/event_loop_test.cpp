@@ -270,6 +270,29 @@ TEST_F(EventLoopTest, LateTimerTickFiresOnceAndTicksNeverPileUp) {
   EXPECT_GE(ticks[3] - ticks[2], 100);
 }
 
+TEST_F(EventLoopTest, CoveredWindowGetsOneLateTickWhenItResumes) {
+  dialog.Timer = 10;
+  WindowResource inner;
+  inner.Name = "INNER";
+  Window outer(dialog);
+  OpenWindow(outer);
+  std::vector<std::string> seen;
+  ServeEvents([&] {
+    const int event = CurrentEvent();
+    if (event == EventTimer || event == EventGainFocus || event == EventLoseFocus) seen.push_back(testing::CurrentEventName());
+    if (event == EventTimer && seen.size() == 2) {  // the first tick: cover the window for a second
+      Window over(inner);
+      OpenWindow(over);
+      backend.Wait(1000);
+      backend.Close();
+      ServeEvents([] { return 0; });
+    }
+    if (event == EventTimer && seen.size() > 2) Post(EventCloseWindow);
+    return 0;
+  });
+  EXPECT_THAT(seen, ElementsAre("GainFocus", "Timer", "LoseFocus", "GainFocus", "Timer"));
+}
+
 TEST_F(EventLoopTest, TimerTicksBetweenInputAndStopsAtZero) {
   dialog.Timer = 5;
   backend.Wait(120);

@@ -79,6 +79,15 @@ TEST_F(HeadlessTest, HaltTextGoesThroughTheBackend) {
   EXPECT_EQ(backend.Transcript().back(), "halt \"Place this program above: data\\Timecard.DAT\"");
 }
 
+TEST_F(HeadlessTest, BeepAndCursorAreRecorded) {
+  Beep(150, 16);
+  SetCursor(CursorBusy);
+  EXPECT_EQ(backend.Cursor(), "busy");
+  SetCursor();
+  EXPECT_EQ(backend.Cursor(), "");
+  EXPECT_THAT(backend.Transcript(), ElementsAre("beep 150 16", "cursor busy", "cursor normal"));
+}
+
 TEST(MessageBoxWithoutBackendTest, ReturnsTheDefault) {
   SetBackend(nullptr);
   EXPECT_EQ(MessageBox("nobody sees this", "", {}, ButtonYes | ButtonNo, ButtonNo), ButtonNo);
