@@ -6,6 +6,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "runtime/files/driver.h"
+#include "runtime/files/file_operations.h"
+
 namespace rt {
 namespace {
 
@@ -27,7 +30,13 @@ File::File(const FileDeclaration& decl) : decl_(&decl), buffer_(decl.RecordLengt
     for (int e = 0; e < decl.Field(n).Elements(); ++e) Field(n, e).Clear();
 }
 
-File::~File() = default;
+// A file discarded while open is closed first (leaving any transaction it
+// was enlisted in), so its driver handle never outlives its bookkeeping.
+File::~File() {
+  if (driver_ && driver_->IsOpen()) detail::CloseDiscardedFile(*this);
+}
+
+void File::SetHandle(std::unique_ptr<Driver> driver) { driver_ = std::move(driver); }
 
 FieldRef File::Field(int n, int element) {
   if (n < 1 || n > decl_->FieldCount()) return {};

@@ -6,6 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -14,7 +17,44 @@
 
 namespace rt {
 
-// Operation codes passed to file callback receivers.
+class Driver;
+
+// Operation codes passed to file callback receivers, grouped by what the
+// operation does to the record buffer.
+// Adds (the buffer was written as a new record):
+inline constexpr int kOpAdd = 1;
+// Deletes:
+inline constexpr int kOpDelete = 11;
+// Writes of the current record:
+inline constexpr int kOpPut = 30;
+// Reads (the buffer now holds a record from the file):
+inline constexpr int kOpGetByKey = 15;
+inline constexpr int kOpGetByPointer = 16;
+inline constexpr int kOpNext = 17;
+inline constexpr int kOpPrevious = 24;
+inline constexpr int kOpRegetByRecord = 31;
+inline constexpr int kOpRegetByKey = 53;
+inline constexpr int kOpRestoreState = 66;
+// Clearing the buffer:
+inline constexpr int kOpClear = 10;
+// Everything else: the file as a whole, positions and properties.
+inline constexpr int kOpOpen = 40;
+inline constexpr int kOpClose = 41;
+inline constexpr int kOpCreate = 42;
+inline constexpr int kOpBuildKeys = 43;
+inline constexpr int kOpSend = 44;
+inline constexpr int kOpSetKey = 45;
+inline constexpr int kOpSetKeyValue = 46;
+inline constexpr int kOpDuplicate = 47;
+inline constexpr int kOpNoMemo = 48;
+inline constexpr int kOpWatch = 49;
+inline constexpr int kOpPosition = 56;
+inline constexpr int kOpReset = 57;
+inline constexpr int kOpGetState = 58;
+inline constexpr int kOpFreeState = 60;
+inline constexpr int kOpSetNulls = 61;
+inline constexpr int kOpTransaction = 62;
+inline constexpr int kOpSetProperty = 78;
 inline constexpr int kOpDestroy = 104;  // the runtime is discarding the file
 
 // What a callback receiver learns about an operation.
@@ -22,6 +62,14 @@ struct FileOperationParams {
   // For kOpDestroy: 0 when the receiver should clean up, 1 when the file is
   // only being discarded with its thread.
   int DiscardFlag = 0;
+  // The operation reads for a view; EndOfViewOperation marks the call after
+  // the view's read, when the view is done with the file.
+  bool ForView = false;
+  bool EndOfViewOperation = false;
+  // For kOpSetProperty: the property number.
+  int Property = 0;
+  // After the operation: its error code.
+  int ErrorCode = 0;
 };
 
 // Receives calls around every operation on a file (see FileCallback).
@@ -54,10 +102,31 @@ class File {
   void AddReceiver(FileCallbackReceiver* r);
   void RemoveReceiver(FileCallbackReceiver* r);
 
+  // The driver handle the file operations made for this file; null until the
+  // first operation needs it. Owned by the File.
+  Driver* Handle() const { return driver_.get(); }
+  void SetHandle(std::unique_ptr<Driver> driver);
+
+  // Whole states saved by FileGetState, by handle. Owned by the File.
+  struct SavedState {
+    std::vector<std::uint8_t> Buffer;
+    std::string Cursor;
+  };
+  std::map<int, SavedState>& States() { return states_; }
+  int NextStateId() { return ++lastStateId_; }
+
+  // Size of the last record read (0 before any).
+  int LastRecordSize() const { return lastRecordSize_; }
+  void SetLastRecordSize(int size) { lastRecordSize_ = size; }
+
  private:
   const FileDeclaration* decl_;  // static data, outlives every File
   std::vector<std::uint8_t> buffer_;
   std::vector<FileCallbackReceiver*> receivers_;
+  std::unique_ptr<Driver> driver_;
+  std::map<int, SavedState> states_;
+  int lastStateId_ = 0;
+  int lastRecordSize_ = 0;
 };
 
 // Registers a declaration as a per-thread file.

@@ -1,0 +1,58 @@
+// The order and filter texts of a view, parsed into a form a driver can
+// translate (the KEYED driver turns them into SQL with bound parameters; no
+// text from here is ever pasted into a statement).
+//
+// Order: field labels separated by commas; "-" before a label sorts it
+// descending, "+" (or nothing) ascending; UPPER(label) sorts by the upper-case
+// text.            CODE,-TIM:DUTYDATE,UPPER(TIM:ORIGIN)
+// Filter:          expr    := and {OR and}
+//                  and     := not {AND not}
+//                  not     := NOT not | '(' expr ')' | operand op operand
+//                  operand := label | number | string | UPPER '(' operand ')'
+//                  op      := = | <> | < | <= | > | >=
+// Keywords ignore case. Strings are in single or double quotes; a quote is
+// doubled inside ('it''s'). Numbers are decimal with an optional sign and
+// places. Labels name fields of the primary file, with or without its prefix.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/core/decimal.h"
+
+namespace rt {
+
+class FileDeclaration;
+
+struct OrderTerm {
+  int Field = 0;  // 1-based field of the primary file
+  bool Descending = false;
+  bool Upper = false;
+  bool operator==(const OrderTerm&) const = default;
+};
+
+enum class FilterKind { Or, And, Not, Compare, Field, Number, String, Upper };
+enum class CompareOp { Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual };
+
+struct FilterNode {
+  FilterKind Kind = FilterKind::Number;
+  CompareOp Op = CompareOp::Equal;  // Compare
+  int Field = 0;                    // Field: 1-based field of the primary file
+  Decimal Number;                   // Number
+  std::string Text;                 // String: the characters, quotes removed
+  std::vector<std::unique_ptr<FilterNode>> Children;  // operands in order
+};
+
+// Both return 0, or kFilterSyntax with `error` saying what is wrong and where
+// (1-based character position). A blank text gives an empty order / no filter.
+int ParseOrder(std::string_view text, const FileDeclaration& decl, std::vector<OrderTerm>& order,
+               std::string& error);
+int ParseFilter(std::string_view text, const FileDeclaration& decl,
+                std::unique_ptr<FilterNode>& filter, std::string& error);
+
+// A deep copy (a view keeps its parsed filter and gives the driver a copy).
+std::unique_ptr<FilterNode> CopyFilter(const FilterNode* node);
+
+}  // namespace rt

@@ -1,0 +1,1104 @@
+// The KEYED driver: every data file is one SQLite database.
+//
+// ON DISK (users and other tools rely on this form; keep it stable)
+//   data/Timecard.DAT is an SQLite database holding
+//     one table named after the disk file's stem          Timecard
+//     one column per field, named without the prefix      DUTYDATE INTEGER NOT NULL
+//       byte, short, long, date, decimal(d,0)  INTEGER  (a date is its day number)
+//       decimal(d,p), p > 0                    REAL, rounded back to p places on read
+//       text / ctext                           TEXT, UTF-8; trailing blanks (text) or the
+//                                              NUL and what follows (ctext) removed
+//       arrays                                 BLOB of the element bytes
+//     one index per key, named after the key label without the prefix,
+//       UNIQUE unless the key allows duplicates, over the key's columns in
+//       key order (UPPER(column) for a case-insensitive text component).
+//   Every column is NOT NULL: a record holds no nulls, and keyset reads would
+//   skip null keys. The driver keeps nothing else in the file, so a file that
+//   another tool made in exactly this form opens and reads normally.
+//   Opening checks the form: no such table, a column missing, extra, renamed
+//   or of another type, or a file that is not a database (random bytes, a
+//   truncated copy) give 47; a declared key whose index is missing or built
+//   over other columns gives 46, and FileBuildKeys rebuilds every index.
+//
+// CONNECTIONS AND TRANSACTIONS
+//   Each thread has one SQLite connection (sqlite_connection.h). Each disk
+//   file the thread opens is ATTACHed to it once and shared by every
+//   declaration of that file (Timecard and AliasTimeCard are two handles on
+//   one attachment). The connection's main database is an empty scratch file
+//   beside the first data file opened: SQLite commits a transaction over
+//   several attached files atomically (through a super-journal) only when the
+//   main database is a real file. Journals are rollback journals with
+//   synchronous=FULL, never WAL, whose commits over several files are not
+//   atomic. So a crash at any moment leaves every file as of the last commit.
+//   A transaction therefore covers every KEYED file of the thread; enlisting
+//   a second declaration of a file already enlisted changes nothing. Outside
+//   a transaction each write commits on its own. A file cannot be attached
+//   while a transaction is open (SQLite refuses), and a file closed inside
+//   one stays attached until the transaction ends.
+//
+// LOCKS
+//   The sharing bits of the open mode are kept by share_lock.h (5 when another
+//   handle or process holds the file in a mode that denies this one); a file
+//   without write permission opened for writing also gives 5. SQLite's own
+//   locks guard the data: a write that cannot get its lock within "Recover="
+//   seconds (2 until an option says otherwise) gives 43; waiting for a
+//   sharing lock lasts "Recover=" seconds too (none until an option is sent).
+//
+// THE CURSOR RULE
+//   Sequential reads, by a handle or by a view, are keyset-paginated
+//   (keyset_cursor.h): the cursor remembers the sort values and rowid of the
+//   last record it returned and reads the next batch with
+//       WHERE (k1,k2,...,rowid) > (?,?,...,?) ORDER BY k1,k2,...,rowid LIMIT n
+//   so it continues after that record whatever happened to it. A delete, add
+//   or put through any handle of the thread is announced to every cursor on
+//   the same attachment: a deleted record is dropped from batches read ahead,
+//   and an add or put discards the rest of the batch, which is then read
+//   again from the last record returned. A view and an alias on one file
+//   therefore never make each other skip or repeat a record. The batch size
+//   is the read-ahead (property 29525, "QUICKSCAN", the view's buffering).
+//
+// Threading: a handle, its cursors and its connection belong to one thread.
+#include "runtime/sqlite/keyed_driver.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+
+#include "runtime/core/error_state.h"
+#include "runtime/files/file.h"
+#include "runtime/sqlite/filter_sql.h"
+#include "runtime/sqlite/keyset_cursor.h"
+#include "runtime/sqlite/record_codec.h"
+#include "runtime/sqlite/share_lock.h"
+#include "runtime/sqlite/sqlite_connection.h"
+
+namespace rt {
+namespace {
+
+using sqlite::AttachedFile;
+using sqlite::ColumnKind;
+using sqlite::ColumnValue;
+using sqlite::Connection;
+using sqlite::KeysetCursor;
+using sqlite::Quote;
+using sqlite::RuntimeCode;
+using sqlite::SortTerm;
+using sqlite::Statement;
+
+std::string UpperText(std::string_view text) {
+  std::string upper(text);
+  for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+bool SameName(std::string_view a, std::string_view b) { return UpperText(a) == UpperText(b); }
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// A file nobody may write to: no write permission for anyone, or none for us.
+bool ReadOnlyFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// The table's name: the disk file's stem ("Timecard" for data/Timecard.DAT).
+std::string StemOf(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  auto dot = name.find_last_of('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+bool KeyPartIsUpper(const KeyDeclaration& key, const FieldDeclaration& field) {
+  return key.IgnoresCase() && (field.Type == FieldType::Text || field.Type == FieldType::CText);
+}
+
+std::uint32_t BigEndian(const unsigned char* p, int bytes) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < bytes; ++i) value = value << 8 | p[i];
+  return value;
+}
+
+// The DDL of a declaration's table and of one key's index.
+std::string CreateTableSql(const FileDeclaration& decl, const std::string& table) {
+  std::string sql = "CREATE TABLE " + Quote(table) + " (";
+  for (int f = 1; f <= decl.FieldCount(); ++f) {
+    const auto& field = decl.Field(f);
+    sql += (f > 1 ? ", " : "") + Quote(std::string(field.Label())) + " " +
+           sqlite::SqlType(sqlite::KindOf(field)) + " NOT NULL";
+  }
+  return sql + ")";
+}
+
+std::string CreateIndexSql(const FileDeclaration& decl, const KeyDeclaration& key,
+                           const std::string& table) {
+  std::string sql = std::string(key.AllowsDuplicates() ? "CREATE INDEX " : "CREATE UNIQUE INDEX ") +
+                    Quote(std::string(key.Label())) + " ON " + Quote(table) + " (";
+  for (std::size_t i = 0; i < key.Components.size(); ++i) {
+    const auto& field = decl.Field(key.Components[i]);
+    std::string column = Quote(std::string(field.Label()));
+    sql += (i ? ", " : "") + (KeyPartIsUpper(key, field) ? "UPPER(" + column + ")" : column);
+  }
+  return sql + ")";
+}
+
+// A short-lived connection of its own, for creating and rebuilding files.
+class OwnConnection {
+ public:
+  int Open(const std::string& path, bool create, std::string& error) {
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+    int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) {
+      error = db_ ? sqlite3_errmsg(db_) : "cannot open";
+      return RuntimeCode(rc);
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, 2000);
+    return kNoError;
+  }
+  int Exec(const std::string& sql, std::string& error) {
+    char* message = nullptr;
+    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message);
+    if (rc == SQLITE_OK) return kNoError;
+    error = message ? message : sqlite3_errmsg(db_);
+    sqlite3_free(message);
+    return RuntimeCode(sqlite3_extended_errcode(db_));
+  }
+  sqlite3* Db() const { return db_; }
+  ~OwnConnection() { sqlite3_close_v2(db_); }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+class KeyedFile;
+
+class KeyedView final : public ViewCursor {
+ public:
+  KeyedView(KeyedFile& owner, std::unique_ptr<KeysetCursor> cursor)
+      : owner_(&owner), cursor_(std::move(cursor)) {}
+  ~KeyedView() override;
+  int Start(int components) override;
+  int Next() override { return Read(true); }
+  int Previous() override { return Read(false); }
+  void SetReadAhead(int records) override {
+    readAhead_ = records;
+    if (cursor_) cursor_->SetBatch(records);
+  }
+  int ReadAhead() const override { return readAhead_; }
+  // The file closed under the view: its cursor goes with the attachment.
+  void Orphan() {
+    cursor_.reset();
+    owner_ = nullptr;
+  }
+
+ private:
+  int Read(bool forward);
+  KeyedFile* owner_;  // not owned; null once the file closed
+  std::unique_ptr<KeysetCursor> cursor_;
+  int readAhead_ = 1;
+};
+
+class KeyedFile final : public Driver {
+ public:
+  explicit KeyedFile(File& file)
+      : file_(file), decl_(file.Declaration()), path_(decl_.Path()), table_(StemOf(path_)) {
+    for (int f = 1; f <= decl_.FieldCount(); ++f)
+      columns_.emplace_back(decl_.Field(f).Label());
+  }
+  ~KeyedFile() override { Close(); }
+
+  int Create() override;
+  int Open(int mode) override;
+  void Close() override;
+  bool IsOpen() const override { return open_; }
+  int BuildKeys() override;
+  int Send(std::string_view option) override;
+
+  int GetByKey(int key) override;
+  int GetByPointer(std::int64_t pointer) override;
+  std::int64_t Pointer() const override { return current_; }
+  int SetKey(int key) override;
+  int SetKeyValue(int key) override;
+  int Next() override { return Sequential(true); }
+  int Previous() override { return Sequential(false); }
+  int Add() override;
+  int Put() override;
+  int Delete() override;
+  int Duplicate(int key, bool& duplicate) override;
+  void Watch() override { watchArmed_ = true; }
+
+  int Position(int key, std::string& position) override;
+  int Reget(int key, std::string_view position) override;
+  int Reset(int key, std::string_view position) override;
+  std::string SaveCursor() const override;
+  int RestoreCursor(std::string_view saved) override;
+
+  int Records(std::int64_t& count) override;
+  int Bytes(std::int64_t& bytes) override;
+  int ReadAhead() const override { return readAhead_; }
+  void SetReadAhead(int records) override;
+
+  bool SupportsTransactions() const override { return true; }
+  int BeginTransaction(int timeoutSeconds) override;
+  int CommitTransaction() override;
+  int RollbackTransaction() override;
+
+  std::unique_ptr<ViewCursor> OpenView(ViewQuery query, int& code) override;
+
+  std::string LastDriverCode() const override { return lastCode_; }
+  std::string LastDriverText() const override { return lastText_; }
+
+  // For views: a record the view read into the buffer is the current record.
+  void Became(std::int64_t rowid) { Became(rowid, true); }
+  void Forget(KeyedView* view) { views_.erase(std::remove(views_.begin(), views_.end(), view), views_.end()); }
+  File& TheFile() { return file_; }
+  int Fail(int code, std::string text) {
+    lastText_ = std::move(text);
+    lastCode_ = code == kNoError ? "" : std::to_string(code);
+    return code;
+  }
+
+ private:
+  int Verify();
+  int CheckLength();
+  int FailSqlite(int fallback = kBadRequest);
+  int Ready();  // open, with the busy wait set
+  bool Writable() const { return (mode_ & 0x03) != kAccessRead; }
+  KeysetCursor& CursorFor(int key);
+  sqlite3_stmt* Prepared(Statement& slot, const std::function<std::string()>& sql, int& code);
+  int Sequential(bool forward);
+  void Became(std::int64_t rowid, bool read);
+  std::vector<SortTerm> KeyTerms(int key) const;
+  int BusyMs() const { return recover_ < 0 ? 2000 : recover_ * 1000; }
+  int ReadRow(sqlite3_stmt* stmt);
+  int BindRecord(sqlite3_stmt* stmt, int first);
+  bool ValidKey(int key) const { return key >= 1 && key <= decl_.KeyCount(); }
+
+  File& file_;
+  const FileDeclaration& decl_;
+  std::string path_;
+  std::string table_;                 // as the file names it once open
+  std::vector<std::string> columns_;  // field labels in field order
+
+  std::shared_ptr<Connection> conn_;
+  AttachedFile* attached_ = nullptr;  // owned by conn_
+  sqlite::ShareLock share_;
+  bool open_ = false;
+  int mode_ = 0;
+  int recover_ = -1;  // seconds; -1 until "Recover=" was sent
+  int readAhead_ = 0;
+
+  std::int64_t current_ = 0;  // rowid of the current record
+  int sequenceKey_ = 0;
+  std::map<int, std::unique_ptr<KeysetCursor>> cursors_;  // by key
+  std::vector<KeyedView*> views_;                          // not owned
+
+  bool watchArmed_ = false;
+  std::int64_t watchedRowid_ = 0;
+  std::vector<std::uint8_t> watchedRecord_;
+
+  std::vector<Statement> getByKey_;
+  std::vector<Statement> duplicate_;
+  Statement getByRowid_, insert_, update_, delete_, count_;
+
+  std::string lastCode_, lastText_;
+};
+
+// ---------------------------------------------------------------------------
+
+int KeyedFile::FailSqlite(int fallback) {
+  sqlite3* db = conn_ ? conn_->Db() : nullptr;
+  if (!db) return Fail(fallback, "no connection");
+  int code = RuntimeCode(sqlite3_extended_errcode(db));
+  lastText_ = sqlite3_errmsg(db);
+  lastCode_ = std::to_string(sqlite3_extended_errcode(db));
+  return code == kNoError ? fallback : code;
+}
+
+int KeyedFile::Ready() {
+  if (!open_) return Fail(kBadRequest, "file not open");
+  conn_->SetBusyTimeout(BusyMs());
+  lastCode_.clear();
+  lastText_.clear();
+  return kNoError;
+}
+
+sqlite3_stmt* KeyedFile::Prepared(Statement& slot, const std::function<std::string()>& sql,
+                                  int& code) {
+  if (!slot) {
+    std::string error;
+    slot = conn_->Prepare(sql(), code, error);
+    if (!slot) {
+      Fail(code, error);
+      return nullptr;
+    }
+  }
+  code = kNoError;
+  return slot.get();
+}
+
+std::string SelectColumns(const std::vector<std::string>& columns) {
+  std::string sql = "SELECT rowid";
+  for (const auto& c : columns) sql += "," + Quote(c);
+  return sql;
+}
+
+int KeyedFile::Create() {
+  if (open_) return Fail(kFileAlreadyOpen, "file is open");
+  if (PathExists(path_)) return Fail(kBadRequest, "file already exists: " + path_);
+  if (!PathExists(DirectoryOf(path_))) return Fail(kFileNotFound, "no folder " + DirectoryOf(path_));
+  std::string error;
+  int code;
+  {
+    OwnConnection own;
+    code = own.Open(path_, true, error);
+    if (code == kNoError) {
+      std::string sql = "PRAGMA journal_mode=DELETE; BEGIN; " + CreateTableSql(decl_, table_) + ";";
+      for (int k = 1; k <= decl_.KeyCount(); ++k)
+        sql += CreateIndexSql(decl_, decl_.Key(k), table_) + ";";
+      sql += "COMMIT;";
+      code = own.Exec(sql, error);
+    }
+  }
+  if (code != kNoError) {
+    ::unlink(path_.c_str());
+    return Fail(code, error);
+  }
+  return Fail(kNoError, "");
+}
+
+int KeyedFile::Open(int mode) {
+  if (open_) return Fail(kFileAlreadyOpen, "file already open");
+  if (!PathExists(path_)) return Fail(kFileNotFound, "no file " + path_);
+  if ((mode & 0x03) != kAccessRead && ReadOnlyFile(path_))
+    return Fail(kAccessDenied, "file is read-only: " + path_);
+  int code = share_.Acquire(path_, mode, recover_ < 0 ? 0 : recover_);
+  if (code != kNoError) return Fail(code, "file is held in a mode that denies this one: " + path_);
+  std::string error;
+  conn_ = Connection::ForThread(DirectoryOf(path_), code, error);
+  if (!conn_) {
+    share_.Release();
+    return Fail(code, error);
+  }
+  conn_->SetBusyTimeout(BusyMs());
+  code = conn_->Attach(path_, share_, kKeyedCacheKiB, attached_, error);
+  if (code != kNoError) {
+    attached_ = nullptr;
+    conn_.reset();
+    share_.Release();
+    return Fail(code, error);
+  }
+  open_ = true;
+  mode_ = mode;
+  code = Verify();
+  if (code == kNoError) code = CheckLength();
+  if (code != kNoError) {
+    std::string text = lastText_;
+    Close();
+    return Fail(code, text);
+  }
+  current_ = 0;
+  sequenceKey_ = 0;
+  watchArmed_ = false;
+  watchedRowid_ = 0;
+  getByKey_.resize(decl_.KeyCount() + 1);
+  duplicate_.resize(decl_.KeyCount() + 1);
+  return Fail(kNoError, "");
+}
+
+// The table and indexes against the declaration (see the top of this file).
+int KeyedFile::Verify() {
+  int code;
+  std::string error;
+  const std::string& schema = attached_->Schema;
+  {
+    Statement find = conn_->Prepare("SELECT name FROM " + schema +
+                                        ".sqlite_master WHERE type='table' AND name=?1 "
+                                        "COLLATE NOCASE",
+                                    code, error);
+    if (!find) return Fail(code == kNoError ? kInvalidDeclaration : code, error);
+    sqlite3_bind_text(find.get(), 1, StemOf(path_).c_str(), -1, SQLITE_TRANSIENT);
+    int rc = sqlite3_step(find.get());
+    if (rc != SQLITE_ROW) {
+      if (rc != SQLITE_DONE) return FailSqlite(kInvalidDeclaration);
+      return Fail(kInvalidDeclaration, "no table " + StemOf(path_) + " in " + path_);
+    }
+    table_ = reinterpret_cast<const char*>(sqlite3_column_text(find.get(), 0));
+  }
+  {
+    Statement info = conn_->Prepare("SELECT name, type FROM pragma_table_info(?1, ?2)", code, error);
+    if (!info) return Fail(kInvalidDeclaration, error);
+    sqlite3_bind_text(info.get(), 1, table_.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+    int n = 0;
+    int rc;
+    while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
+      ++n;
+      std::string name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
+      const unsigned char* typeText = sqlite3_column_text(info.get(), 1);
+      std::string type = typeText ? reinterpret_cast<const char*>(typeText) : "";
+      if (n > decl_.FieldCount())
+        return Fail(kInvalidDeclaration, "column " + name + " is not declared");
+      if (!SameName(name, columns_[n - 1]))
+        return Fail(kInvalidDeclaration,
+                    "column " + std::to_string(n) + " is " + name + ", declared " + columns_[n - 1]);
+      bool numeric = false;
+      auto kind = sqlite::KindOfDeclaredType(type, numeric);
+      auto wanted = sqlite::KindOf(decl_.Field(n));
+      bool fits = kind == wanted ||
+                  (numeric && (wanted == ColumnKind::Integer || wanted == ColumnKind::Real));
+      if (!fits)
+        return Fail(kInvalidDeclaration, "column " + name + " has type " + type + ", declared " +
+                                             sqlite::SqlType(wanted));
+    }
+    if (rc != SQLITE_DONE) return FailSqlite(kInvalidDeclaration);
+    if (n != decl_.FieldCount())
+      return Fail(kInvalidDeclaration, "table has " + std::to_string(n) + " columns, declared " +
+                                           std::to_string(decl_.FieldCount()));
+  }
+  // Indexes by upper-case name: (real name, unique).
+  std::map<std::string, std::pair<std::string, bool>> indexes;
+  {
+    Statement list = conn_->Prepare("SELECT name, \"unique\" FROM pragma_index_list(?1, ?2)", code,
+                                    error);
+    if (!list) return Fail(kInvalidDeclaration, error);
+    sqlite3_bind_text(list.get(), 1, table_.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(list.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(list.get()) == SQLITE_ROW) {
+      std::string name = reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0));
+      indexes[UpperText(name)] = {name, sqlite3_column_int(list.get(), 1) != 0};
+    }
+  }
+  Statement columns = conn_->Prepare(
+      "SELECT cid, name FROM pragma_index_xinfo(?1, ?2) WHERE key=1 ORDER BY seqno", code, error);
+  if (!columns) return Fail(kInvalidDeclaration, error);
+  for (int k = 1; k <= decl_.KeyCount(); ++k) {
+    const auto& key = decl_.Key(k);
+    std::string label(key.Label());
+    auto found = indexes.find(UpperText(label));
+    if (found == indexes.end()) return Fail(kKeysMustBeRebuilt, "no index " + label);
+    if (found->second.second == key.AllowsDuplicates())
+      return Fail(kKeysMustBeRebuilt, "index " + label + " has the wrong uniqueness");
+    sqlite3_reset(columns.get());
+    sqlite3_bind_text(columns.get(), 1, found->second.first.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(columns.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+    std::size_t part = 0;
+    bool matches = true;
+    while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+      if (part >= key.Components.size()) {
+        matches = false;
+        break;
+      }
+      const auto& field = decl_.Field(key.Components[part]);
+      int cid = sqlite3_column_int(columns.get(), 0);
+      const unsigned char* name = sqlite3_column_text(columns.get(), 1);
+      bool upper = KeyPartIsUpper(key, field);
+      if (upper ? cid != -2 : (!name || !SameName(reinterpret_cast<const char*>(name), field.Label())))
+        matches = false;
+      ++part;
+    }
+    if (!matches || part != key.Components.size())
+      return Fail(kKeysMustBeRebuilt, "index " + label + " does not match its key");
+  }
+  return kNoError;
+}
+
+// A copy cut short still says in its header how long it was.
+int KeyedFile::CheckLength() {
+  int fd = share_.Descriptor();
+  unsigned char header[100];
+  if (fd < 0 || ::pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header))
+    return kNoError;  // an empty new database has no header yet
+  std::uint32_t pageSize = BigEndian(header + 16, 2);
+  if (pageSize == 1) pageSize = 65536;
+  std::uint32_t changeCounter = BigEndian(header + 24, 4);
+  std::uint32_t pages = BigEndian(header + 28, 4);
+  std::uint32_t validFor = BigEndian(header + 92, 4);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return kNoError;
+  if (pages != 0 && changeCounter == validFor &&
+      static_cast<std::uint64_t>(st.st_size) < static_cast<std::uint64_t>(pages) * pageSize)
+    return Fail(kInvalidDeclaration, "file is shorter than its header says: " + path_);
+  return kNoError;
+}
+
+void KeyedFile::Close() {
+  if (!open_ && !conn_) return;
+  for (auto* view : views_) view->Orphan();
+  views_.clear();
+  cursors_.clear();
+  getByKey_.clear();
+  duplicate_.clear();
+  getByRowid_ = Statement();
+  insert_ = Statement();
+  update_ = Statement();
+  delete_ = Statement();
+  count_ = Statement();
+  if (conn_ && attached_) conn_->Release(attached_);
+  attached_ = nullptr;
+  conn_.reset();
+  share_.Release();
+  open_ = false;
+  current_ = 0;
+}
+
+int KeyedFile::BuildKeys() {
+  if (open_) return Fail(kFileAlreadyOpen, "close the file before rebuilding its keys");
+  if (!PathExists(path_)) return Fail(kFileNotFound, "no file " + path_);
+  if (ReadOnlyFile(path_)) return Fail(kAccessDenied, "file is read-only: " + path_);
+  sqlite::ShareLock exclusive;
+  int code = exclusive.Acquire(path_, kAccessReadWrite | kShareDenyAll, recover_ < 0 ? 0 : recover_);
+  if (code != kNoError) return Fail(code, "file is in use: " + path_);
+  std::string error;
+  OwnConnection own;
+  code = own.Open(path_, false, error);
+  if (code != kNoError) return Fail(code, error);
+  code = own.Exec("BEGIN IMMEDIATE", error);
+  if (code != kNoError) return Fail(code, error);
+  std::string table;
+  std::vector<std::string> existing;
+  {
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(own.Db(),
+                       "SELECT name FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE",
+                       -1, &stmt, nullptr);
+    sqlite3_bind_text(stmt, 1, StemOf(path_).c_str(), -1, SQLITE_TRANSIENT);
+    int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW) table = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_ROW) {
+      own.Exec("ROLLBACK", error);
+      return Fail(rc == SQLITE_DONE ? kInvalidDeclaration : RuntimeCode(rc),
+                  "no table " + StemOf(path_) + " in " + path_);
+    }
+    sqlite3_prepare_v2(own.Db(),
+                       "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name=?1 AND sql IS NOT NULL",
+                       -1, &stmt, nullptr);
+    sqlite3_bind_text(stmt, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+      existing.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    sqlite3_finalize(stmt);
+  }
+  std::string sql;
+  for (int k = 1; k <= decl_.KeyCount(); ++k) {
+    const auto& key = decl_.Key(k);
+    for (const auto& name : existing)
+      if (SameName(name, key.Label())) sql += "DROP INDEX " + Quote(name) + ";";
+    sql += CreateIndexSql(decl_, key, table) + ";";
+  }
+  code = own.Exec(sql, error);
+  if (code != kNoError) {
+    std::string ignored;
+    own.Exec("ROLLBACK", ignored);
+    return Fail(code, error);
+  }
+  code = own.Exec("COMMIT", error);
+  return Fail(code, code == kNoError ? "" : error);
+}
+
+int KeyedFile::Send(std::string_view option) {
+  auto equals = option.find('=');
+  std::string name = UpperText(option.substr(0, equals));
+  std::string value = equals == std::string_view::npos ? "" : UpperText(option.substr(equals + 1));
+  auto trim = [](std::string& s) {
+    s.erase(0, s.find_first_not_of(' '));
+    s.erase(s.find_last_not_of(' ') + 1);
+  };
+  trim(name);
+  trim(value);
+  if (name == "RECOVER") {
+    if (value.empty() || value.size() > 6 ||
+        !std::all_of(value.begin(), value.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+      return Fail(kBadRequest, "Recover= needs a number of seconds");
+    recover_ = std::stoi(value);
+    return Fail(kNoError, "");
+  }
+  if (name == "QUICKSCAN") {
+    if (value != "ON" && value != "OFF" && value != "1" && value != "0")
+      return Fail(kBadRequest, "QUICKSCAN= needs on or off");
+    SetReadAhead(value == "ON" || value == "1" ? kQuickScanRecords : 0);
+    return Fail(kNoError, "");
+  }
+  return Fail(kBadRequest, "unknown driver option " + std::string(option));
+}
+
+std::vector<SortTerm> KeyedFile::KeyTerms(int key) const {
+  std::vector<SortTerm> terms;
+  if (key == 0) return terms;
+  const auto& k = decl_.Key(key);
+  for (int field : k.Components) terms.push_back({field, KeyPartIsUpper(k, decl_.Field(field)), false});
+  return terms;
+}
+
+KeysetCursor& KeyedFile::CursorFor(int key) {
+  auto& slot = cursors_[key];
+  if (!slot) {
+    sqlite::CursorQuery query;
+    query.Schema = attached_->Schema;
+    query.Table = table_;
+    query.Columns = columns_;
+    query.Terms = KeyTerms(key);
+    slot = std::make_unique<KeysetCursor>(*conn_, *attached_, decl_, std::move(query));
+    slot->SetBatch(readAhead_);
+  }
+  return *slot;
+}
+
+void KeyedFile::SetReadAhead(int records) {
+  readAhead_ = std::max(0, records);
+  for (auto& [key, cursor] : cursors_) cursor->SetBatch(readAhead_);
+}
+
+void KeyedFile::Became(std::int64_t rowid, bool read) {
+  current_ = rowid;
+  if (read) {
+    file_.SetLastRecordSize(file_.RecordLength());
+    if (watchArmed_) {
+      watchArmed_ = false;
+      watchedRowid_ = rowid;
+      watchedRecord_.assign(file_.Buffer(), file_.Buffer() + file_.RecordLength());
+    }
+  }
+}
+
+// Reads the row a statement stands on (rowid, then the columns) into the buffer.
+int KeyedFile::ReadRow(sqlite3_stmt* stmt) {
+  for (int f = 1; f <= decl_.FieldCount(); ++f)
+    sqlite::StoreField(sqlite::ReadColumn(stmt, f), file_.Buffer(), decl_, f);
+  Became(sqlite3_column_int64(stmt, 0), true);
+  return kNoError;
+}
+
+int KeyedFile::BindRecord(sqlite3_stmt* stmt, int first) {
+  for (int f = 1; f <= decl_.FieldCount(); ++f)
+    sqlite::BindValue(stmt, first + f - 1, sqlite::LoadField(file_.Buffer(), decl_, f));
+  return first + decl_.FieldCount();
+}
+
+int KeyedFile::GetByKey(int key) {
+  if (int code = Ready()) return code;
+  if (!ValidKey(key)) return Fail(kBadRequest, "no key " + std::to_string(key));
+  int code;
+  sqlite3_stmt* stmt = Prepared(getByKey_[key], [&] {
+    std::string sql = SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) + " WHERE ";
+    const auto& k = decl_.Key(key);
+    for (std::size_t i = 0; i < k.Components.size(); ++i) {
+      const auto& field = decl_.Field(k.Components[i]);
+      std::string column = Quote(std::string(field.Label()));
+      sql += (i ? " AND " : "") +
+             (KeyPartIsUpper(k, field) ? "UPPER(" + column + ")=UPPER(?)" : column + "=?");
+    }
+    return sql + " ORDER BY rowid LIMIT 1";
+  }, code);
+  if (!stmt) return code;
+  const auto& k = decl_.Key(key);
+  for (std::size_t i = 0; i < k.Components.size(); ++i)
+    sqlite::BindValue(stmt, static_cast<int>(i) + 1, sqlite::LoadField(file_.Buffer(), decl_, k.Components[i]));
+  int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) ReadRow(stmt);
+  code = rc == SQLITE_ROW ? kNoError : rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "no record with that key") : FailSqlite();
+  sqlite3_reset(stmt);
+  return code;
+}
+
+int KeyedFile::GetByPointer(std::int64_t pointer) {
+  if (int code = Ready()) return code;
+  if (pointer <= 0) {
+    current_ = 0;
+    return Fail(kRecordNotAvailable, "no record at pointer " + std::to_string(pointer));
+  }
+  int code;
+  sqlite3_stmt* stmt = Prepared(getByRowid_, [&] {
+    return SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) + " WHERE rowid=?";
+  }, code);
+  if (!stmt) return code;
+  sqlite3_bind_int64(stmt, 1, pointer);
+  int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) ReadRow(stmt);
+  code = rc == SQLITE_ROW ? kNoError : rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "no record at that pointer") : FailSqlite();
+  sqlite3_reset(stmt);
+  if (rc == SQLITE_DONE) current_ = 0;
+  return code;
+}
+
+int KeyedFile::SetKey(int key) {
+  if (int code = Ready()) return code;
+  if (key != 0 && !ValidKey(key)) return Fail(kBadRequest, "no key " + std::to_string(key));
+  sequenceKey_ = key;
+  CursorFor(key).ToEnds();
+  return kNoError;
+}
+
+int KeyedFile::SetKeyValue(int key) {
+  if (int code = Ready()) return code;
+  if (!ValidKey(key)) return Fail(kBadRequest, "no key " + std::to_string(key));
+  sequenceKey_ = key;
+  auto& cursor = CursorFor(key);
+  cursor.ToValues(cursor.SortValuesOf(file_.Buffer()));
+  return kNoError;
+}
+
+int KeyedFile::Sequential(bool forward) {
+  if (int code = Ready()) return code;
+  auto& cursor = CursorFor(sequenceKey_);
+  std::int64_t rowid = 0;
+  int code = forward ? cursor.Next(file_.Buffer(), rowid) : cursor.Previous(file_.Buffer(), rowid);
+  if (code == kNoError) {
+    Became(rowid, true);
+    return kNoError;
+  }
+  if (code == kRecordNotAvailable) return Fail(code, "end of file");
+  return Fail(code, cursor.LastError());
+}
+
+int KeyedFile::Add() {
+  if (int code = Ready()) return code;
+  if (!Writable()) return Fail(kAccessDenied, "file is open read-only");
+  int code;
+  sqlite3_stmt* stmt = Prepared(insert_, [&] {
+    std::string names, marks;
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      names += (i ? "," : "") + Quote(columns_[i]);
+      marks += i ? ",?" : "?";
+    }
+    return "INSERT INTO " + attached_->Schema + "." + Quote(table_) + " (" + names + ") VALUES (" + marks + ")";
+  }, code);
+  if (!stmt) return code;
+  BindRecord(stmt, 1);
+  int rc = sqlite3_step(stmt);
+  code = rc == SQLITE_DONE ? kNoError : FailSqlite();
+  sqlite3_reset(stmt);
+  if (code != kNoError) return code;
+  Became(sqlite3_last_insert_rowid(conn_->Db()), false);
+  attached_->NotifyChanged();
+  return kNoError;
+}
+
+int KeyedFile::Put() {
+  if (int code = Ready()) return code;
+  if (!Writable()) return Fail(kAccessDenied, "file is open read-only");
+  if (current_ == 0) return Fail(kRecordNotAvailable, "no current record");
+  bool watched = watchedRowid_ == current_ && !watchedRecord_.empty();
+  std::string error;
+  if (watched) {
+    // Compare what the file holds now with what was read, and write only when
+    // they agree, inside one savepoint so nobody can slip in between.
+    if (int code = conn_->Exec("SAVEPOINT watched_put", error)) return Fail(code, error);
+    int code;
+    sqlite3_stmt* stmt = Prepared(getByRowid_, [&] {
+      return SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) + " WHERE rowid=?";
+    }, code);
+    int verdict = code;
+    if (stmt) {
+      sqlite3_bind_int64(stmt, 1, current_);
+      int rc = sqlite3_step(stmt);
+      if (rc == SQLITE_ROW) {
+        std::vector<std::uint8_t> now(watchedRecord_.size());
+        for (int f = 1; f <= decl_.FieldCount(); ++f) {
+          auto value = sqlite::ReadColumn(stmt, f);
+          sqlite::StoreField(value, now.data(), decl_, f);
+        }
+        verdict = now == watchedRecord_ ? kNoError : Fail(kRecordChanged, "record changed since it was read");
+      } else {
+        verdict = rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "record is gone") : FailSqlite();
+      }
+      sqlite3_reset(stmt);
+    }
+    if (verdict != kNoError) {
+      std::string ignored;
+      conn_->Exec("ROLLBACK TO watched_put; RELEASE watched_put", ignored);
+      return verdict;
+    }
+  }
+  int code;
+  sqlite3_stmt* stmt = Prepared(update_, [&] {
+    std::string sets;
+    for (std::size_t i = 0; i < columns_.size(); ++i) sets += (i ? "," : "") + Quote(columns_[i]) + "=?";
+    return "UPDATE " + attached_->Schema + "." + Quote(table_) + " SET " + sets + " WHERE rowid=?";
+  }, code);
+  if (stmt) {
+    int next = BindRecord(stmt, 1);
+    sqlite3_bind_int64(stmt, next, current_);
+    int rc = sqlite3_step(stmt);
+    code = rc != SQLITE_DONE ? FailSqlite()
+           : sqlite3_changes(conn_->Db()) == 0 ? Fail(kRecordNotAvailable, "record is gone")
+                                              : kNoError;
+    sqlite3_reset(stmt);
+  }
+  if (watched) {
+    std::string ignored;
+    conn_->Exec(code == kNoError ? "RELEASE watched_put" : "ROLLBACK TO watched_put; RELEASE watched_put", ignored);
+    watchedRowid_ = 0;
+  }
+  if (code == kNoError) attached_->NotifyChanged();
+  return code;
+}
+
+int KeyedFile::Delete() {
+  if (int code = Ready()) return code;
+  if (!Writable()) return Fail(kAccessDenied, "file is open read-only");
+  if (current_ == 0) return Fail(kRecordNotAvailable, "no current record");
+  int code;
+  sqlite3_stmt* stmt = Prepared(delete_, [&] {
+    return "DELETE FROM " + attached_->Schema + "." + Quote(table_) + " WHERE rowid=?";
+  }, code);
+  if (!stmt) return code;
+  sqlite3_bind_int64(stmt, 1, current_);
+  int rc = sqlite3_step(stmt);
+  code = rc != SQLITE_DONE ? FailSqlite()
+         : sqlite3_changes(conn_->Db()) == 0 ? Fail(kRecordNotAvailable, "record is gone")
+                                            : kNoError;
+  sqlite3_reset(stmt);
+  if (code == kNoError) {
+    attached_->NotifyDeleted(current_);
+    current_ = 0;
+  }
+  return code;
+}
+
+int KeyedFile::Duplicate(int key, bool& duplicate) {
+  duplicate = false;
+  if (int code = Ready()) return code;
+  if (!ValidKey(key)) return Fail(kBadRequest, "no key " + std::to_string(key));
+  const auto& k = decl_.Key(key);
+  if (k.AllowsDuplicates()) return kNoError;
+  int code;
+  sqlite3_stmt* stmt = Prepared(duplicate_[key], [&] {
+    std::string sql = "SELECT 1 FROM " + attached_->Schema + "." + Quote(table_) + " WHERE ";
+    for (std::size_t i = 0; i < k.Components.size(); ++i) {
+      const auto& field = decl_.Field(k.Components[i]);
+      std::string column = Quote(std::string(field.Label()));
+      sql += (KeyPartIsUpper(k, field) ? "UPPER(" + column + ")=UPPER(?)" : column + "=?") + " AND ";
+    }
+    return sql + "rowid<>? LIMIT 1";
+  }, code);
+  if (!stmt) return code;
+  int index = 1;
+  for (int field : k.Components) sqlite::BindValue(stmt, index++, sqlite::LoadField(file_.Buffer(), decl_, field));
+  sqlite3_bind_int64(stmt, index, current_);
+  int rc = sqlite3_step(stmt);
+  duplicate = rc == SQLITE_ROW;
+  code = rc == SQLITE_ROW || rc == SQLITE_DONE ? kNoError : FailSqlite();
+  sqlite3_reset(stmt);
+  return code;
+}
+
+// Positions: "R<rowid>" by record; "K<key>;<rowid>;<value>;..." by key, the
+// values letting a reset find the place again after the record is gone.
+int KeyedFile::Position(int key, std::string& position) {
+  if (int code = Ready()) return code;
+  if (key != 0 && !ValidKey(key)) return Fail(kBadRequest, "no key " + std::to_string(key));
+  if (current_ == 0) return Fail(kRecordNotAvailable, "no current record");
+  if (key == 0) {
+    position = "R" + std::to_string(current_);
+    return kNoError;
+  }
+  position = "K" + std::to_string(key) + ";" + std::to_string(current_);
+  for (const auto& value : CursorFor(key).SortValuesOf(file_.Buffer()))
+    position += ";" + sqlite::EncodeValue(value);
+  if (position.size() > 1024) position = "K" + std::to_string(key) + ";" + std::to_string(current_);
+  return kNoError;
+}
+
+namespace {
+// Splits a position text; false when it is not one of ours for `key`.
+bool ParsePosition(std::string_view text, int key, std::int64_t& rowid, std::vector<ColumnValue>& values) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : text) {
+    if (c == ';') {
+      parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  parts.push_back(part);
+  std::string head = key == 0 ? "R" : "K" + std::to_string(key);
+  std::string first = parts[0];
+  std::string number;
+  if (key == 0) {
+    if (first.size() < 2 || first[0] != 'R') return false;
+    number = first.substr(1);
+  } else {
+    if (first != head || parts.size() < 2) return false;
+    number = parts[1];
+  }
+  if (number.empty() || !std::all_of(number.begin(), number.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+    return false;
+  rowid = std::stoll(number);
+  for (std::size_t i = 2; key != 0 && i < parts.size(); ++i) {
+    ColumnValue value;
+    if (!sqlite::DecodeValue(parts[i], value)) return false;
+    values.push_back(std::move(value));
+  }
+  return true;
+}
+}  // namespace
+
+int KeyedFile::Reget(int key, std::string_view position) {
+  if (int code = Ready()) return code;
+  std::int64_t rowid = 0;
+  std::vector<ColumnValue> values;
+  if ((key != 0 && !ValidKey(key)) || !ParsePosition(position, key, rowid, values))
+    return Fail(kBadRequest, "not a position: " + std::string(position));
+  return GetByPointer(rowid);
+}
+
+int KeyedFile::Reset(int key, std::string_view position) {
+  if (int code = Ready()) return code;
+  std::int64_t rowid = 0;
+  std::vector<ColumnValue> values;
+  if ((key != 0 && !ValidKey(key)) || !ParsePosition(position, key, rowid, values))
+    return Fail(kBadRequest, "not a position: " + std::string(position));
+  auto& cursor = CursorFor(key);
+  if (key != 0 && values.size() != decl_.Key(key).Components.size())
+    return Fail(kBadRequest, "position lacks its key values");
+  sequenceKey_ = key;
+  cursor.ToRecord(std::move(values), rowid, true);
+  return kNoError;
+}
+
+std::string KeyedFile::SaveCursor() const {
+  std::string saved = std::to_string(sequenceKey_) + "|" + std::to_string(current_) + "|";
+  auto it = cursors_.find(sequenceKey_);
+  if (it != cursors_.end()) saved += it->second->Save();
+  return saved;
+}
+
+int KeyedFile::RestoreCursor(std::string_view saved) {
+  if (int code = Ready()) return code;
+  auto bar1 = saved.find('|');
+  auto bar2 = bar1 == std::string_view::npos ? bar1 : saved.find('|', bar1 + 1);
+  if (bar2 == std::string_view::npos) return Fail(kBadRequest, "not a saved state");
+  int key = 0;
+  std::int64_t current = 0;
+  try {
+    key = std::stoi(std::string(saved.substr(0, bar1)));
+    current = std::stoll(std::string(saved.substr(bar1 + 1, bar2 - bar1 - 1)));
+  } catch (...) {
+    return Fail(kBadRequest, "not a saved state");
+  }
+  if (key != 0 && !ValidKey(key)) return Fail(kBadRequest, "not a saved state");
+  auto rest = saved.substr(bar2 + 1);
+  if (!rest.empty() && !CursorFor(key).Restore(rest)) return Fail(kBadRequest, "not a saved state");
+  if (rest.empty()) CursorFor(key).ToEnds();
+  sequenceKey_ = key;
+  current_ = current;
+  return kNoError;
+}
+
+int KeyedFile::Records(std::int64_t& count) {
+  count = 0;
+  if (int code = Ready()) return code;
+  int code;
+  sqlite3_stmt* stmt = Prepared(count_, [&] {
+    return "SELECT count(*) FROM " + attached_->Schema + "." + Quote(table_);
+  }, code);
+  if (!stmt) return code;
+  int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) count = sqlite3_column_int64(stmt, 0);
+  code = rc == SQLITE_ROW ? kNoError : FailSqlite();
+  sqlite3_reset(stmt);
+  return code;
+}
+
+int KeyedFile::Bytes(std::int64_t& bytes) {
+  struct stat st {};
+  bytes = 0;
+  if (::stat(path_.c_str(), &st) != 0) return Fail(kFileNotFound, "no file " + path_);
+  bytes = st.st_size;
+  return kNoError;
+}
+
+int KeyedFile::BeginTransaction(int timeoutSeconds) {
+  if (int code = Ready()) return code;
+  conn_->SetBusyTimeout(std::max(timeoutSeconds, 0) * 1000);
+  std::string error;
+  int code = conn_->Begin(error);
+  conn_->SetBusyTimeout(BusyMs());
+  return code == kNoError ? kNoError : Fail(code, error);
+}
+
+int KeyedFile::CommitTransaction() {
+  if (int code = Ready()) return code;
+  std::string error;
+  int code = conn_->Commit(error);
+  return code == kNoError ? kNoError : Fail(code, error);
+}
+
+int KeyedFile::RollbackTransaction() {
+  if (int code = Ready()) return code;
+  std::string error;
+  int code = conn_->Rollback(error);
+  return code == kNoError ? kNoError : Fail(code, error);
+}
+
+std::unique_ptr<ViewCursor> KeyedFile::OpenView(ViewQuery query, int& code) {
+  code = Ready();
+  if (code != kNoError) return nullptr;
+  sqlite::CursorQuery cursorQuery;
+  cursorQuery.Schema = attached_->Schema;
+  cursorQuery.Table = table_;
+  cursorQuery.Columns = columns_;
+  for (const auto& term : query.Order) {
+    if (term.Field < 1 || term.Field > decl_.FieldCount()) {
+      code = Fail(kFilterSyntax, "order names no field of " + decl_.Label());
+      return nullptr;
+    }
+    cursorQuery.Terms.push_back({term.Field, term.Upper, term.Descending});
+  }
+  if (query.Filter) cursorQuery.Filter = sqlite::FilterSql(*query.Filter, columns_, cursorQuery.FilterParams);
+  auto cursor = std::make_unique<KeysetCursor>(*conn_, *attached_, decl_, std::move(cursorQuery));
+  auto view = std::make_unique<KeyedView>(*this, std::move(cursor));
+  views_.push_back(view.get());
+  code = kNoError;
+  return view;
+}
+
+// ---------------------------------------------------------------------------
+
+KeyedView::~KeyedView() {
+  if (owner_) owner_->Forget(this);
+}
+
+int KeyedView::Start(int components) {
+  if (!owner_ || !cursor_) return kBadRequest;
+  if (components <= 0) {
+    cursor_->ToEnds();
+  } else {
+    auto values = cursor_->SortValuesOf(owner_->TheFile().Buffer());
+    if (static_cast<int>(values.size()) > components) values.resize(components);
+    cursor_->ToValues(std::move(values));
+  }
+  return kNoError;
+}
+
+int KeyedView::Read(bool forward) {
+  if (!owner_ || !cursor_) return kBadRequest;
+  std::int64_t rowid = 0;
+  int code = forward ? cursor_->Next(owner_->TheFile().Buffer(), rowid)
+                     : cursor_->Previous(owner_->TheFile().Buffer(), rowid);
+  if (code == kNoError) owner_->Became(rowid);
+  return code;
+}
+
+}  // namespace
+
+std::unique_ptr<Driver> MakeKeyedDriver(File& file) { return std::make_unique<KeyedFile>(file); }
+
+}  // namespace rt

@@ -1,0 +1,272 @@
+#include "runtime/sqlite/keyset_cursor.h"
+
+#include <cctype>
+#include <climits>
+
+#include "runtime/core/error_state.h"
+
+namespace rt::sqlite {
+namespace {
+
+constexpr std::int64_t kRemoved = LLONG_MIN;  // rowid of a row dropped from a batch
+
+// `count` terms compared with `?` placeholders in lexicographic order: strictly
+// beyond them, or (inclusive) at or beyond them. `up[i]` tells whether term i
+// grows in the reading direction. Appends the placeholders' value indexes to
+// `params` in the order they appear.
+std::string Beyond(const std::vector<std::string>& terms, const std::vector<bool>& up, int count,
+                   bool inclusive, std::vector<int>& params) {
+  bool uniform = true;
+  for (int i = 1; i < count; ++i) uniform = uniform && up[i] == up[0];
+  if (uniform) {
+    std::string op = up[0] ? (inclusive ? ">=" : ">") : (inclusive ? "<=" : "<");
+    for (int i = 0; i < count; ++i) params.push_back(i);
+    if (count == 1) return terms[0] + " " + op + " ?";
+    std::string left, right;
+    for (int i = 0; i < count; ++i) {
+      left += (i ? "," : "") + terms[i];
+      right += i ? ",?" : "?";
+    }
+    return "(" + left + ") " + op + " (" + right + ")";
+  }
+  std::string sql = "(";
+  for (int i = 0; i < count; ++i) {
+    sql += i ? " OR (" : "(";
+    for (int j = 0; j < i; ++j) {
+      sql += terms[j] + " = ? AND ";
+      params.push_back(j);
+    }
+    sql += terms[i] + (up[i] ? " > ?" : " < ?") + ")";
+    params.push_back(i);
+  }
+  if (inclusive) {
+    sql += " OR (";
+    for (int j = 0; j < count; ++j) {
+      sql += (j ? " AND " : "") + terms[j] + " = ?";
+      params.push_back(j);
+    }
+    sql += ")";
+  }
+  return sql + ")";
+}
+
+}  // namespace
+
+KeysetCursor::KeysetCursor(Connection& connection, AttachedFile& attached,
+                           const FileDeclaration& decl, CursorQuery query)
+    : connection_(connection), attached_(attached), decl_(decl), query_(std::move(query)) {
+  columns_ = 1 + static_cast<int>(query_.Columns.size());
+  for (const auto& term : query_.Terms) {
+    if (term.Upper) {
+      termColumn_.push_back(columns_++);
+    } else {
+      termColumn_.push_back(term.Field);  // result column 0 is the rowid
+    }
+  }
+  attached_.Listeners.push_back(this);
+}
+
+KeysetCursor::~KeysetCursor() { attached_.RemoveListener(this); }
+
+void KeysetCursor::DropBatch() {
+  rows_.clear();
+  next_ = rowCount_ = 0;
+}
+
+void KeysetCursor::ToEnds() {
+  DropBatch();
+  place_ = Place::Ends;
+  values_.clear();
+}
+
+void KeysetCursor::ToValues(std::vector<ColumnValue> values) {
+  DropBatch();
+  if (values.empty() || query_.Terms.empty()) return ToEnds();
+  if (values.size() > query_.Terms.size()) values.resize(query_.Terms.size());
+  place_ = Place::AtValues;
+  values_ = std::move(values);
+}
+
+void KeysetCursor::ToRecord(std::vector<ColumnValue> values, std::int64_t rowid, bool inclusive) {
+  DropBatch();
+  place_ = inclusive ? Place::FromRecord : Place::AtRecord;
+  values_ = std::move(values);
+  values_.resize(query_.Terms.size());
+  rowid_ = rowid;
+}
+
+void KeysetCursor::RecordDeleted(std::int64_t rowid) {
+  for (std::size_t i = next_; i < rowCount_; ++i) {
+    auto& id = rows_[i * columns_].Int;
+    if (id == rowid) id = kRemoved;
+  }
+}
+
+void KeysetCursor::RecordsChanged() { DropBatch(); }
+
+std::vector<ColumnValue> KeysetCursor::SortValuesOf(const std::uint8_t* record) const {
+  std::vector<ColumnValue> values;
+  for (const auto& term : query_.Terms) {
+    ColumnValue value = LoadField(record, decl_, term.Field);
+    if (term.Upper)
+      for (auto& c : value.Bytes) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    values.push_back(std::move(value));
+  }
+  return values;
+}
+
+sqlite3_stmt* KeysetCursor::StatementFor(bool forward, int& code) {
+  int valueCount = place_ == Place::AtValues ? static_cast<int>(values_.size()) : 0;
+  int id = (forward ? 1 : 0) | static_cast<int>(place_) << 1 | valueCount << 4;
+  auto found = statements_.find(id);
+  if (found != statements_.end()) {
+    code = kNoError;
+    return found->second.get();
+  }
+  std::vector<std::string> terms;
+  std::vector<bool> up;
+  for (const auto& term : query_.Terms) {
+    std::string column = Quote(query_.Columns[term.Field - 1]);
+    terms.push_back(term.Upper ? "UPPER(" + column + ")" : column);
+    up.push_back(forward != term.Descending);
+  }
+  std::string sql = "SELECT rowid";
+  for (const auto& column : query_.Columns) sql += "," + Quote(column);
+  for (std::size_t i = 0; i < query_.Terms.size(); ++i)
+    if (query_.Terms[i].Upper) sql += "," + terms[i];
+  sql += " FROM " + Quote(query_.Schema) + "." + Quote(query_.Table);
+  std::vector<std::string> conditions;
+  if (!query_.Filter.empty()) conditions.push_back("(" + query_.Filter + ")");
+  std::vector<int> params;
+  if (place_ == Place::AtValues) {
+    conditions.push_back(Beyond(terms, up, valueCount, true, params));
+  } else if (place_ == Place::AtRecord || place_ == Place::FromRecord) {
+    auto withRowid = terms;
+    auto upWithRowid = up;
+    withRowid.push_back("rowid");
+    upWithRowid.push_back(forward);
+    conditions.push_back(Beyond(withRowid, upWithRowid, static_cast<int>(withRowid.size()),
+                                place_ == Place::FromRecord, params));
+  }
+  for (std::size_t i = 0; i < conditions.size(); ++i)
+    sql += (i ? " AND " : " WHERE ") + conditions[i];
+  sql += " ORDER BY ";
+  for (std::size_t i = 0; i < terms.size(); ++i) sql += terms[i] + (up[i] ? " ASC," : " DESC,");
+  sql += forward ? "rowid ASC" : "rowid DESC";
+  sql += " LIMIT ?";
+  Statement stmt = connection_.Prepare(sql, code, error_);
+  if (!stmt) return nullptr;
+  // The placeholders' value order is fixed by the statement; keep it with it.
+  paramOrder_[id] = std::move(params);
+  return statements_.emplace(id, std::move(stmt)).first->second.get();
+}
+
+int KeysetCursor::Fetch(bool forward) {
+  DropBatch();
+  batchForward_ = forward;
+  if ((place_ == Place::BeforeFirst && !forward) || (place_ == Place::AfterLast && forward))
+    return kNoError;
+  int code = kNoError;
+  sqlite3_stmt* stmt = StatementFor(forward, code);
+  if (!stmt) return code;
+  int valueCount = place_ == Place::AtValues ? static_cast<int>(values_.size()) : 0;
+  int id = (forward ? 1 : 0) | static_cast<int>(place_) << 1 | valueCount << 4;
+  int index = 1;
+  for (const auto& param : query_.FilterParams) BindValue(stmt, index++, param);
+  for (int which : paramOrder_[id]) {
+    if (which < static_cast<int>(values_.size()))
+      BindValue(stmt, index++, values_[which]);
+    else
+      sqlite3_bind_int64(stmt, index++, rowid_);
+  }
+  sqlite3_bind_int(stmt, index, batch_);
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    for (int c = 0; c < columns_; ++c) rows_.push_back(ReadColumn(stmt, c));
+    ++rowCount_;
+  }
+  if (rc != SQLITE_DONE) {
+    error_ = sqlite3_errmsg(connection_.Db());
+    code = RuntimeCode(sqlite3_extended_errcode(connection_.Db()));
+    sqlite3_reset(stmt);
+    DropBatch();
+    return code == kNoError ? kBadRequest : code;
+  }
+  sqlite3_reset(stmt);
+  return kNoError;
+}
+
+int KeysetCursor::Read(bool forward, std::uint8_t* record, std::int64_t& rowid) {
+  for (;;) {
+    if (batchForward_ != forward || next_ >= rowCount_) {
+      int code = Fetch(forward);
+      if (code != kNoError) return code;
+      if (rowCount_ == 0) {
+        place_ = forward ? Place::AfterLast : Place::BeforeFirst;
+        return kRecordNotAvailable;
+      }
+    }
+    const ColumnValue* row = &rows_[next_ * columns_];
+    ++next_;
+    if (row[0].Int == kRemoved) continue;
+    for (int f = 1; f <= decl_.FieldCount(); ++f) StoreField(row[f], record, decl_, f);
+    rowid = rowid_ = row[0].Int;
+    place_ = Place::AtRecord;
+    values_.resize(termColumn_.size());
+    for (std::size_t t = 0; t < termColumn_.size(); ++t) values_[t] = row[termColumn_[t]];
+    return kNoError;
+  }
+}
+
+int KeysetCursor::Next(std::uint8_t* record, std::int64_t& rowid) {
+  return Read(true, record, rowid);
+}
+
+int KeysetCursor::Previous(std::uint8_t* record, std::int64_t& rowid) {
+  return Read(false, record, rowid);
+}
+
+std::string KeysetCursor::Save() const {
+  std::string saved = std::to_string(static_cast<int>(place_)) + ";" + std::to_string(rowid_);
+  for (const auto& value : values_) saved += ";" + EncodeValue(value);
+  return saved;
+}
+
+bool KeysetCursor::Restore(std::string_view saved) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  for (;;) {
+    auto semi = saved.find(';', start);
+    parts.push_back(saved.substr(start, semi - start));
+    if (semi == std::string_view::npos) break;
+    start = semi + 1;
+  }
+  if (parts.size() < 2) return false;
+  int place = 0;
+  long long rowid = 0;
+  try {
+    place = std::stoi(std::string(parts[0]));
+    rowid = std::stoll(std::string(parts[1]));
+  } catch (...) {
+    return false;
+  }
+  if (place < 0 || place > static_cast<int>(Place::FromRecord)) return false;
+  std::vector<ColumnValue> values;
+  for (std::size_t i = 2; i < parts.size(); ++i) {
+    ColumnValue value;
+    if (!DecodeValue(parts[i], value)) return false;
+    values.push_back(std::move(value));
+  }
+  if (values.size() > query_.Terms.size()) return false;
+  DropBatch();
+  place_ = static_cast<Place>(place);
+  rowid_ = rowid;
+  values_ = std::move(values);
+  if ((place_ == Place::AtRecord || place_ == Place::FromRecord) &&
+      values_.size() != query_.Terms.size())
+    return false;
+  if (place_ == Place::AtValues && values_.empty()) place_ = Place::Ends;
+  return true;
+}
+
+}  // namespace rt::sqlite

@@ -1,0 +1,275 @@
+#include "runtime/sqlite/record_codec.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/core/decimal.h"
+#include "runtime/files/field_ref.h"
+
+namespace rt::sqlite {
+namespace {
+
+bool Contains(std::string_view text, std::string_view part) {
+  auto it = std::search(text.begin(), text.end(), part.begin(), part.end(),
+                        [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
+  return it != text.end();
+}
+
+const char kHex[] = "0123456789abcdef";
+
+}  // namespace
+
+bool ColumnValue::operator==(const ColumnValue& other) const {
+  if (Kind != other.Kind) return false;
+  switch (Kind) {
+    case ColumnKind::Integer: return Int == other.Int;
+    case ColumnKind::Real: return Real == other.Real;
+    default: return Bytes == other.Bytes;
+  }
+}
+
+int ColumnValue::Compare(const ColumnValue& other) const {
+  switch (Kind) {
+    case ColumnKind::Integer: return Int < other.Int ? -1 : (Int > other.Int ? 1 : 0);
+    case ColumnKind::Real: return Real < other.Real ? -1 : (Real > other.Real ? 1 : 0);
+    default: return Bytes.compare(other.Bytes) < 0 ? -1 : (Bytes == other.Bytes ? 0 : 1);
+  }
+}
+
+ColumnKind KindOf(const FieldDeclaration& field) {
+  if (field.IsArray()) return ColumnKind::Blob;
+  switch (field.Type) {
+    case FieldType::Text:
+    case FieldType::CText: return ColumnKind::Text;
+    case FieldType::Decimal: return field.Places > 0 ? ColumnKind::Real : ColumnKind::Integer;
+    default: return ColumnKind::Integer;
+  }
+}
+
+const char* SqlType(ColumnKind kind) {
+  switch (kind) {
+    case ColumnKind::Integer: return "INTEGER";
+    case ColumnKind::Real: return "REAL";
+    case ColumnKind::Text: return "TEXT";
+    case ColumnKind::Blob: return "BLOB";
+  }
+  return "BLOB";
+}
+
+ColumnKind KindOfDeclaredType(std::string_view declared, bool& numeric) {
+  numeric = false;
+  if (Contains(declared, "INT")) return ColumnKind::Integer;
+  if (Contains(declared, "CHAR") || Contains(declared, "CLOB") || Contains(declared, "TEXT"))
+    return ColumnKind::Text;
+  if (declared.empty() || Contains(declared, "BLOB")) return ColumnKind::Blob;
+  if (Contains(declared, "REAL") || Contains(declared, "FLOA") || Contains(declared, "DOUB"))
+    return ColumnKind::Real;
+  numeric = true;
+  return ColumnKind::Real;
+}
+
+std::string Latin1ToUtf8(std::string_view latin1) {
+  std::string out;
+  out.reserve(latin1.size());
+  for (unsigned char c : latin1) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string Utf8ToLatin1(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    std::uint32_t code = extra == 0 ? 0xFFFD : (c & (0x3F >> extra));
+    std::size_t j = i + 1;
+    for (int k = 0; k < extra && j < utf8.size(); ++k, ++j) {
+      unsigned char d = static_cast<unsigned char>(utf8[j]);
+      if ((d & 0xC0) != 0x80) break;
+      code = (code << 6) | (d & 0x3F);
+    }
+    out += code <= 0xFF && extra == 1 ? static_cast<char>(code) : '?';
+    i = j;
+  }
+  return out;
+}
+
+ColumnValue LoadField(const std::uint8_t* record, const FileDeclaration& decl, int field) {
+  const auto& f = decl.Field(field);
+  ColumnValue value;
+  value.Kind = KindOf(f);
+  if (value.Kind == ColumnKind::Blob) {
+    const auto* start = record + decl.Offset(field);
+    value.Bytes.assign(reinterpret_cast<const char*>(start), f.ElementSize() * f.Elements());
+    return value;
+  }
+  FieldRef ref(const_cast<std::uint8_t*>(record), decl, field);
+  switch (value.Kind) {
+    case ColumnKind::Integer:
+      value.Int = f.Type == FieldType::Decimal ? ref.GetDecimal().Units : ref.GetInt();
+      break;
+    case ColumnKind::Real: value.Real = ref.GetDecimal().ToDouble(); break;
+    case ColumnKind::Text: {
+      std::string text = ref.GetString();
+      if (f.Type == FieldType::Text) {
+        auto end = text.find_last_not_of(' ');
+        text.resize(end == std::string::npos ? 0 : end + 1);
+      }
+      value.Bytes = Latin1ToUtf8(text);
+      break;
+    }
+    case ColumnKind::Blob: break;
+  }
+  return value;
+}
+
+void StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclaration& decl,
+                int field) {
+  const auto& f = decl.Field(field);
+  if (f.IsArray()) {
+    auto* start = record + decl.Offset(field);
+    std::size_t size = static_cast<std::size_t>(f.ElementSize()) * f.Elements();
+    for (int e = 0; e < f.Elements(); ++e) FieldRef(record, decl, field, e).Clear();
+    if (value.Kind == ColumnKind::Blob || value.Kind == ColumnKind::Text)
+      std::memcpy(start, value.Bytes.data(), std::min(size, value.Bytes.size()));
+    return;
+  }
+  FieldRef ref(record, decl, field);
+  bool stored = false;
+  switch (f.Type) {
+    case FieldType::Text:
+    case FieldType::CText:
+      ref.Clear();
+      stored = ref.SetString(Utf8ToLatin1(value.Bytes));
+      break;
+    case FieldType::Decimal: {
+      if (f.Places == 0) {
+        std::int64_t units = value.Kind == ColumnKind::Real
+                                 ? static_cast<std::int64_t>(value.Real)
+                                 : value.Int;
+        stored = ref.SetDecimal(Decimal{units, 0});
+      } else {
+        double real = value.Kind == ColumnKind::Integer ? static_cast<double>(value.Int) : value.Real;
+        auto exact = Decimal::FromDouble(real, f.Places);
+        stored = exact && ref.SetDecimal(*exact);
+      }
+      break;
+    }
+    default:
+      stored = ref.SetInt(value.Kind == ColumnKind::Real ? static_cast<std::int64_t>(value.Real)
+                                                         : value.Int);
+  }
+  if (!stored) ref.Clear();
+}
+
+ColumnValue ReadColumn(sqlite3_stmt* stmt, int column) {
+  ColumnValue value;
+  switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_INTEGER:
+      value.Kind = ColumnKind::Integer;
+      value.Int = sqlite3_column_int64(stmt, column);
+      break;
+    case SQLITE_FLOAT:
+      value.Kind = ColumnKind::Real;
+      value.Real = sqlite3_column_double(stmt, column);
+      break;
+    case SQLITE_BLOB: {
+      value.Kind = ColumnKind::Blob;
+      const void* data = sqlite3_column_blob(stmt, column);
+      value.Bytes.assign(static_cast<const char*>(data), sqlite3_column_bytes(stmt, column));
+      break;
+    }
+    case SQLITE_NULL: value.Kind = ColumnKind::Integer; break;
+    default: {
+      value.Kind = ColumnKind::Text;
+      const unsigned char* text = sqlite3_column_text(stmt, column);
+      value.Bytes.assign(reinterpret_cast<const char*>(text), sqlite3_column_bytes(stmt, column));
+    }
+  }
+  return value;
+}
+
+void BindValue(sqlite3_stmt* stmt, int index, const ColumnValue& value) {
+  switch (value.Kind) {
+    case ColumnKind::Integer: sqlite3_bind_int64(stmt, index, value.Int); break;
+    case ColumnKind::Real: sqlite3_bind_double(stmt, index, value.Real); break;
+    case ColumnKind::Text:
+      sqlite3_bind_text(stmt, index, value.Bytes.data(), static_cast<int>(value.Bytes.size()),
+                        SQLITE_TRANSIENT);
+      break;
+    case ColumnKind::Blob:
+      sqlite3_bind_blob(stmt, index, value.Bytes.data(), static_cast<int>(value.Bytes.size()),
+                        SQLITE_TRANSIENT);
+      break;
+  }
+}
+
+std::string EncodeValue(const ColumnValue& value) {
+  switch (value.Kind) {
+    case ColumnKind::Integer: return "i" + std::to_string(value.Int);
+    case ColumnKind::Real: {
+      char text[64];
+      std::snprintf(text, sizeof text, "r%a", value.Real);
+      return text;
+    }
+    default: {
+      std::string out(1, value.Kind == ColumnKind::Text ? 't' : 'b');
+      for (unsigned char c : value.Bytes) {
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+      }
+      return out;
+    }
+  }
+}
+
+bool DecodeValue(std::string_view text, ColumnValue& value) {
+  if (text.empty()) return false;
+  std::string body(text.substr(1));
+  char* end = nullptr;
+  switch (text[0]) {
+    case 'i':
+      value.Kind = ColumnKind::Integer;
+      value.Int = std::strtoll(body.c_str(), &end, 10);
+      return !body.empty() && *end == '\0';
+    case 'r':
+      value.Kind = ColumnKind::Real;
+      value.Real = std::strtod(body.c_str(), &end);
+      return !body.empty() && *end == '\0';
+    case 't':
+    case 'b': {
+      if (body.size() % 2 != 0) return false;
+      value.Kind = text[0] == 't' ? ColumnKind::Text : ColumnKind::Blob;
+      value.Bytes.clear();
+      for (std::size_t i = 0; i < body.size(); i += 2) {
+        auto digit = [](char c) -> int {
+          if (c >= '0' && c <= '9') return c - '0';
+          if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+          return -1;
+        };
+        int hi = digit(body[i]), lo = digit(body[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        value.Bytes += static_cast<char>(hi * 16 + lo);
+      }
+      return true;
+    }
+    default: return false;
+  }
+}
+
+}  // namespace rt::sqlite

@@ -1,0 +1,57 @@
+// How a record's fields become SQLite column values and back:
+//   byte, short, long, date, decimal(d,0)  INTEGER
+//   decimal(d,p) with p > 0                REAL, rounded back to p places
+//   text                                   TEXT, trailing blanks removed
+//   ctext                                  TEXT, the characters before the NUL
+//   arrays                                 BLOB of the element bytes
+// Record bytes are Latin-1; TEXT columns hold UTF-8. A character a column
+// holds that Latin-1 cannot is read as '?'.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "runtime/files/file_declaration.h"
+
+namespace rt::sqlite {
+
+enum class ColumnKind : std::uint8_t { Integer, Real, Text, Blob };
+
+ColumnKind KindOf(const FieldDeclaration& field);
+// The declared type of a column of that kind ("INTEGER", ...).
+const char* SqlType(ColumnKind kind);
+// The kind a declared column type gives (SQLite's affinity rules).
+ColumnKind KindOfDeclaredType(std::string_view declared, bool& numeric);
+
+// One column value as read from or bound to a statement.
+struct ColumnValue {
+  ColumnKind Kind = ColumnKind::Integer;
+  std::int64_t Int = 0;
+  double Real = 0;
+  std::string Bytes;  // Text (UTF-8) or Blob
+
+  bool operator==(const ColumnValue& other) const;
+  // Total order within one kind, as SQLite's BINARY collation orders them.
+  int Compare(const ColumnValue& other) const;
+};
+
+// Field `field` (1-based) of a record of `decl` held in `record`.
+ColumnValue LoadField(const std::uint8_t* record, const FileDeclaration& decl, int field);
+// Writes a column value into that field; values that do not fit leave it cleared.
+void StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclaration& decl,
+                int field);
+
+ColumnValue ReadColumn(sqlite3_stmt* stmt, int column);
+void BindValue(sqlite3_stmt* stmt, int index, const ColumnValue& value);
+
+std::string Latin1ToUtf8(std::string_view latin1);
+std::string Utf8ToLatin1(std::string_view utf8);
+
+// A value as text for position strings, and back ("i12", "r0x1.8p+1", "tabc", "b0a1f").
+std::string EncodeValue(const ColumnValue& value);
+bool DecodeValue(std::string_view text, ColumnValue& value);
+
+}  // namespace rt::sqlite

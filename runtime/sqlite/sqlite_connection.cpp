@@ -1,0 +1,225 @@
+#include "runtime/sqlite/sqlite_connection.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+
+#include "runtime/core/error_state.h"
+
+namespace rt::sqlite {
+namespace {
+
+// Weak, so that a thread's connection closes once its last handle closes,
+// whatever order thread-local objects are destroyed in at thread exit.
+thread_local std::weak_ptr<Connection> threadConnection;
+
+std::atomic<int> scratchCounter{0};
+
+}  // namespace
+
+Statement& Statement::operator=(Statement&& other) noexcept {
+  if (this != &other) {
+    sqlite3_finalize(stmt_);
+    stmt_ = other.stmt_;
+    other.stmt_ = nullptr;
+  }
+  return *this;
+}
+
+void AttachedFile::RemoveListener(ChangeListener* listener) {
+  Listeners.erase(std::remove(Listeners.begin(), Listeners.end(), listener), Listeners.end());
+}
+
+int RuntimeCode(int sqliteCode) {
+  switch (sqliteCode & 0xff) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE: return kNoError;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return kRecordHeld;
+    case SQLITE_CONSTRAINT:
+      return (sqliteCode == SQLITE_CONSTRAINT_UNIQUE || sqliteCode == SQLITE_CONSTRAINT_PRIMARYKEY)
+                 ? kDuplicateKey
+                 : kBadRequest;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+    case SQLITE_SCHEMA: return kInvalidDeclaration;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return kAccessDenied;
+    case SQLITE_CANTOPEN: return kFileNotFound;
+    default: return kBadRequest;
+  }
+}
+
+std::string Quote(const std::string& identifier) {
+  std::string quoted = "\"";
+  for (char c : identifier) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+std::shared_ptr<Connection> Connection::ForThread(const std::string& directory, int& code,
+                                                  std::string& error) {
+  if (auto existing = threadConnection.lock()) {
+    code = kNoError;
+    return existing;
+  }
+  std::shared_ptr<Connection> connection(new Connection());
+  // The main database must be a real file for a commit over several attached
+  // files to be atomic; it stays empty. Without a writable directory the
+  // connection falls back to an in-memory main database, which keeps every
+  // single-file commit atomic.
+  connection->mainPath_ = (directory.empty() ? std::string(".") : directory) + "/.veltrane-" +
+                          std::to_string(::getpid()) + "-" +
+                          std::to_string(++scratchCounter) + ".tx";
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  int rc = sqlite3_open_v2(connection->mainPath_.c_str(), &connection->db_, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close(connection->db_);
+    connection->db_ = nullptr;
+    connection->mainPath_.clear();
+    rc = sqlite3_open_v2(":memory:", &connection->db_, flags, nullptr);
+  }
+  if (rc != SQLITE_OK) {
+    error = connection->db_ ? sqlite3_errmsg(connection->db_) : "cannot open SQLite";
+    code = RuntimeCode(rc);
+    return nullptr;
+  }
+  sqlite3_extended_result_codes(connection->db_, 1);
+  connection->SetBusyTimeout(2000);
+  threadConnection = connection;
+  code = kNoError;
+  return connection;
+}
+
+Connection::~Connection() {
+  if (db_) {
+    if (InTransaction()) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+  }
+  if (!mainPath_.empty()) {
+    std::remove(mainPath_.c_str());
+    std::remove((mainPath_ + "-journal").c_str());
+  }
+}
+
+void Connection::SetBusyTimeout(int milliseconds) {
+  if (milliseconds == busyMs_) return;
+  sqlite3_busy_timeout(db_, milliseconds);
+  busyMs_ = milliseconds;
+}
+
+int Connection::Exec(const std::string& sql, std::string& error) {
+  char* message = nullptr;
+  int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message);
+  if (rc != SQLITE_OK) {
+    error = message ? message : sqlite3_errmsg(db_);
+    sqlite3_free(message);
+    return RuntimeCode(sqlite3_extended_errcode(db_));
+  }
+  return kNoError;
+}
+
+Statement Connection::Prepare(const std::string& sql, int& code, std::string& error) {
+  sqlite3_stmt* stmt = nullptr;
+  int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+                              SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+  if (rc != SQLITE_OK) {
+    error = sqlite3_errmsg(db_);
+    code = RuntimeCode(sqlite3_extended_errcode(db_));
+    if (code == kNoError) code = kBadRequest;
+    return Statement();
+  }
+  code = kNoError;
+  return Statement(stmt);
+}
+
+int Connection::Attach(const std::string& path, const ShareLock& held, int cacheKiB,
+                       AttachedFile*& attached, std::string& error) {
+  auto it = attached_.find(path);
+  if (it != attached_.end()) {
+    ++it->second->Users;
+    attached = it->second.get();
+    return kNoError;
+  }
+  if (InTransaction()) {
+    error = "a data file cannot be opened while a transaction is open on this thread";
+    return kBadRequest;
+  }
+  auto file = std::make_unique<AttachedFile>();
+  file->Path = path;
+  file->Schema = "f" + std::to_string(nextSchema_++);
+  int code = kNoError;
+  {
+    Statement attach = Prepare("ATTACH DATABASE ?1 AS " + file->Schema, code, error);
+    if (!attach) return code;
+    sqlite3_bind_text(attach.get(), 1, path.c_str(), -1, SQLITE_TRANSIENT);
+    int rc = sqlite3_step(attach.get());
+    if (rc != SQLITE_DONE) {
+      error = sqlite3_errmsg(db_);
+      return RuntimeCode(sqlite3_extended_errcode(db_));
+    }
+  }
+  // Durable commits through a rollback journal (never WAL: its commits over
+  // several files are not atomic) and a bounded page cache per file.
+  const std::string& s = file->Schema;
+  code = Exec("PRAGMA " + s + ".synchronous=FULL; PRAGMA " + s + ".cache_size=-" +
+                  std::to_string(cacheKiB) + "; PRAGMA " + s + ".journal_mode=DELETE",
+              error);
+  if (code != kNoError) {
+    std::string ignored;
+    Exec("DETACH DATABASE " + s, ignored);
+    return code;
+  }
+  file->Users = 1;
+  file->Pin.Pin(held);
+  attached = file.get();
+  attached_.emplace(path, std::move(file));
+  return kNoError;
+}
+
+void Connection::Release(AttachedFile* attached) {
+  if (!attached) return;
+  if (attached->Users > 0) --attached->Users;
+  DetachUnused();
+}
+
+void Connection::DetachUnused() {
+  if (InTransaction()) return;  // a file cannot leave a transaction; detached after it
+  for (auto it = attached_.begin(); it != attached_.end();) {
+    if (it->second->Users > 0) {
+      ++it;
+      continue;
+    }
+    std::string ignored;
+    Exec("DETACH DATABASE " + it->second->Schema, ignored);
+    it = attached_.erase(it);
+  }
+}
+
+int Connection::Begin(std::string& error) {
+  if (InTransaction()) return kNoError;
+  return Exec("BEGIN", error);
+}
+
+int Connection::Commit(std::string& error) {
+  if (!InTransaction()) return kNoError;
+  int code = Exec("COMMIT", error);
+  if (code == kNoError) DetachUnused();
+  return code;
+}
+
+int Connection::Rollback(std::string& error) {
+  int code = InTransaction() ? Exec("ROLLBACK", error) : kNoError;
+  // Whatever was read ahead may have come from the discarded changes.
+  for (auto& [path, file] : attached_) file->NotifyChanged();
+  DetachUnused();
+  return code;
+}
+
+}  // namespace rt::sqlite

@@ -1,0 +1,115 @@
+// The calling thread's SQLite connection and the disk files attached to it
+// (see keyed_driver.cpp for the model). Everything here belongs to one thread.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/sqlite/share_lock.h"
+
+namespace rt::sqlite {
+
+// Owns one prepared statement; finalized when destroyed.
+class Statement {
+ public:
+  Statement() = default;
+  explicit Statement(sqlite3_stmt* stmt) : stmt_(stmt) {}
+  Statement(Statement&& other) noexcept : stmt_(other.stmt_) { other.stmt_ = nullptr; }
+  Statement& operator=(Statement&& other) noexcept;
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  ~Statement() { sqlite3_finalize(stmt_); }
+
+  sqlite3_stmt* get() const { return stmt_; }
+  explicit operator bool() const { return stmt_ != nullptr; }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// Told about writes to an attached file made through any handle of this
+// thread, so read-ahead never returns a stale or deleted record.
+class ChangeListener {
+ public:
+  virtual ~ChangeListener() = default;
+  virtual void RecordDeleted(std::int64_t rowid) = 0;
+  // A record was added or rewritten: anything read ahead may be out of order.
+  virtual void RecordsChanged() = 0;
+};
+
+// One disk file attached to the thread's connection, shared by every
+// declaration of it that the thread has open.
+struct AttachedFile {
+  std::string Path;    // as given to ATTACH
+  std::string Schema;  // "f1", "f2", ... (our own names, safe to quote)
+  int Users = 0;       // open handles using the attachment
+  std::vector<ChangeListener*> Listeners;  // not owned; each removes itself
+  SharePin Pin;  // keeps the sharing descriptor open while attached
+
+  void NotifyDeleted(std::int64_t rowid) const {
+    for (auto* l : Listeners) l->RecordDeleted(rowid);
+  }
+  void NotifyChanged() const {
+    for (auto* l : Listeners) l->RecordsChanged();
+  }
+  void RemoveListener(ChangeListener* listener);
+};
+
+class Connection {
+ public:
+  // The calling thread's connection, opened on first use with its main
+  // database as a scratch file in `directory` (see keyed_driver.cpp). Handles
+  // hold the shared pointer while open; the connection closes with the last.
+  static std::shared_ptr<Connection> ForThread(const std::string& directory, int& code,
+                                               std::string& error);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  sqlite3* Db() const { return db_; }
+
+  // Attaches `path` (or finds it attached) and counts a user. Gives a runtime
+  // error code; on failure `error` holds SQLite's message.
+  // `held` is the opener's sharing lock on the file.
+  int Attach(const std::string& path, const ShareLock& held, int cacheKiB, AttachedFile*& attached,
+             std::string& error);
+  // Counts a user off; the last one detaches (after the transaction, if one
+  // is open).
+  void Release(AttachedFile* attached);
+
+  bool InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+  int Begin(std::string& error);
+  int Commit(std::string& error);
+  int Rollback(std::string& error);
+
+  // Milliseconds a statement waits for a lock another connection holds.
+  void SetBusyTimeout(int milliseconds);
+
+  // Runs SQL with no result rows; gives a runtime code.
+  int Exec(const std::string& sql, std::string& error);
+  // Prepares SQL for repeated use; null with `code`/`error` set on failure.
+  Statement Prepare(const std::string& sql, int& code, std::string& error);
+
+ private:
+  Connection() = default;
+  void DetachUnused();
+
+  sqlite3* db_ = nullptr;
+  std::string mainPath_;
+  int nextSchema_ = 1;
+  int busyMs_ = -1;
+  std::map<std::string, std::unique_ptr<AttachedFile>> attached_;  // by path
+};
+
+// A runtime error code for an SQLite result code (0 for OK, ROW and DONE).
+int RuntimeCode(int sqliteCode);
+
+// Quotes an identifier for SQL ("a""b").
+std::string Quote(const std::string& identifier);
+
+}  // namespace rt::sqlite

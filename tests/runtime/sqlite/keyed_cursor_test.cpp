@@ -1,0 +1,250 @@
+// The cursor rule and views: a walk through one handle (or a view) never
+// skips or repeats a record whatever another handle on the same disk file
+// deletes, adds or rewrites; views order, filter and refuse bad filters.
+#include <map>
+#include <set>
+
+#include "runtime/files/view.h"
+#include "tests/runtime/sqlite/keyed_fixture.h"
+
+namespace keyed_test {
+namespace {
+
+class Cursors : public KeyedFixture {
+ protected:
+  Cursors() { uniqueCardTime_ = false; }
+};
+
+// Punches with many duplicate keys: card and time repeat.
+std::vector<Punch> PunchesWithDuplicates(int count) {
+  std::vector<Punch> punches;
+  for (int i = 0; i < count; ++i)
+    punches.push_back({1 + i % 2, 80000 + i % 5, i % 7, 100 * (i % 3), "CLOCK", "1.00", "J"});
+  return punches;
+}
+
+// The alias rule: walk in key order, delete every other record through the
+// alias fetched by the same key. `readAhead` 0 reads one record at a time.
+void WalkDeletingEveryOther(rt::File& walker, rt::File& alias, int readAhead, std::set<std::int64_t>& seen,
+                            int& deleted) {
+  rt::FileSetProperty(walker, rt::kPropReadAhead, std::to_string(readAhead));
+  rt::FileSetKey(walker, kKeyDateCard);
+  int n = 0;
+  for (rt::FileNext(walker); rt::ErrorCode() == 0; rt::FileNext(walker)) {
+    EXPECT_TRUE(seen.insert(rt::FilePointer(walker)).second) << "seen twice: " << KeyText(walker);
+    if (n++ % 2 == 0) continue;
+    std::copy(walker.Buffer(), walker.Buffer() + walker.RecordLength(), alias.Buffer());
+    rt::FileGetByKey(alias, kKeyDateCard);
+    ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+    rt::FileDelete(alias);
+    ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+    ++deleted;
+  }
+  EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+}
+
+TEST_F(Cursors, DeletingThroughTheAliasNeverSkipsOrRepeats) {
+  for (int readAhead : {0, 1, 3, 20, 1000}) {
+    SCOPED_TRACE(readAhead);
+    std::filesystem::remove(path_);
+    rt::FileClose(*file_);
+    rt::FileClose(*aliasFile_);
+    CreateWith(PunchesWithDuplicates(200));
+    rt::FileOpen(*aliasFile_);
+    std::set<std::int64_t> seen;
+    int deleted = 0;
+    // One walk commits each delete on its own, the others in one transaction.
+    if (readAhead != 3) rt::TxBegin(2, *aliasFile_);
+    WalkDeletingEveryOther(*file_, *aliasFile_, readAhead, seen, deleted);
+    rt::TxCommit();
+    EXPECT_EQ(seen.size(), 200u);
+    EXPECT_EQ(deleted, 100);
+    EXPECT_EQ(rt::FileRecords(*file_), 100);
+  }
+}
+
+TEST_F(Cursors, AddsAndPutsThroughTheAliasNeverSkipOrRepeat) {
+  CreateWith(PunchesWithDuplicates(60));
+  rt::FileOpen(*aliasFile_);
+  rt::FileSetProperty(*file_, rt::kPropReadAhead, "10");
+  rt::FileSetKey(*file_, kKeyDateCard);
+  rt::TxBegin(2, *file_);
+  std::multiset<std::string> seen;
+  std::set<std::int64_t> pointers;
+  int n = 0;
+  for (rt::FileNext(*file_); rt::ErrorCode() == 0; rt::FileNext(*file_)) {
+    ASSERT_TRUE(pointers.insert(rt::FilePointer(*file_)).second);
+    seen.insert(KeyText(*file_));
+    if (++n % 10 == 0) {
+      // A new punch behind the walk, one ahead of it, and a rewrite of the record just read.
+      SetPunch(*aliasFile_, {0, 1, 1, 1});
+      rt::FileAdd(*aliasFile_);
+      SetPunch(*aliasFile_, {9, 90000, n, 1});
+      rt::FileAdd(*aliasFile_);
+      ASSERT_EQ(rt::ErrorCode(), 0);
+      rt::FileGetByPointer(*aliasFile_, rt::FilePointer(*file_));
+      aliasFile_->Field(kOrigin).SetString("REWRITTEN");
+      rt::FilePut(*aliasFile_);
+      ASSERT_EQ(rt::ErrorCode(), 0);
+    }
+  }
+  rt::TxCommit();
+  // Every original punch once, plus each punch added ahead of the walk.
+  EXPECT_EQ(pointers.size(), 60u + 6u);
+  EXPECT_EQ(seen.count("0/1/1/1"), 0u);
+}
+
+TEST_F(Cursors, DeletingTheRecordReadAheadIsNeverReturned) {
+  CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}, {1, 80000, 3, 3}, {1, 80000, 4, 4}});
+  rt::FileOpen(*aliasFile_);
+  rt::FileSetProperty(*file_, rt::kPropReadAhead, "10");
+  rt::FileSetKey(*file_, kKeyDateCard);
+  rt::FileNext(*file_);  // reads all four ahead
+  for (int card : {2, 3}) {
+    SetPunch(*aliasFile_, {1, 80000, card, card});
+    rt::FileGetByKey(*aliasFile_, kKeyCardTime);
+    rt::FileDelete(*aliasFile_);
+  }
+  rt::FileNext(*file_);
+  EXPECT_EQ(KeyText(*file_), "1/80000/4/4");
+}
+
+TEST_F(Cursors, AViewWalkSurvivesDeletesThroughTheAlias) {
+  CreateWith(PunchesWithDuplicates(150));
+  rt::FileOpen(*aliasFile_);
+  rt::View view(*file_);
+  rt::ViewSetProperty(view, rt::kPropOrder, "PUN:COMPANY,PUN:DUTYDATE,PUN:CARD,PUN:PTIME");
+  rt::FileOpen(view);
+  rt::FileBuffer(view, 20, 2, 0, 60);
+  rt::ViewSetStart(view, 0);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  std::set<std::int64_t> seen;
+  int n = 0;
+  rt::TxBegin(2, *aliasFile_);
+  for (rt::FileNext(view); rt::ErrorCode() == 0; rt::FileNext(view)) {
+    ASSERT_TRUE(seen.insert(rt::FilePointer(*file_)).second);
+    if (n++ % 2 == 0) continue;
+    std::copy(file_->Buffer(), file_->Buffer() + file_->RecordLength(), aliasFile_->Buffer());
+    rt::FileGetByKey(*aliasFile_, kKeyDateCard);
+    rt::FileDelete(*aliasFile_);
+    ASSERT_EQ(rt::ErrorCode(), 0);
+  }
+  EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+  rt::TxCommit();
+  EXPECT_EQ(seen.size(), 150u);
+  EXPECT_EQ(rt::FileRecords(*file_), 75);
+}
+
+// --- Views -------------------------------------------------------------------
+
+class Views : public KeyedFixture {
+ protected:
+  void SetUp() override {
+    KeyedFixture::SetUp();
+    CreateWith({{1, 80000, 10, 1, "Clock"},
+                {1, 80001, 11, 2, "TERMINAL"},
+                {2, 80000, 12, 3, "terminal"},
+                {2, 80002, 13, 4, "O'Brien"},
+                {3, 80001, 14, 5, "clock"}});
+    view_ = std::make_unique<rt::View>(*file_);
+    rt::FileOpen(*view_);
+  }
+  // The cards the view returns from its start, forwards.
+  std::string Cards(const std::string& order, const std::string& filter) {
+    rt::ViewSetProperty(*view_, rt::kPropOrder, order);
+    EXPECT_EQ(rt::ErrorCode(), 0) << rt::ErrorText();
+    rt::ViewSetProperty(*view_, rt::kPropFilter, filter);
+    EXPECT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+    rt::ViewSetStart(*view_, 0);
+    std::string cards;
+    for (rt::FileNext(*view_); rt::ErrorCode() == 0; rt::FileNext(*view_))
+      cards += (cards.empty() ? "" : ",") + std::to_string(file_->Field(kCard).GetInt());
+    EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+    return cards;
+  }
+  std::unique_ptr<rt::View> view_;
+};
+
+TEST_F(Views, OrdersAscendingDescendingAndByUpperCase) {
+  EXPECT_EQ(Cards("", ""), "10,11,12,13,14");
+  EXPECT_EQ(Cards("COMPANY,-DUTYDATE", ""), "11,10,13,12,14");
+  EXPECT_EQ(Cards("-PUN:COMPANY,PTIME", ""), "14,12,13,10,11");
+  EXPECT_EQ(Cards("UPPER(ORIGIN),-CARD", ""), "14,10,13,12,11");
+}
+
+TEST_F(Views, FiltersWithLogicStringsAndUpper) {
+  struct Case {
+    const char* filter;
+    const char* cards;
+  } cases[] = {
+      {"COMPANY = 2", "12,13"},
+      {"COMPANY = 1 OR CARD >= 14", "10,11,14"},
+      {"NOT (COMPANY = 1 OR COMPANY = 3)", "12,13"},
+      {"(COMPANY <> 2 AND DUTYDATE <= 80000) OR PTIME > 4", "10,14"},
+      {"ORIGIN = 'clock'", "14"},
+      {"UPPER(ORIGIN) = 'CLOCK' AND NOT CARD < 11", "14"},
+      {"upper(pun:origin) = \"TERMINAL\"", "11,12"},
+      {"ORIGIN = 'O''Brien'", "13"},
+      {"HOURS = 8.25 AND CARD > 12", "13,14"},
+      {"ORIGIN = 'x'' OR ''1''=''1'", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Cards("CARD", c.filter), c.cards) << c.filter;
+}
+
+TEST_F(Views, FilterTextCannotReachTheDatabase) {
+  EXPECT_EQ(Cards("CARD", "ORIGIN = 'a''); DROP TABLE Punch; --'"), "");
+  EXPECT_EQ(Cards("CARD", ""), "10,11,12,13,14");
+}
+
+TEST_F(Views, FilterThatDoesNotParseIsRefusedAndTheOldOneStays) {
+  Cards("CARD", "COMPANY = 2");
+  for (const char* bad : {"COMPANY = ", "COMPANY 2", "(COMPANY = 2", "NOSUCH = 1", "ORIGIN = 'open",
+                          "COMPANY = 2 AND", "COMPANY = 2 extra", "UPPER ORIGIN = 'A'"}) {
+    rt::ViewSetProperty(*view_, rt::kPropFilter, bad);
+    EXPECT_EQ(rt::ErrorCode(), rt::kFilterSyntax) << bad;
+    EXPECT_NE(rt::FileErrorText().find("position"), std::string::npos) << rt::FileErrorText();
+  }
+  EXPECT_EQ(rt::ViewGetProperty(*view_, rt::kPropFilter), "COMPANY = 2");
+  rt::ViewSetProperty(*view_, rt::kPropOrder, "COMPANY,,CARD");
+  EXPECT_EQ(rt::ErrorCode(), rt::kFilterSyntax);
+}
+
+TEST_F(Views, StartAtTheBufferAndReadBackwards) {
+  rt::ViewSetProperty(*view_, rt::kPropOrder, "COMPANY,DUTYDATE");
+  SetPunch(*file_, {2, 0, 0, 0});
+  rt::ViewSetStart(*view_, 1);
+  rt::FileNext(*view_);
+  EXPECT_EQ(file_->Field(kCard).GetInt(), 12);
+  SetPunch(*file_, {2, 0, 0, 0});
+  rt::ViewSetStart(*view_, 1);
+  rt::FilePrevious(*view_);
+  EXPECT_EQ(file_->Field(kCard).GetInt(), 13);
+  rt::FilePrevious(*view_);
+  EXPECT_EQ(file_->Field(kCard).GetInt(), 12);
+  rt::FilePrevious(*view_);
+  EXPECT_EQ(file_->Field(kCard).GetInt(), 11);
+}
+
+TEST_F(Views, DescribeTheirFilesAndDeleteWhatTheyRead) {
+  EXPECT_EQ(rt::ViewGetProperty(*view_, rt::kPropViewFileCount), "1");
+  EXPECT_EQ(rt::ViewGetProperty(*view_, rt::kPropViewFile, 1), "Punch");
+  EXPECT_EQ(rt::ViewFile(*view_, 1), file_.get());
+  EXPECT_EQ(rt::FileGetProperty(*file_, rt::kPropRecordArea), std::to_string(file_->RecordLength()));
+  rt::FileOpen(*view_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kFileAlreadyOpen);
+  rt::ViewSetStart(*view_, 0);
+  rt::FileNext(*view_);
+  rt::FileDelete(*file_);
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  EXPECT_EQ(Cards("CARD", ""), "11,12,13,14");
+}
+
+TEST_F(Views, AViewOutlivingItsFileFailsCleanly) {
+  rt::ViewSetStart(*view_, 0);
+  rt::FileClose(*file_);
+  rt::FileNext(*view_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest);
+}
+
+}  // namespace
+}  // namespace keyed_test

@@ -1,0 +1,512 @@
+// The KEYED driver through the runtime's file operations, on real SQLite
+// files in a fresh temporary folder: the on-disk form, reading and writing,
+// and every error code provoked by real means.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "runtime/files/transaction.h"
+#include "tests/runtime/sqlite/keyed_fixture.h"
+
+namespace keyed_test {
+namespace {
+
+using Keyed = KeyedFixture;
+
+TEST_F(Keyed, CreateWritesTheDocumentedForm) {
+  CreateWith({});
+  rt::FileClose(*file_);
+  RawDb db(path_);
+  EXPECT_EQ(db.Column("SELECT name || ' ' || type || ' ' || \"notnull\" FROM pragma_table_info('Punch')"),
+            (std::vector<std::string>{"COMPANY INTEGER 1", "DUTYDATE INTEGER 1", "CARD INTEGER 1",
+                                      "PTIME INTEGER 1", "ORIGIN TEXT 1", "HOURS REAL 1",
+                                      "JOB TEXT 1", "CODES BLOB 1"}));
+  EXPECT_EQ(db.Column("SELECT name || ' ' || \"unique\" FROM pragma_index_list('Punch') ORDER BY name"),
+            (std::vector<std::string>{"BYCARDTIME 1", "BYORIGIN 0", "KEYDATECARD 0"}));
+  EXPECT_EQ(db.Column("SELECT coalesce(name, 'expr') FROM pragma_index_xinfo('KEYDATECARD') WHERE key=1"),
+            (std::vector<std::string>{"COMPANY", "DUTYDATE", "CARD", "PTIME"}));
+  EXPECT_EQ(db.One("PRAGMA journal_mode"), "delete");
+}
+
+TEST_F(Keyed, CreateRefusesToReplaceAFile) {
+  CreateWith({{}});
+  rt::FileClose(*file_);
+  rt::FileCreate(*file_);
+  EXPECT_NE(rt::ErrorCode(), 0);
+  rt::FileOpen(*file_);
+  EXPECT_EQ(rt::FileRecords(*file_), 1);
+}
+
+TEST_F(Keyed, EveryFieldTypeRoundTripsAndIsStoredReadably) {
+  CreateWith({});
+  SetPunch(*file_, {7, 81234, 1234567, 4321, "Caf\xE9  ", "-12.34", "JOB9"});
+  file_->Field(kCodes, 1).SetInt(200);
+  std::vector<std::uint8_t> written(file_->Buffer(), file_->Buffer() + file_->RecordLength());
+  rt::FileAdd(*file_);
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  rt::FileClear(*file_);
+  file_->Field(kCard).SetInt(1234567);
+  file_->Field(kTime).SetInt(4321);
+  rt::FileGetByKey(*file_, kKeyCardTime);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  EXPECT_EQ(std::vector<std::uint8_t>(file_->Buffer(), file_->Buffer() + file_->RecordLength()),
+            written);
+  EXPECT_EQ(rt::FileRecordSize(*file_), file_->RecordLength());
+  rt::FileClose(*file_);
+  RawDb db(path_);
+  EXPECT_EQ(db.One("SELECT ORIGIN || '|' || HOURS || '|' || JOB || '|' || hex(CODES) FROM Punch"),
+            "Caf\xC3\xA9|-12.34|JOB9|00C800");
+}
+
+TEST_F(Keyed, SequentialReadsFollowTheKeyBothWays) {
+  CreateWith({{1, 80002, 5, 1}, {1, 80001, 9, 2}, {2, 80000, 1, 3}, {1, 80001, 3, 4}});
+  auto walk = [&](bool forward) {
+    std::vector<std::string> seen;
+    rt::FileSetKey(*file_, kKeyDateCard);
+    for (;;) {
+      forward ? rt::FileNext(*file_) : rt::FilePrevious(*file_);
+      if (rt::ErrorCode() != 0) break;
+      seen.push_back(KeyText(*file_));
+    }
+    EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+    return seen;
+  };
+  std::vector<std::string> ascending = {"1/80001/3/4", "1/80001/9/2", "1/80002/5/1", "2/80000/1/3"};
+  EXPECT_EQ(walk(true), ascending);
+  EXPECT_EQ(walk(false), std::vector<std::string>(ascending.rbegin(), ascending.rend()));
+  // From a key value: the first record at or after it, the last at or before it.
+  SetPunch(*file_, {1, 80001, 5, 0});
+  rt::FileSetKeyValue(*file_, kKeyDateCard);
+  rt::FileNext(*file_);
+  EXPECT_EQ(KeyText(*file_), "1/80001/9/2");
+  SetPunch(*file_, {1, 80001, 5, 0});
+  rt::FileSetKeyValue(*file_, kKeyDateCard);
+  rt::FilePrevious(*file_);
+  EXPECT_EQ(KeyText(*file_), "1/80001/3/4");
+}
+
+TEST_F(Keyed, CaseInsensitiveKeyFindsAnyCase) {
+  CreateWith({{1, 80000, 1, 1, "Terminal"}, {1, 80000, 2, 2, "clock"}});
+  rt::FileClear(*file_);
+  file_->Field(kOrigin).SetString("TERMINAL");
+  rt::FileGetByKey(*file_, kKeyOrigin);
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  EXPECT_EQ(file_->Field(kCard).GetInt(), 1);
+  rt::FileSetKey(*file_, kKeyOrigin);
+  rt::FileNext(*file_);
+  EXPECT_EQ(file_->Field(kOrigin).ToText(), "clock");
+}
+
+TEST_F(Keyed, PutRewritesAndDeleteRemovesTheCurrentRecord) {
+  CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}});
+  file_->Field(kCard).SetInt(2);
+  file_->Field(kTime).SetInt(2);
+  rt::FileGetByKey(*file_, kKeyCardTime);
+  file_->Field(kOrigin).SetString("EDITED");
+  rt::FilePut(*file_);
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  rt::FileGetByPointer(*file_, rt::FilePointer(*file_));
+  EXPECT_EQ(file_->Field(kOrigin).ToText(), "EDITED");
+  rt::FileDelete(*file_);
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  EXPECT_EQ(rt::FileRecords(*file_), 1);
+  rt::FileDelete(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+}
+
+// --- Error codes, each provoked by real means -------------------------------
+
+TEST_F(Keyed, MissingFileGives2) {
+  rt::FileOpen(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kFileNotFound);
+  EXPECT_FALSE(rt::FileExists(path_));
+}
+
+TEST_F(Keyed, ReadOnlyFileRefusesReadWriteOpenWith5AndOpensReadOnly) {
+  CreateWith({{}});
+  rt::FileClose(*file_);
+  ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+  rt::FileOpen(*file_, 0x42);
+  EXPECT_EQ(rt::ErrorCode(), rt::kAccessDenied);
+  rt::FileOpen(*file_, 0x40);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  rt::FileSetKey(*file_, kKeyDateCard);
+  rt::FileNext(*file_);
+  EXPECT_EQ(rt::ErrorCode(), 0);
+  rt::FileDelete(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kAccessDenied);
+}
+
+TEST_F(Keyed, AnotherProcessDenyingAccessGives5) {
+  CreateWith({{}});
+  rt::FileClose(*file_);
+  struct Case {
+    int childMode, parentMode, expected;
+  } cases[] = {
+      {0x12, 0x42, rt::kAccessDenied},  // child denies all
+      {0x22, 0x40, rt::kAccessDenied},  // child denies writing, even to readers here
+      {0x42, 0x42, rt::kNoError},       // both share
+      {0x42, 0x12, rt::kAccessDenied},  // we would deny what the child holds
+  };
+  for (const auto& c : cases) {
+    Signal opened, done;
+    pid_t child = Child([&] {
+      rt::File file(*decl_);
+      rt::FileOpen(file, c.childMode);
+      if (rt::ErrorCode() != 0) ::_exit(2);
+      opened.Send();
+      done.Wait();
+    });
+    ASSERT_TRUE(opened.Wait());
+    rt::FileOpen(*file_, c.parentMode);
+    EXPECT_EQ(rt::ErrorCode(), c.expected) << std::hex << c.childMode << " then " << c.parentMode;
+    rt::FileClose(*file_);
+    done.Send();
+    EXPECT_EQ(WaitExit(child), 0);
+  }
+  // With the holder gone the file opens again.
+  rt::FileOpen(*file_, 0x12);
+  EXPECT_EQ(rt::ErrorCode(), 0);
+}
+
+TEST_F(Keyed, SharingRulesHoldBetweenHandlesOfOneProcess) {
+  CreateWith({});
+  rt::FileOpen(*aliasFile_, 0x12);
+  EXPECT_EQ(rt::ErrorCode(), rt::kAccessDenied);
+  rt::FileOpen(*aliasFile_, 0x42);
+  EXPECT_EQ(rt::ErrorCode(), 0);
+}
+
+TEST_F(Keyed, NoRecordAndEndOfFileGive33) {
+  CreateWith({{1, 80000, 1, 1}});
+  SetPunch(*file_, {1, 80000, 99, 99});
+  rt::FileGetByKey(*file_, kKeyCardTime);
+  EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+  rt::FileSetKey(*file_, kKeyCardTime);
+  rt::FileNext(*file_);
+  EXPECT_EQ(rt::ErrorCode(), 0);
+  rt::FileNext(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+  rt::FileGetByPointer(*file_, 0);
+  EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+  rt::FilePut(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+}
+
+TEST_F(Keyed, DuplicateUniqueKeyGives40AndLeavesTheFileAlone) {
+  CreateWith({{1, 80000, 5, 5, "FIRST"}});
+  SetPunch(*file_, {2, 80001, 5, 5, "SECOND"});
+  // The record just added is current, and a record never duplicates itself.
+  EXPECT_FALSE(rt::FileDuplicate(*file_, kKeyCardTime));
+  rt::FileGetByPointer(*file_, 0);
+  EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+  EXPECT_TRUE(rt::FileDuplicate(*file_, kKeyCardTime));
+  EXPECT_FALSE(rt::FileDuplicate(*file_, kKeyDateCard));  // allows duplicates
+  rt::FileAdd(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kDuplicateKey);
+  EXPECT_EQ(rt::FileRecords(*file_), 1);
+  SetPunch(*file_, {2, 80001, 5, 6});
+  EXPECT_FALSE(rt::FileDuplicate(*file_, kKeyCardTime));
+}
+
+TEST_F(Keyed, LockHeldByAnotherProcessGives43AfterRecover) {
+  CreateWith({{1, 80000, 1, 1}});
+  rt::FileClose(*file_);
+  Signal locked, done;
+  pid_t child = Child([&] {
+    RawDb db(path_);
+    if (db.Exec("BEGIN IMMEDIATE; UPDATE Punch SET ORIGIN='CHILD'") != SQLITE_OK) ::_exit(2);
+    locked.Send();
+    done.Wait();
+  });
+  ASSERT_TRUE(locked.Wait());
+  rt::FileOpen(*file_);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  rt::FileSend(*file_, "Recover=1");
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  SetPunch(*file_, {1, 80000, 2, 2});
+  auto start = std::chrono::steady_clock::now();
+  rt::FileAdd(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kRecordHeld);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+  done.Send();
+  EXPECT_EQ(WaitExit(child), 0);
+  rt::FileAdd(*file_);
+  EXPECT_EQ(rt::ErrorCode(), 0);
+}
+
+TEST_F(Keyed, MissingOrWrongIndexGives46UntilKeysAreRebuilt) {
+  for (std::string damage : {"DROP INDEX BYCARDTIME",
+                             "DROP INDEX KEYDATECARD; CREATE INDEX KEYDATECARD ON Punch(COMPANY)",
+                             "DROP INDEX BYCARDTIME; CREATE INDEX BYCARDTIME ON Punch(CARD, PTIME)"}) {
+    SCOPED_TRACE(damage);
+    std::filesystem::remove(path_);
+    CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}});
+    rt::FileClose(*file_);
+    ASSERT_EQ(RawDb(path_).Exec(damage), SQLITE_OK);
+    rt::FileOpen(*file_);
+    EXPECT_EQ(rt::ErrorCode(), rt::kKeysMustBeRebuilt);
+    rt::FileBuildKeys(*file_);
+    ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+    rt::FileOpen(*file_);
+    ASSERT_EQ(rt::ErrorCode(), 0);
+    EXPECT_EQ(rt::FileRecords(*file_), 2);
+    rt::FileClose(*file_);
+  }
+}
+
+TEST_F(Keyed, RebuildingAUniqueKeyOverDuplicatesGives40) {
+  CreateWith({});
+  rt::FileClose(*file_);
+  RawDb db(path_);
+  ASSERT_EQ(db.Exec("DROP INDEX BYCARDTIME; INSERT INTO Punch VALUES (1,1,5,5,'',0,'',x''),"
+                    "(1,1,5,5,'',0,'',x'')"),
+            SQLITE_OK);
+  rt::FileBuildKeys(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kDuplicateKey);
+  EXPECT_EQ(db.One("SELECT count(*) FROM Punch"), "2");
+}
+
+TEST_F(Keyed, FilesThatAreNotThisDeclarationGive47) {
+  CreateWith({{1, 80000, 1, 1}});
+  rt::FileClose(*file_);
+  Fill(5000);
+  std::string good = dir_ + "/good.DAT";
+  std::filesystem::copy_file(path_, good);
+  struct Case {
+    std::string name;
+    std::function<void()> damage;
+  } cases[] = {
+      {"random bytes",
+       [&] {
+         std::mt19937 random(7);
+         std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+         for (int i = 0; i < 8192; ++i) out.put(static_cast<char>(random()));
+       }},
+      {"truncated copy", [&] { std::filesystem::resize_file(path_, std::filesystem::file_size(path_) / 2); }},
+      {"wrong column", [&] { RawDb(path_).Exec("ALTER TABLE Punch RENAME COLUMN JOB TO JOBNO"); }},
+      {"wrong type",
+       [&] {
+         RawDb db(path_);
+         db.Exec("CREATE TABLE t2 AS SELECT * FROM Punch; DROP TABLE Punch;"
+                 "CREATE TABLE Punch (COMPANY INTEGER, DUTYDATE INTEGER, CARD INTEGER, PTIME TEXT,"
+                 " ORIGIN TEXT, HOURS REAL, JOB TEXT, CODES BLOB)");
+       }},
+      {"extra column", [&] { RawDb(path_).Exec("ALTER TABLE Punch ADD COLUMN EXTRA INTEGER"); }},
+      {"no table", [&] { RawDb(path_).Exec("DROP TABLE Punch"); }},
+      {"empty file", [&] { std::ofstream out(path_, std::ios::trunc); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::copy_file(good, path_, std::filesystem::copy_options::overwrite_existing);
+    c.damage();
+    rt::FileOpen(*file_);
+    EXPECT_EQ(rt::ErrorCode(), rt::kInvalidDeclaration) << rt::FileErrorText();
+    EXPECT_FALSE(rt::FileErrorText().empty());
+    rt::FileClose(*file_);
+  }
+}
+
+TEST_F(Keyed, AliasMustMatchTheColumnsToo) {
+  CreateWith({});
+  auto other = PunchDeclaration(path_, "OTH");
+  // Same disk file, one field fewer.
+  std::vector<rt::FieldDeclaration> fields;
+  for (int f = 1; f < other->FieldCount(); ++f) fields.push_back(other->Field(f));
+  rt::FileDeclaration shorter("KEYED", "Shorter", "OTH", path_, fields, {}, 0);
+  rt::File shortFile(shorter);
+  rt::FileOpen(shortFile);
+  EXPECT_EQ(rt::ErrorCode(), rt::kInvalidDeclaration);
+  rt::FileOpen(*aliasFile_);
+  EXPECT_EQ(rt::ErrorCode(), 0);
+}
+
+TEST_F(Keyed, OpeningAnOpenFileGives52AndKeepsItOpen) {
+  CreateWith({{}});
+  rt::FileOpen(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kFileAlreadyOpen);
+  EXPECT_EQ(rt::FileRecords(*file_), 1);
+}
+
+TEST_F(Keyed, PutAfterWatchGives89WhenAnotherHandleChangedTheRecord) {
+  CreateWith({{1, 80000, 1, 1, "ORIGINAL"}});
+  rt::FileOpen(*aliasFile_);
+  for (rt::File* file : {file_.get(), aliasFile_.get()}) {
+    file->Field(kCard).SetInt(1);
+    file->Field(kTime).SetInt(1);
+  }
+  rt::FileWatch(*file_);
+  rt::FileGetByKey(*file_, kKeyCardTime);
+  rt::FileGetByKey(*aliasFile_, kKeyCardTime);
+  aliasFile_->Field(kOrigin).SetString("ALIAS");
+  rt::FilePut(*aliasFile_);
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  file_->Field(kOrigin).SetString("MINE");
+  rt::FilePut(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kRecordChanged);
+  // Read again under watch: now the put goes through.
+  rt::FileWatch(*file_);
+  rt::FileGetByKey(*file_, kKeyCardTime);
+  EXPECT_EQ(file_->Field(kOrigin).ToText(), "ALIAS");
+  file_->Field(kOrigin).SetString("MINE");
+  rt::FilePut(*file_);
+  EXPECT_EQ(rt::ErrorCode(), 0);
+  // Without a watch a put simply writes.
+  rt::FileGetByKey(*aliasFile_, kKeyCardTime);
+  aliasFile_->Field(kOrigin).SetString("LAST");
+  rt::FilePut(*aliasFile_);
+  EXPECT_EQ(rt::ErrorCode(), 0);
+}
+
+TEST_F(Keyed, PutAfterWatchGives89WhenAnotherProcessChangedTheRecord) {
+  CreateWith({{1, 80000, 1, 1, "ORIGINAL"}});
+  file_->Field(kCard).SetInt(1);
+  file_->Field(kTime).SetInt(1);
+  rt::FileWatch(*file_);
+  rt::FileGetByKey(*file_, kKeyCardTime);
+  pid_t child = Child([&] {
+    if (RawDb(path_).Exec("UPDATE Punch SET HOURS = 9.5") != SQLITE_OK) ::_exit(2);
+  });
+  ASSERT_EQ(WaitExit(child), 0);
+  rt::FilePut(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kRecordChanged);
+}
+
+TEST_F(Keyed, DriverOptionsAreChecked) {
+  CreateWith({});
+  for (const char* good : {"Recover=10", "recover = 0", "QUICKSCAN=on", "QuickScan=OFF"}) {
+    rt::FileSend(*file_, good);
+    EXPECT_EQ(rt::ErrorCode(), 0) << good;
+  }
+  for (const char* bad : {"Recover=", "Recover=ten", "QUICKSCAN=maybe", "Colour=red"}) {
+    rt::FileSend(*file_, bad);
+    EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest) << bad;
+  }
+  rt::FileSend(*file_, "QUICKSCAN=on");
+  EXPECT_EQ(rt::FileGetProperty(*file_, rt::kPropReadAhead), "64");
+}
+
+// --- Positions, states, nulls, properties -----------------------------------
+
+TEST_F(Keyed, PositionsFindTheRecordAgainAndResetBeforeIt) {
+  CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}, {1, 80000, 3, 3}});
+  rt::FileSetKey(*file_, kKeyDateCard);
+  rt::FileNext(*file_);
+  rt::FileNext(*file_);
+  std::string byKey = rt::FilePositionByKey(*file_, kKeyDateCard);
+  std::string byRecord = rt::FilePositionByRecord(*file_);
+  ASSERT_LE(byKey.size(), 1024u);
+  rt::FileNext(*file_);
+  rt::FileRegetByKey(*file_, kKeyDateCard, byKey);
+  EXPECT_EQ(KeyText(*file_), "1/80000/2/2");
+  rt::FileNext(*file_);
+  rt::FileRegetByRecord(*file_, byRecord);
+  EXPECT_EQ(KeyText(*file_), "1/80000/2/2");
+  rt::FileResetByKey(*file_, kKeyDateCard, byKey);
+  rt::FileNext(*file_);
+  EXPECT_EQ(KeyText(*file_), "1/80000/2/2");
+  // Once the record is gone a reset continues after where it stood.
+  rt::FileDelete(*file_);
+  rt::FileResetByKey(*file_, kKeyDateCard, byKey);
+  rt::FileNext(*file_);
+  EXPECT_EQ(KeyText(*file_), "1/80000/3/3");
+  rt::FileRegetByRecord(*file_, byRecord);
+  EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+  rt::FileRegetByRecord(*file_, "garbage");
+  EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest);
+}
+
+TEST_F(Keyed, SavedStateRestoresBufferAndSequence) {
+  CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}, {1, 80000, 3, 3}});
+  rt::FileSetKey(*file_, kKeyCardTime);
+  rt::FileNext(*file_);
+  int state = rt::FileGetState(*file_);
+  rt::FileSetKey(*file_, kKeyDateCard);
+  rt::FilePrevious(*file_);
+  EXPECT_EQ(KeyText(*file_), "1/80000/3/3");
+  rt::FileRestoreState(*file_, state);
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  EXPECT_EQ(KeyText(*file_), "1/80000/1/1");
+  rt::FileNext(*file_);
+  EXPECT_EQ(KeyText(*file_), "1/80000/2/2");
+  rt::FileFreeState(*file_, state);
+  rt::FileRestoreState(*file_, state);
+  EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest);
+}
+
+TEST_F(Keyed, NullFlagsAreAllClearAndSettingOneClearsTheField) {
+  CreateWith({});
+  SetPunch(*file_, {4, 80000, 1, 1, "X"});
+  EXPECT_EQ(rt::FileGetNulls(*file_), "00000000");
+  rt::FileSetNulls(*file_, "1000");
+  EXPECT_EQ(file_->Field(kCompany).GetInt(), 0);
+  EXPECT_EQ(file_->Field(kOrigin).ToText(), "X");
+  rt::FileSetNulls(*file_, "10x");
+  EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest);
+}
+
+TEST_F(Keyed, PropertiesDescribeFileAndKeys) {
+  CreateWith({{}});
+  EXPECT_EQ(rt::FileGetProperty(*file_, rt::kPropFieldCount), "8");
+  EXPECT_EQ(rt::FileGetProperty(*file_, rt::kPropName), path_);
+  EXPECT_EQ(rt::FileGetProperty(*file_, rt::kPropFieldLabel, 2), "PUN:DUTYDATE");
+  EXPECT_EQ(rt::FileGetProperty(*file_, rt::kPropBlobCount), "0");
+  EXPECT_EQ(rt::KeyGetProperty(*file_, kKeyCardTime, rt::kPropName), "PUN:BYCARDTIME");
+  EXPECT_EQ(rt::KeyGetProperty(*file_, kKeyDateCard, rt::kPropComponents), "4");
+  EXPECT_EQ(rt::KeyGetProperty(*file_, kKeyDateCard, rt::kPropDuplicates), "1");
+  EXPECT_EQ(rt::KeyGetProperty(*file_, kKeyOrigin, rt::kPropNoCase), "1");
+  EXPECT_EQ(rt::KeyGetProperty(*file_, kKeyCardTime, rt::kPropPrimary), "1");
+  EXPECT_EQ(rt::KeyGetProperty(*file_, kKeyDateCard, rt::kPropPrimary), "0");
+  EXPECT_EQ(rt::KeyGetProperty(*file_, kKeyDateCard, rt::kPropComponentField, 3), "3");
+  EXPECT_EQ(rt::KeyGetProperty(*file_, kKeyDateCard, rt::kPropComponentAscend, 1), "1");
+  rt::FileSetProperty(*file_, rt::kPropReadAhead, "20");
+  EXPECT_EQ(rt::FileGetProperty(*file_, rt::kPropReadAhead), "20");
+  rt::KeyGetProperty(*file_, 9, rt::kPropName);
+  EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest);
+  EXPECT_GT(rt::FileBytes(*file_), 0);
+}
+
+// Records the operation codes a file's receivers are told.
+class Recorder : public rt::FileCallbackReceiver {
+ public:
+  void BeforeFileOperation(int op, const rt::FileOperationParams&) override { seen.push_back(op); }
+  void AfterFileOperation(int op, const rt::FileOperationParams& p) override {
+    seen.push_back(-op);
+    codes.push_back(p.ErrorCode);
+  }
+  std::vector<int> seen, codes;
+};
+
+TEST_F(Keyed, ReceiversAreToldAroundEveryOperation) {
+  CreateWith({{}});
+  Recorder recorder;
+  rt::FileCallback(*file_, &recorder, 0);
+  rt::FileSetKey(*file_, kKeyDateCard);
+  rt::FileNext(*file_);
+  rt::FileNext(*file_);
+  rt::FileGetByPointer(*file_, 0);
+  rt::FileCallback(*file_, &recorder, 1);
+  rt::FileAdd(*file_);
+  EXPECT_EQ(recorder.seen, (std::vector<int>{rt::kOpSetKey, -rt::kOpSetKey, rt::kOpNext, -rt::kOpNext,
+                                             rt::kOpNext, -rt::kOpNext, rt::kOpGetByPointer,
+                                             -rt::kOpGetByPointer}));
+  EXPECT_EQ(recorder.codes, (std::vector<int>{0, 0, rt::kRecordNotAvailable, rt::kRecordNotAvailable}));
+}
+
+TEST_F(Keyed, OperationsOnAClosedFileFailCleanly) {
+  rt::FileNext(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest);
+  rt::FileClose(*file_);
+  EXPECT_EQ(rt::ErrorCode(), 0);
+  rt::FileDeclaration unknown("NOSUCH", "X", "X", dir_ + "/x", {}, {}, 0);
+  rt::File file(unknown);
+  rt::FileOpen(file);
+  EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest);
+}
+
+}  // namespace
+}  // namespace keyed_test

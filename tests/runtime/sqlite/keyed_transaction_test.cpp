@@ -1,0 +1,163 @@
+// Transactions on KEYED files: all-or-nothing over several files, a second
+// declaration of an enlisted file, and a process killed in the middle.
+#include <signal.h>
+
+#include "runtime/files/transaction.h"
+#include "tests/runtime/sqlite/keyed_fixture.h"
+
+namespace keyed_test {
+namespace {
+
+class Transactions : public KeyedFixture {
+ protected:
+  void SetUp() override {
+    KeyedFixture::SetUp();
+    otherPath_ = dir_ + "/Other.DAT";
+    otherDecl_ = PunchDeclaration(otherPath_, "OTH");
+    other_ = std::make_unique<rt::File>(*otherDecl_);
+    CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}});
+    rt::FileCreate(*other_);
+    rt::FileOpen(*other_);
+    ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  }
+  void TearDown() override {
+    rt::TxRollback();
+    other_.reset();
+    KeyedFixture::TearDown();
+  }
+  // Adds one punch to each file and deletes one from the first.
+  void ChangeBoth() {
+    SetPunch(*other_, {9, 80000, 9, 9});
+    rt::FileAdd(*other_);
+    ASSERT_EQ(rt::ErrorCode(), 0);
+    SetPunch(*file_, {1, 80000, 3, 3});
+    rt::FileAdd(*file_);
+    ASSERT_EQ(rt::ErrorCode(), 0);
+    file_->Field(kCard).SetInt(1);
+    file_->Field(kTime).SetInt(1);
+    rt::FileGetByKey(*file_, kKeyCardTime);
+    rt::FileDelete(*file_);
+    ASSERT_EQ(rt::ErrorCode(), 0);
+  }
+  std::string Cards(const std::string& path) {
+    return RawDb(path).One("SELECT coalesce(group_concat(CARD), '') FROM (SELECT CARD FROM " +
+                           std::string(path == path_ ? "Punch" : "Other") + " ORDER BY CARD)");
+  }
+
+  std::string otherPath_;
+  std::unique_ptr<rt::FileDeclaration> otherDecl_;
+  std::unique_ptr<rt::File> other_;
+};
+
+TEST_F(Transactions, RollbackLeavesBothFilesUnchanged) {
+  rt::TxBegin(2, *file_);
+  rt::TxBegin(2, *other_);
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  ChangeBoth();
+  EXPECT_EQ(rt::FileRecords(*file_), 2);  // the thread sees its own changes
+  rt::TxRollback();
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  EXPECT_EQ(Cards(path_), "1,2");
+  EXPECT_EQ(Cards(otherPath_), "");
+  EXPECT_FALSE(rt::TxActive());
+}
+
+TEST_F(Transactions, CommitChangesBothFilesTogether) {
+  rt::TxBegin(2, *file_);
+  rt::FileSetProperty(*other_, rt::kPropTransaction, "1");
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  EXPECT_EQ(rt::FileGetProperty(*other_, rt::kPropTransaction), "1");
+  ChangeBoth();
+  // Another connection sees nothing before the commit.
+  EXPECT_EQ(Cards(path_), "1,2");
+  rt::TxCommit();
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  EXPECT_EQ(Cards(path_), "2,3");
+  EXPECT_EQ(Cards(otherPath_), "9");
+  EXPECT_EQ(rt::FileGetProperty(*other_, rt::kPropTransaction), "0");
+}
+
+TEST_F(Transactions, FilesMarkedBeforehandAreEnlistedByTxBegin) {
+  rt::FileSetProperty(*file_, rt::kPropTransaction, "1");
+  rt::FileSetProperty(*other_, rt::kPropTransaction, "1");
+  rt::TxBegin(2);
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  ChangeBoth();
+  rt::TxRollback();
+  EXPECT_EQ(Cards(otherPath_), "");
+}
+
+TEST_F(Transactions, EnlistingTheAliasOfAnEnlistedFileIsNoError) {
+  rt::FileOpen(*aliasFile_);
+  rt::TxBegin(2, *file_);
+  rt::TxBegin(2, *aliasFile_);
+  EXPECT_EQ(rt::ErrorCode(), 0);
+  aliasFile_->Field(kCard).SetInt(2);
+  aliasFile_->Field(kTime).SetInt(2);
+  rt::FileGetByKey(*aliasFile_, kKeyCardTime);
+  rt::FileDelete(*aliasFile_);
+  rt::TxRollback();
+  EXPECT_EQ(Cards(path_), "1,2");
+}
+
+TEST_F(Transactions, ClosingTheLastEnlistedFileRollsBack) {
+  rt::TxBegin(2, *other_);
+  SetPunch(*other_, {9, 80000, 9, 9});
+  rt::FileAdd(*other_);
+  rt::FileClose(*other_);
+  EXPECT_FALSE(rt::TxActive());
+  EXPECT_EQ(Cards(otherPath_), "");
+}
+
+TEST_F(Transactions, ADriverWithoutTransactionsGives80) {
+  rt::FileDeclaration log("ASCII", "Log", "LOG", dir_ + "/log.txt", {}, {}, 0);
+  rt::File logFile(log);
+  rt::FileCreate(logFile);
+  rt::FileOpen(logFile);
+  rt::FileSetProperty(logFile, rt::kPropTransaction, "1");
+  EXPECT_EQ(rt::ErrorCode(), rt::kNoTransactions);
+  rt::TxBegin(2, logFile);
+  EXPECT_EQ(rt::ErrorCode(), rt::kNoTransactions);
+}
+
+// A child deletes 100000 punches inside a transaction and is killed before
+// committing: the file must come back whole.
+TEST_F(Transactions, KilledWriterLeavesEveryRecord) {
+  rt::FileClose(*file_);
+  rt::FileClose(*other_);
+  Fill(120000);
+  std::string before = RawDb(path_).One("SELECT count(*) || ':' || sum(PTIME) FROM Punch");
+  Signal deleted;
+  pid_t child = Child([&] {
+    rt::File file(*decl_), alias(*alias_);
+    rt::FileOpen(file);
+    rt::FileOpen(alias);
+    rt::FileSetProperty(file, rt::kPropReadAhead, "100");
+    rt::TxBegin(2, file);
+    rt::TxBegin(2, alias);
+    rt::FileSetKey(file, kKeyDateCard);
+    for (int n = 0; n < 100000; ++n) {
+      rt::FileNext(file);
+      if (rt::ErrorCode() != 0) ::_exit(2);
+      std::copy(file.Buffer(), file.Buffer() + file.RecordLength(), alias.Buffer());
+      rt::FileGetByKey(alias, kKeyDateCard);
+      rt::FileDelete(alias);
+      if (rt::ErrorCode() != 0) ::_exit(3);
+    }
+    deleted.Send();
+    for (;;) ::pause();
+  });
+  ASSERT_TRUE(deleted.Wait());
+  ::kill(child, SIGKILL);
+  EXPECT_EQ(WaitExit(child), -1);
+  rt::FileOpen(*file_);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  EXPECT_EQ(rt::FileRecords(*file_), 120002);
+  rt::FileClose(*file_);
+  RawDb db(path_);
+  EXPECT_EQ(db.One("SELECT count(*) || ':' || sum(PTIME) FROM Punch"), before);
+  EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
+}
+
+}  // namespace
+}  // namespace keyed_test
