@@ -90,6 +90,7 @@ void FileManager::Setup() {
   UseMRP = 0;
   MRPSize = 10;
   ThreadRegistry().RegisterFileManager(*this);
+  registered_ = true;
 }
 
 void FileManager::Init(rt::File& file, errors::ErrorManager& errorManager) {
@@ -134,7 +135,8 @@ void FileManager::Cleanup() {
   if (CleanedUp) return;
   CleanedUp = 1;
   while (Opened > 0) Close();
-  ThreadRegistry().UnregisterFileManager(*this);
+  if (registered_) ThreadRegistry().UnregisterFileManager(*this);
+  registered_ = false;
   Keys.clear();
   HasAutoInc = 0;
   PrimaryKey = 0;
@@ -367,7 +369,7 @@ int FileManager::InsertRecord(OpenVariant variant) {
   if (!HasAutoInc) {
     rt::FileAdd(*File);
   } else if (AutoIncDone) {
-    rt::FilePut(*File);
+    WritePrimedRecord();
   } else {
     int primed = variant == OpenVariant::Report ? PrimeAutoIncrement() : TryPrimeAutoIncrement();
     if (primed != errors::LevelBenign) return errors::LevelNotify;
@@ -398,6 +400,24 @@ int FileManager::InsertRecord(OpenVariant variant) {
   Errors->SetKeyName(description);
   ThrowWithMessage(errors::ErrDuplicateKey, description);
   return errors::LevelNotify;
+}
+
+// Priming already added the record; write the buffer over it. Reads since
+// may have moved the current record elsewhere: go back to the primed record
+// first, keeping the buffer, so no other record is overwritten. When it is
+// gone (another station deleted it), add the record again.
+void FileManager::WritePrimedRecord() {
+  if (primedPointer_ != 0 && rt::FilePointer(*File) != primedPointer_) {
+    std::vector<std::uint8_t> record(Buffer.begin(), Buffer.end());
+    rt::FileGetByPointer(*File, primedPointer_);
+    bool found = rt::ErrorCode() == rt::kNoError;
+    std::copy(record.begin(), record.end(), Buffer.begin());
+    if (!found) {
+      rt::FileAdd(*File);
+      return;
+    }
+  }
+  rt::FilePut(*File);
 }
 
 int FileManager::Update(int mode) { return UpdateRecord(OpenVariant::Report, mode); }

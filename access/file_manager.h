@@ -366,6 +366,7 @@ class FileManager {
   int PhysicalOpen(OpenVariant variant);
   int ReadSequential(bool forward, OpenVariant variant);
   int InsertRecord(OpenVariant variant);
+  void WritePrimedRecord();
   int UpdateRecord(OpenVariant variant, int mode);
   int NumberAutoIncrement(OpenVariant variant);
   // Copies this record into the aliased manager around `work` and restores its buffer.
@@ -380,6 +381,12 @@ class FileManager {
   // the record of `into`, and releases it; `id` becomes 0.
   static void MoveSavedBuffer(FileManager& from, FileManager& into, std::uint16_t& id,
                               std::uint8_t restore);
+
+  // The record numbering added last (its runtime pointer), so Insert writes
+  // that record even when other records were read since.
+  std::int64_t primedPointer_ = 0;
+  // Setup registered the manager with this thread's registry.
+  bool registered_ = false;
 };
 
 }  // namespace dataaccess

@@ -116,6 +116,7 @@ int FileManager::NumberAutoIncrement(OpenVariant variant) {
     int code = rt::ErrorCode();
     if (code == rt::kNoError) {
       AutoIncDone = 1;
+      primedPointer_ = rt::FilePointer(*File);
       return errors::LevelBenign;
     }
     if (++failures < kTriesBeforeAsking) continue;

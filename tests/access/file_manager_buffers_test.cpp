@@ -180,6 +180,21 @@ TEST_F(BuffersTest, AutoIncrementOnAnEmptyFileGivesOneAndAddsTheRecordAtOnce) {
   m.Close();
 }
 
+TEST_F(BuffersTest, InsertAfterPrimingWritesThePrimedRecordEvenAfterReadingAnother) {
+  CreateWith({{0, 1, "ONE"}});
+  auto& m = Manager({.AutoIncKey = 1});
+  ASSERT_EQ(m.Open(), LevelBenign);
+  ASSERT_EQ(m.PrimeRecord(), LevelBenign);
+  std::uint16_t primed = m.SaveBuffer();
+  m.File->Field(kNumber).SetInt(1);
+  ASSERT_EQ(m.Fetch(kKeyNumber), LevelBenign);  // a look-up on the same file
+  m.RestoreBuffer(primed, 1);
+  m.File->Field(kName).SetString("SECOND");
+  EXPECT_EQ(m.Insert(), LevelBenign);
+  EXPECT_EQ(Contents(), (std::vector<std::string>{"0/1/ONE", "0/2/SECOND"}));
+  m.Close();
+}
+
 TEST_F(BuffersTest, InsertWithoutPrimingNumbersTheRecordItself) {
   CreateWith({{0, 7, "SEVEN"}});
   auto& m = Manager({.AutoIncKey = 1});
