@@ -19,6 +19,10 @@ namespace {
 using detail::Fail;
 using detail::Ok;
 
+constexpr std::string_view kNoWindow = "no window is open on this thread";
+
+std::string NoThread(int thread) { return "thread " + std::to_string(thread) + " has no windows"; }
+
 // Events sent from other threads wait here until the owning thread drains
 // them into its topmost window. Guarded by mutex.
 struct Inbox {
@@ -74,12 +78,15 @@ std::shared_ptr<Inbox> InboxOf(int thread) {
 class WindowDriver {
  public:
   static int Open(Window& window, const Window* owner) {
-    if (window.open_ || !window.problem_.empty()) return Fail();
+    if (window.open_) return Fail("window " + window.name_ + " is already open");
+    if (!window.problem_.empty()) return Fail(window.problem_);
     Backend* backend = ActiveBackend();
     const bool shown = backend && OnBackendThread();
-    if (!backend) return Fail();  // nothing could ever show it or give it input
+    // Nothing could ever show the window or give it input.
+    if (!backend) return Fail("no window backend is active");
     ThreadWindows& tw = Windows();
-    if (owner && std::find(tw.stack.begin(), tw.stack.end(), owner) == tw.stack.end()) return Fail();
+    if (owner && std::find(tw.stack.begin(), tw.stack.end(), owner) == tw.stack.end())
+      return Fail("the owner of window " + window.name_ + " is not open on this thread");
     if (!tw.stack.empty()) tw.stack.back()->queue_.push_back({EventLoseFocus, 0});
     window.open_ = true;
     window.owner_ = owner;
@@ -102,7 +109,7 @@ class WindowDriver {
   }
 
   static int Close(Window& window) {
-    if (!window.open_) return Fail();
+    if (!window.open_) return Fail("window " + window.name_ + " is not open");
     ThreadWindows& tw = Windows();
     const bool wasTop = !tw.stack.empty() && tw.stack.back() == &window;
     std::erase(tw.stack, &window);
@@ -210,7 +217,7 @@ class WindowDriver {
       // threads; without either nothing could ever arrive.
       if (timeout < 0 && tw.number <= 0) {
         tw.loops[depth].ended = true;
-        Fail();
+        Fail("window " + window->name_ + " can get no events: it is not shown and has no timer");
         return false;
       }
       std::unique_lock lock(tw.inbox->mutex);
@@ -254,7 +261,7 @@ class WindowDriver {
 
 int OpenWindow(Window& window) { return WindowDriver::Open(window, nullptr); }
 int OpenOwnedWindow(Window& window, Window& owner) {
-  if (!owner.IsOpen() || &owner == &window) return Fail();
+  if (!owner.IsOpen() || &owner == &window) return Fail("a window's owner must be another open window");
   return WindowDriver::Open(window, &owner);
 }
 int CloseWindow(Window& window) { return WindowDriver::Close(window); }
@@ -267,7 +274,7 @@ Window* CurrentWindow() {
 bool StartEventLoop() {
   Window* top = CurrentWindow();
   if (!top) {
-    Fail();
+    Fail(kNoWindow);
     return false;
   }
   Windows().loops.push_back({top, {}, false, false});
@@ -298,7 +305,7 @@ int FocusedControl() {
 int EndEventLoop(int mode) {
   ThreadWindows& tw = Windows();
   if (tw.loops.empty()) {
-    Fail();
+    Fail("no event loop is running");
     return 1;
   }
   // A pass always concerns one event, even when its handler never asked which.
@@ -312,7 +319,7 @@ int EndEventLoop(int mode) {
   loop.hasCurrent = false;
   if (ended) tw.loops.pop_back();
   if (badMode)
-    Fail();
+    Fail("an event loop pass ends with -1, 0 or 1");
   else
     ClearError();
   return ended ? 1 : 0;
@@ -338,24 +345,24 @@ int ServeEvents(const std::function<int()>& handler) {
 }
 
 int Post(int event, int control, int thread, int flag) {
-  if (event <= 0) return Fail();
+  if (event <= 0) return Fail("event numbers start at 1");
   if (thread != 0 && thread != ThreadNumber()) {
-    if (!InboxOf(thread)) return Fail();
+    if (!InboxOf(thread)) return Fail(NoThread(thread));
     WindowDriver::QueueFromThread(thread, {event, control}, flag != 0);
     return Ok();
   }
   Window* top = CurrentWindow();
-  return top ? top->Post(event, control, flag != 0) : Fail();
+  return top ? top->Post(event, control, flag != 0) : Fail(kNoWindow);
 }
 
 int Notify(int code, int thread, std::int64_t parameter) {
   Event event{EventNotify, 0, true, code, ThreadNumber(), parameter};
   if (thread != 0 && thread != ThreadNumber()) {
-    if (!InboxOf(thread)) return Fail();
+    if (!InboxOf(thread)) return Fail(NoThread(thread));
     WindowDriver::QueueFromThread(thread, event, false);
     return Ok();
   }
-  if (!CurrentWindow()) return Fail();
+  if (!CurrentWindow()) return Fail(kNoWindow);
   WindowDriver::QueueHere(event, false);
   return Ok();
 }
@@ -372,7 +379,7 @@ int Notification(int& code, int& thread, std::int64_t& parameter) {
 
 #define RT_ON_TOP(call)                 \
   Window* top = CurrentWindow();        \
-  if (!top) return Fail();              \
+  if (!top) return Fail(kNoWindow);     \
   return top->call
 
 int Select(int control) { RT_ON_TOP(Select(control)); }
@@ -401,7 +408,7 @@ int RegisterEvent(int event, EventHandler handler, const void* object) {
 PropertyValue GetProperty(int control, int property, int index) {
   Window* top = CurrentWindow();
   if (!top) {
-    Fail();
+    Fail(kNoWindow);
     return {};
   }
   return top->GetProperty(control, property, index);
@@ -410,7 +417,7 @@ PropertyValue GetProperty(int control, int property, int index) {
 Rect GetPosition(int control) {
   Window* top = CurrentWindow();
   if (!top) {
-    Fail();
+    Fail(kNoWindow);
     return {};
   }
   return top->GetPosition(control);
@@ -426,7 +433,7 @@ void SetKeyCode(int key) { detail::ThreadKeyCode() = key; }
 
 int PressKey(int key) {
   Window* top = CurrentWindow();
-  if (!top) return Fail();
+  if (!top) return Fail(kNoWindow);
   WindowDriver::PressKey(*top, key);
   return Ok();
 }
@@ -435,7 +442,7 @@ int UnregisterEvent(int event, const void* object) {
   int result = kBadRequest;
   for (Window* window : Windows().stack)
     if (window->UnregisterEvent(event, object) == 0) result = 0;
-  return result == 0 ? Ok() : Fail();
+  return result == 0 ? Ok() : Fail("no handler was registered for that event and object");
 }
 
 void Yield() { std::this_thread::yield(); }

@@ -21,8 +21,8 @@ bool IsEntry(const ControlState& c) { return c.Kind == ControlKind::Entry || c.K
 }  // namespace
 
 namespace detail {
-int Fail() {
-  SetError(kBadRequest);
+int Fail(std::string_view reason) {
+  SetError(kBadRequest, {}, std::to_string(kBadRequest), reason);
   return kBadRequest;
 }
 
@@ -100,6 +100,10 @@ const ControlState* Window::Control(std::string_view label) const {
   for (const auto& c : controls_)
     if (SameLabel(c.Label, label)) return &c;
   return nullptr;
+}
+
+std::string Window::NoControl(int control) const {
+  return "window " + name_ + " has no control " + std::to_string(control);
 }
 
 ControlState* Window::Find(int number) {
@@ -181,7 +185,7 @@ PropertyValue Window::GetProperty(int control, int property, int index) const {
   }
   const ControlState* c = Control(control);
   if (!c) {
-    Fail();
+    Fail(NoControl(control));
     return {};
   }
   switch (property) {
@@ -269,7 +273,7 @@ int Window::SetProperty(int control, int property, const PropertyValue& value, i
       case PropAlertKey: alertKeys_.insert(number); return Ok();
       case PropThread:
       case PropType:
-      case PropNextControl: return Fail();  // read-only
+      case PropNextControl: return Fail("property " + std::to_string(property) + " can only be read");
       default: other_[property] = value; return Ok();
     }
     const bool isMove = property == PropXPos || property == PropYPos || property == PropWidth ||
@@ -279,7 +283,7 @@ int Window::SetProperty(int control, int property, const PropertyValue& value, i
     return Ok();
   }
   ControlState* c = Find(control);
-  if (!c) return Fail();
+  if (!c) return Fail(NoControl(control));
   int notice = property;
   switch (property) {
     case PropText: c->Text = value.Text(); c->Edited = false; break;
@@ -292,7 +296,8 @@ int Window::SetProperty(int control, int property, const PropertyValue& value, i
     case PropHide: c->Hidden = n != 0; break;
     case PropDisable: c->Disabled = n != 0; break;
     case PropUse:
-      if (!value.IsVariable() && !(value.IsNumber() && n == 0)) return Fail();  // a variable, or 0 to unbind
+      if (!value.IsVariable() && !(value.IsNumber() && n == 0))
+        return Fail("a control can only be bound to a variable (or to 0 to unbind it)");
       c->Use = value.Variable();
       return Ok();
     case PropPicture: c->Picture = value.Text(); break;
@@ -318,7 +323,7 @@ int Window::SetProperty(int control, int property, const PropertyValue& value, i
     case PropAlertKey: c->AlertKeys.insert(number); return Ok();
     case PropType:
     case PropColumns:
-    case PropCell: return Fail();  // read-only
+    case PropCell: return Fail("property " + std::to_string(property) + " can only be read");
     default: c->Other[property] = value; return Ok();
   }
   Notify(control, notice);
@@ -326,7 +331,7 @@ int Window::SetProperty(int control, int property, const PropertyValue& value, i
 }
 
 int Window::Display(int control) {
-  if (control != 0 && !Find(control)) return Fail();
+  if (control != 0 && !Find(control)) return Fail(NoControl(control));
   for (auto& c : controls_) {
     if (control != 0 && c.Number != control) continue;
     if (IsBound(c.Use)) {
@@ -348,7 +353,8 @@ int Window::Select(int control) {
     return Ok();
   }
   ControlState* c = Find(control);
-  if (!c || !c->Focusable()) return Fail();
+  if (!c) return Fail(NoControl(control));
+  if (!c->Focusable()) return Fail("control " + std::to_string(control) + " cannot take the focus");
   if (focus_ != control) {
     focus_ = control;
     queue_.push_back({EventSelected, control});
@@ -357,8 +363,8 @@ int Window::Select(int control) {
   return Ok();
 }
 
-int Window::Enable(int control) { return control == 0 ? Fail() : SetProperty(control, PropDisable, 0); }
-int Window::Disable(int control) { return control == 0 ? Fail() : SetProperty(control, PropDisable, 1); }
+int Window::Enable(int control) { return control == 0 ? Fail(NoControl(0)) : SetProperty(control, PropDisable, 0); }
+int Window::Disable(int control) { return control == 0 ? Fail(NoControl(0)) : SetProperty(control, PropDisable, 1); }
 int Window::Hide(int control) { return SetProperty(control, PropHide, 1); }
 int Window::Unhide(int control) { return SetProperty(control, PropHide, 0); }
 
@@ -367,7 +373,7 @@ Rect Window::GetPosition(int control) const {
   if (control == 0) return area_;
   const ControlState* c = Control(control);
   if (!c) {
-    Fail();
+    Fail(NoControl(control));
     return {};
   }
   return c->Position;
@@ -380,7 +386,7 @@ int Window::SetPosition(int control, int x, int y, int width, int height) {
     r = &area_;
   } else {
     c = Find(control);
-    if (!c) return Fail();
+    if (!c) return Fail(NoControl(control));
     r = &c->Position;
   }
   if (x != kKeepValue) r->X = x;
@@ -401,14 +407,15 @@ int Window::Alert(int key) {
 
 int Window::SetListSource(int control, ListSource source) {
   ControlState* c = Find(control);
-  if (!c) return Fail();
+  if (!c) return Fail(NoControl(control));
   c->Source = std::move(source);
   Notify(control, PropItems);
   return Ok();
 }
 
 int Window::Post(int event, int control, bool urgent) {
-  if (event <= 0 || (control != 0 && !Find(control))) return Fail();
+  if (event <= 0) return Fail("event numbers start at 1");
+  if (control != 0 && !Find(control)) return Fail(NoControl(control));
   if (urgent)
     queue_.push_front({event, control});
   else
@@ -417,7 +424,7 @@ int Window::Post(int event, int control, bool urgent) {
 }
 
 int Window::RegisterEvent(int event, EventHandler handler, const void* object) {
-  if (!handler) return Fail();
+  if (!handler) return Fail("no handler given");
   registrations_.push_back({event, std::move(handler), object});
   return Ok();
 }
@@ -425,7 +432,7 @@ int Window::RegisterEvent(int event, EventHandler handler, const void* object) {
 int Window::UnregisterEvent(int event, const void* object) {
   const auto before = registrations_.size();
   std::erase_if(registrations_, [&](const Registration& r) { return r.Event == event && r.Object == object; });
-  return registrations_.size() == before ? Fail() : Ok();
+  return registrations_.size() == before ? Fail("no handler was registered for that event and object") : Ok();
 }
 
 // Reads an entry's text into its variable. A text the picture cannot read

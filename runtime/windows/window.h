@@ -142,6 +142,7 @@ class Window {
   friend class WindowDriver;  // event_loop.cpp: opening, closing, input, the queue
 
   ControlState* Find(int number);
+  std::string NoControl(int control) const;
   void Notify(int control, int property);
   void Flush();
   bool ReadEntry(ControlState& c);
@@ -188,9 +189,10 @@ class Window {
 namespace detail {
 // The calling thread's last key code (KeyCode, SetKeyCode).
 int& ThreadKeyCode();
-// Results of window operations: kBadRequest with the error state set, or 0
-// with it cleared.
-int Fail();
+// Results of window operations: kBadRequest with the error state set (the
+// reason as the driver text, which messages about code 90 show), or 0 with
+// it cleared.
+int Fail(std::string_view reason = "invalid request");
 int Ok();
 }  // namespace detail
 

@@ -358,6 +358,7 @@ TEST_F(EventLoopTest, OpeningFailsWithoutBackendOrWithAFaultyResourceOrTwice) {
   dialog.Controls.push_back(MakeControl(2, "?AGAIN", ControlKind::Button));
   Window faulty(dialog);
   EXPECT_EQ(OpenWindow(faulty), kBadRequest);
+  EXPECT_EQ(FileErrorText(), "window DIALOG control 2: number used twice") << "the reason is told";
   EXPECT_FALSE(faulty.IsOpen());
   CloseWindow(window);
   SetBackend(nullptr);

@@ -69,6 +69,7 @@ TEST_F(WindowTest, UnknownControlsAndReadOnlyPropertiesAreRefused) {
   EXPECT_EQ(SetProperty(9, PropText, "x"), kBadRequest);
   GetProperty(9, PropText);
   EXPECT_EQ(ErrorCode(), kBadRequest);
+  EXPECT_EQ(FileErrorText(), "window PROGRESSWINDOW has no control 9");
   EXPECT_EQ(SetProperty(1, PropType, 8), kBadRequest);
   EXPECT_EQ(GetProperty(1, PropType).Number(), static_cast<int>(ControlKind::Progress));
   EXPECT_EQ(SetProperty(0, PropThread, 5), kBadRequest);
