@@ -42,28 +42,38 @@ struct LoopState {
 };
 
 struct ThreadWindows {
-  ThreadWindows() : inbox(std::make_shared<Inbox>()), number(ThreadNumber()) {
+  ThreadWindows() : inbox(std::make_shared<Inbox>()) { Register(); }
+  ~ThreadWindows() { Unregister(); }
+  // Keeps the inbox reachable under the thread's current number (a thread
+  // gets its number when the runtime starts it and may hand it back).
+  void Register() {
+    if (number == ThreadNumber()) return;
+    Unregister();
+    number = ThreadNumber();
     if (number > 0) {
       std::lock_guard lock(gRegistryMutex);
       gInboxes[number] = inbox;
     }
   }
-  ~ThreadWindows() {
-    if (number > 0) {
-      std::lock_guard lock(gRegistryMutex);
-      auto it = gInboxes.find(number);
-      if (it != gInboxes.end() && it->second.lock() == inbox) gInboxes.erase(it);
-    }
+  void Unregister() {
+    if (number <= 0) return;
+    std::lock_guard lock(gRegistryMutex);
+    auto it = gInboxes.find(number);
+    if (it != gInboxes.end() && it->second.lock() == inbox) gInboxes.erase(it);
   }
   std::vector<Window*> stack;   // open windows, topmost last
   std::vector<LoopState> loops; // running loops, innermost last
   std::shared_ptr<Inbox> inbox;
-  int number;
+  int number = -1;  // the number the inbox is registered under
 };
 
 ThreadVar<ThreadWindows> gThreadWindows;
 
-ThreadWindows& Windows() { return ThreadInstance(gThreadWindows); }
+ThreadWindows& Windows() {
+  ThreadWindows& tw = ThreadInstance(gThreadWindows);
+  tw.Register();
+  return tw;
+}
 
 std::shared_ptr<Inbox> InboxOf(int thread) {
   std::lock_guard lock(gRegistryMutex);
