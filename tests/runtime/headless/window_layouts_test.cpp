@@ -33,7 +33,7 @@ WindowResource ProgressWindow(std::uint8_t* thermometer) {
   WindowResource w;
   w.Name = "PROGRESSWINDOW";
   w.Caption = "Process Timecard";
-  w.Font = {"Microsoft Sans Serif", 8, 400};
+  w.Font = {"Sans Serif", 8, 400};
   w.Width = 142;
   w.Height = 59;
   w.Controls = {Control(1, "?PROGRESS:THERMOMETER", ControlKind::Progress, {15, 15, 111, 12}),
@@ -111,7 +111,7 @@ WindowResource CutoffDialog(std::int32_t* lastDate) {
   WindowResource w;
   w.Name = "QUICKWINDOW";
   w.Caption = "Purge Punches Through";
-  w.Font = {"Microsoft Sans Serif", 8, 400};
+  w.Font = {"Sans Serif", 8, 400};
   w.Width = 260;
   w.Height = 94;
   w.Controls = {Control(1, "?OK", ControlKind::Button, {46, 63, 49, 14}, "&OK"),

@@ -24,7 +24,7 @@ class WindowTest : public HeadlessTest {
   WindowTest() {
     resource.Name = "PROGRESSWINDOW";
     resource.Caption = "Process Timecard";
-    resource.Font = {"Microsoft Sans Serif", 8, 400};
+    resource.Font = {"Sans Serif", 8, 400};
     resource.Width = 142;
     resource.Height = 59;
     auto add = [&](int number, std::string label, ControlKind kind, Rect at, std::string text = {}) {
