@@ -1,0 +1,279 @@
+#include "tools/veltrane-data/csv_table.h"
+
+#include <cctype>
+#include <istream>
+#include <iterator>
+#include <ostream>
+
+#include "runtime/core/decimal.h"
+#include "runtime/core/error_state.h"
+#include "runtime/core/pictures.h"
+#include "runtime/files/file.h"
+#include "runtime/files/file_operations.h"
+#include "runtime/files/transaction.h"
+
+namespace veltrane_data {
+namespace {
+
+std::string Latin1ToUtf8(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// False when the text holds a character Latin-1 has not.
+bool Utf8ToLatin1(const std::string& text, std::string& out) {
+  out.clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size() &&
+               (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
+      out += static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F));
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+std::string Quoted(const std::string& cell) {
+  bool quote = !cell.empty() && (cell.front() == ' ' || cell.back() == ' ');
+  quote = quote || cell.find_first_of(",\"\r\n") != std::string::npos;
+  if (!quote) return cell;
+  std::string out = "\"";
+  for (char c : cell) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+struct Column {
+  int Field;
+  int Element;
+  std::string Header;
+};
+
+std::vector<Column> Columns(const rt::FileDeclaration& decl) {
+  std::vector<Column> columns;
+  for (int f = 1; f <= decl.FieldCount(); ++f) {
+    const auto& field = decl.Field(f);
+    std::string label(field.Label());
+    if (!field.IsArray()) {
+      columns.push_back({f, 0, label});
+      continue;
+    }
+    for (int e = 0; e < field.Elements(); ++e)
+      columns.push_back({f, e, label + "(" + std::to_string(e + 1) + ")"});
+  }
+  return columns;
+}
+
+std::string Cell(rt::File& file, const Column& column) {
+  rt::FieldRef ref = file.Field(column.Field, column.Element);
+  switch (ref.Type()) {
+    case rt::FieldType::Date: return rt::Format(ref.GetInt(), "D02B");
+    case rt::FieldType::Text:
+    case rt::FieldType::CText: return Latin1ToUtf8(ref.ToText());
+    default: return ref.ToText();
+  }
+}
+
+// Stores one cell; an empty text when it fits, otherwise why not.
+std::string Store(rt::File& file, const Column& column, const std::string& cell) {
+  rt::FieldRef ref = file.Field(column.Field, column.Element);
+  switch (ref.Type()) {
+    case rt::FieldType::Date: {
+      auto day = rt::Deformat(cell, "D02B");
+      if (!day) return "'" + cell + "' is not a date (MM/DD/YYYY)";
+      ref.SetInt(*day);
+      return {};
+    }
+    case rt::FieldType::Text:
+    case rt::FieldType::CText: {
+      std::string latin1;
+      if (!Utf8ToLatin1(cell, latin1)) return "text holds characters outside Latin-1";
+      int room = ref.Type() == rt::FieldType::CText ? ref.Size() - 1 : ref.Size();
+      if (static_cast<int>(latin1.size()) > room)
+        return "text longer than " + std::to_string(room) + " characters";
+      if (latin1.find('\0') != std::string::npos) return "text holds a NUL";
+      ref.SetString(latin1);
+      return {};
+    }
+    case rt::FieldType::Decimal: {
+      auto value = rt::Decimal::Parse(cell);
+      if (!value) return "'" + cell + "' is not a number";
+      if (value->Places > ref.Places()) {
+        auto exact = value->Rescaled(ref.Places());
+        if (!exact || rt::Compare(*exact, *value) != 0)
+          return "'" + cell + "' has more than " + std::to_string(ref.Places()) + " places";
+      }
+      if (!ref.SetDecimal(*value)) return "'" + cell + "' does not fit";
+      return {};
+    }
+    default: {
+      auto value = rt::Decimal::Parse(cell);
+      if (!value || value->Places != 0) return "'" + cell + "' is not a whole number";
+      if (!ref.SetInt(value->Units)) return "'" + cell + "' is out of range";
+      return {};
+    }
+  }
+}
+
+// Splits CSV text into rows of cells, counting lines. False at a quote that
+// never closes.
+struct Row {
+  int Line;
+  std::vector<std::string> Cells;
+};
+
+bool ReadRows(std::istream& in, std::vector<Row>& rows, int& badLine) {
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  int line = 1;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    Row row{line, {}};
+    std::string cell;
+    bool quoted = false, wasQuoted = false;
+    for (;;) {
+      if (i >= text.size()) {
+        if (quoted) {
+          badLine = row.Line;
+          return false;
+        }
+        row.Cells.push_back(cell);
+        break;
+      }
+      char c = text[i++];
+      if (quoted) {
+        if (c == '"' && i < text.size() && text[i] == '"') {
+          cell += '"';
+          ++i;
+        } else if (c == '"') {
+          quoted = false;
+        } else {
+          if (c == '\n') ++line;
+          cell += c;
+        }
+      } else if (c == '"' && cell.empty() && !wasQuoted) {
+        quoted = wasQuoted = true;
+      } else if (c == ',') {
+        row.Cells.push_back(cell);
+        cell.clear();
+        wasQuoted = false;
+      } else if (c == '\n' || c == '\r') {
+        if (c == '\r' && i < text.size() && text[i] == '\n') ++i;
+        ++line;
+        row.Cells.push_back(cell);
+        break;
+      } else {
+        cell += c;
+      }
+    }
+    bool blank = row.Cells.size() == 1 && row.Cells[0].empty();
+    if (!blank) rows.push_back(std::move(row));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ExportCsv(rt::File& file, std::ostream& out, std::string& error) {
+  auto columns = Columns(file.Declaration());
+  for (std::size_t i = 0; i < columns.size(); ++i) out << (i ? "," : "") << Quoted(columns[i].Header);
+  out << "\n";
+  rt::FileSetProperty(file, rt::kPropReadAhead, "200");
+  rt::FileSetKey(file, 0);
+  for (rt::FileNext(file); rt::ErrorCode() == 0; rt::FileNext(file)) {
+    for (std::size_t i = 0; i < columns.size(); ++i) out << (i ? "," : "") << Quoted(Cell(file, columns[i]));
+    out << "\n";
+  }
+  if (rt::ErrorCode() != rt::kRecordNotAvailable) return error = rt::FileErrorText(), false;
+  return out.good() || (error = "cannot write the CSV", false);
+}
+
+long ImportCsv(rt::File& file, std::istream& in, std::vector<CsvProblem>& problems) {
+  std::vector<Row> rows;
+  int badLine = 0;
+  if (!ReadRows(in, rows, badLine)) {
+    problems.push_back({badLine, "a quoted cell is never closed"});
+    return 0;
+  }
+  auto columns = Columns(file.Declaration());
+  if (rows.empty()) {
+    problems.push_back({1, "no header row"});
+    return 0;
+  }
+  const auto& header = rows.front();
+  bool headerOk = header.Cells.size() == columns.size();
+  for (std::size_t i = 0; headerOk && i < columns.size(); ++i)
+    headerOk = SameText(header.Cells[i], columns[i].Header);
+  if (!headerOk) {
+    std::string expected;
+    for (const auto& c : columns) expected += (expected.empty() ? "" : ",") + c.Header;
+    problems.push_back({header.Line, "header must be " + expected});
+    return 0;
+  }
+  // Every row is checked before anything is written.
+  std::vector<std::vector<std::uint8_t>> records;
+  for (std::size_t r = 1; r < rows.size(); ++r) {
+    const auto& row = rows[r];
+    if (row.Cells.size() != columns.size()) {
+      problems.push_back({row.Line, std::to_string(row.Cells.size()) + " cells, expected " +
+                                        std::to_string(columns.size())});
+      continue;
+    }
+    rt::FileClear(file);
+    std::string why;
+    for (std::size_t i = 0; i < columns.size() && why.empty(); ++i) {
+      why = Store(file, columns[i], row.Cells[i]);
+      if (!why.empty()) why = columns[i].Header + ": " + why;
+    }
+    if (!why.empty()) {
+      problems.push_back({row.Line, why});
+      continue;
+    }
+    records.emplace_back(file.Buffer(), file.Buffer() + file.RecordLength());
+  }
+  if (!problems.empty()) return 0;
+  rt::TxBegin(5, file);
+  if (rt::ErrorCode() != 0) {
+    problems.push_back({0, "cannot begin a transaction: " + rt::FileErrorText()});
+    return 0;
+  }
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    std::copy(records[i].begin(), records[i].end(), file.Buffer());
+    rt::FileAdd(file);
+    if (rt::ErrorCode() != 0) {
+      problems.push_back({rows[i + 1].Line, "cannot add: " + rt::ErrorText() + " " + rt::FileErrorText()});
+      rt::TxRollback();
+      return 0;
+    }
+  }
+  rt::TxCommit();
+  if (rt::ErrorCode() != 0) {
+    problems.push_back({0, "cannot commit: " + rt::FileErrorText()});
+    rt::TxRollback();
+    return 0;
+  }
+  return static_cast<long>(records.size());
+}
+
+}  // namespace veltrane_data

@@ -1,0 +1,33 @@
+// One data file as CSV: a header row of field labels (without the prefix;
+// array elements as LABEL(1), LABEL(2), ...), then one row per record in
+// record order. Dates are MM/DD/YYYY (empty for no date), decimals exact,
+// text without trailing blanks, UTF-8. Cells holding a comma, a quote, a line
+// break or blanks at either end are quoted, quotes doubled.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace rt {
+class File;
+}
+
+namespace veltrane_data {
+
+// Writes every record of `file` (open) to `out`. False with `error` on a read failure.
+bool ExportCsv(rt::File& file, std::ostream& out, std::string& error);
+
+// A row that cannot be imported: its line in the CSV text and why.
+struct CsvProblem {
+  int Line = 0;
+  std::string Text;
+};
+
+// Reads the whole CSV text first; when every row is valid, adds all records
+// to `file` (open for writing) in one transaction. When any row is bad, or an
+// add fails, nothing is imported and `problems` lists them. Returns the count
+// of records imported.
+long ImportCsv(rt::File& file, std::istream& in, std::vector<CsvProblem>& problems);
+
+}  // namespace veltrane_data
