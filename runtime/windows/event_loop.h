@@ -112,7 +112,8 @@ int Hide(int control);
 int Unhide(int control);
 PropertyValue GetProperty(int control, int property, int index = 0);
 int SetProperty(int control, int property, const PropertyValue& value);
-// SetProperty for an indexed property (list columns and cells).
+// SetProperty with an index. No property of this runtime takes an index when
+// it is set, so a nonzero index is refused (kBadRequest); index 0 is SetProperty.
 int SetPropertyValue(int control, int property, int index, const PropertyValue& value);
 Rect GetPosition(int control);
 // kKeepValue leaves a coordinate as it is.

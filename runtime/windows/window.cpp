@@ -224,7 +224,8 @@ PropertyValue Window::GetProperty(int control, int property, int index) const {
 }
 
 int Window::SetProperty(int control, int property, const PropertyValue& value, int index) {
-  (void)index;  // no settable property of this runtime is indexed; kept for list extensions
+  // Only reading has indexed properties (PropNextControl, PropCell).
+  if (index != 0) return Fail("property " + std::to_string(property) + " takes no index when set");
   const auto n = value.Number();
   const int number = static_cast<int>(std::clamp<std::int64_t>(n, INT32_MIN, INT32_MAX));
   if (control == 0) {

@@ -114,6 +114,7 @@ class Window {
 
   // --- Operations --------------------------------------------------------
   PropertyValue GetProperty(int control, int property, int index = 0) const;
+  // A nonzero index is refused: only reading has indexed properties.
   int SetProperty(int control, int property, const PropertyValue& value, int index = 0);
   // Rebuilds control texts from their bound variables (0: every control) and
   // redraws them.

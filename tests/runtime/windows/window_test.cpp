@@ -75,6 +75,8 @@ TEST_F(WindowTest, UnknownControlsAndReadOnlyPropertiesAreRefused) {
   EXPECT_EQ(SetProperty(0, PropThread, 5), kBadRequest);
   EXPECT_EQ(SetProperty(2, PropUse, "not a variable"), kBadRequest);
   EXPECT_EQ(Select(2), kBadRequest) << "a text cannot take the focus";
+  EXPECT_EQ(SetPropertyValue(3, PropText, 2, "x"), kBadRequest);
+  EXPECT_EQ(SetPropertyValue(3, PropText, 0, "x"), 0);
 }
 
 TEST_F(WindowTest, DisplayMovesTheThermometerFromItsVariable) {
