@@ -69,6 +69,7 @@ Window::Window(const WindowResource& resource)
     c.Hidden = r.Hidden;
     c.Disabled = r.Disabled;
     c.Default = r.Default;
+    c.Immediate = r.Immediate;
     c.Icon = r.Icon;
     c.Tip = r.Tip;
     c.StatusText = r.StatusText;
@@ -542,6 +543,11 @@ void Window::ApplyInput(const Input& input) {
     case Input::Kind::Accept:
       if (!c || !c->Focusable()) return;
       if (input.Pointer) detail::ThreadKeyCode() = KeyPointer;
+      // An immediate button leaves the focus, and an edited entry, as they are.
+      if (c->Kind == ControlKind::Button && c->Immediate) {
+        PressControl(*c);
+        return;
+      }
       if (!MoveFocus(c->Number)) return;
       PressControl(*c);
       return;

@@ -52,6 +52,7 @@ struct ControlState {
   bool Hidden = false;
   bool Disabled = false;
   bool Default = false;
+  bool Immediate = false;
   int FontColor = -1;  // -1: the backend's normal colour
   int FontStyle = 0;
   std::string Font;

@@ -62,6 +62,7 @@ struct ControlResource {
   bool Hidden = false;
   bool Disabled = false;
   bool Default = false;    // button pressed by Enter on a non-button control
+  bool Immediate = false;  // button acts without reading an edited entry first (Cancel)
 };
 
 struct WindowResource {

@@ -120,6 +120,7 @@ WindowResource CutoffDialog(std::int32_t* lastDate) {
                 Control(4, "?LASTDATE:PROMPT", ControlKind::Prompt, {2, 23, 85, 10}, "Last Date Of A Period"),
                 Control(5, "?LASTDATE", ControlKind::Entry, {92, 22, 60, 10}),
                 Control(6, "?CALENDAR", ControlKind::Button, {157, 20, 12, 12}, "...")};
+  w.Controls[1].Immediate = true;
   w.Controls[4].Picture = "D02B";
   w.Controls[4].Use = lastDate;
   return w;

@@ -114,6 +114,29 @@ TEST_F(DateEntryTest, RejectedEntryStopsTheButtonPressAndIsReadAgainNextTime) {
   EXPECT_EQ(dateAtOk, Date(12, 31, 2023));
 }
 
+TEST_F(DateEntryTest, ImmediateButtonActsWithoutReadingTheEntry) {
+  ControlResource cancel;
+  cancel.Number = 2;
+  cancel.Label = "?CANCEL";
+  cancel.Kind = ControlKind::Button;
+  cancel.Immediate = true;
+  dialog.Controls.push_back(cancel);
+  backend.Type("?LASTDATE", "13/45/2023");
+  backend.Accept("?CANCEL");
+  Window window(dialog);
+  OpenWindow(window);
+  std::vector<std::string> seen;
+  ServeEvents([&] {
+    if (CurrentEvent() == EventAccepted || CurrentEvent() == EventRejected) seen.push_back(testing::CurrentEventName());
+    if (AcceptedControl() == 2) Post(EventCloseWindow);
+    return 0;
+  });
+  EXPECT_THAT(seen, ElementsAre("Accepted 2"));
+  EXPECT_EQ(lastDate, kBefore);
+  EXPECT_EQ(window.Focus(), 5) << "the entry keeps the focus and its text";
+  EXPECT_EQ(window.Control(5)->Text, "13/45/2023");
+}
+
 struct NumberCase {
   const char* typed;
   bool accepted;
