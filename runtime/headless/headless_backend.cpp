@@ -44,6 +44,10 @@ const ControlState* FindControl(const Window& window, const std::string& name) {
 
 }  // namespace
 
+HeadlessBackend::~HeadlessBackend() {
+  if (ActiveBackend() == this) SetBackend(nullptr);
+}
+
 bool HeadlessBackend::LoadScript(std::string_view text, std::string* error) {
   std::vector<ScriptStep> steps;
   std::string message;

@@ -71,6 +71,8 @@ class HeadlessBackend : public Backend {
   };
 
   HeadlessBackend() = default;
+  // Stops being the active backend if it still is.
+  ~HeadlessBackend() override;
 
   // Appends a script's steps; false (nothing appended) with the bad line in error.
   bool LoadScript(std::string_view text, std::string* error = nullptr);
