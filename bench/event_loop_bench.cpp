@@ -25,64 +25,57 @@ rt::WindowResource Dialog(std::int32_t* date) {
   return w;
 }
 
+// A window with a running loop on the headless backend, for one benchmark.
+struct OpenDialog {
+  explicit OpenDialog(int timer = 0) {
+    backend.SetIdleLimit(1 << 30);
+    rt::SetBackend(&backend);
+    rt::OpenWindow(window);
+    if (timer) rt::SetProperty(0, rt::PropTimer, timer);
+    rt::StartEventLoop();
+  }
+  ~OpenDialog() {
+    rt::EndEventLoop(-1);
+    rt::CloseWindow(window);
+    rt::SetBackend(nullptr);
+  }
+  rt::HeadlessBackend backend;
+  std::int32_t date = 0;
+  rt::Window window{Dialog(&date)};
+};
+
 // One event posted and served per iteration.
 void BM_PostedEvents(benchmark::State& state) {
-  rt::HeadlessBackend backend;
-  rt::SetBackend(&backend);
-  std::int32_t date = 0;
-  rt::Window window(Dialog(&date));
-  rt::OpenWindow(window);
-  rt::StartEventLoop();
+  OpenDialog dialog;
   for (auto _ : state) {
     rt::Post(rt::EventAccepted, 2);
     while (rt::AcceptedControl() != 2) rt::EndEventLoop(0);
     rt::EndEventLoop(0);
   }
-  rt::EndEventLoop(-1);
-  rt::CloseWindow(window);
-  rt::SetBackend(nullptr);
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_PostedEvents);
 
 // One timer tick per iteration; the headless clock skips the waiting.
 void BM_TimerTicks(benchmark::State& state) {
-  rt::HeadlessBackend backend;
-  backend.SetIdleLimit(1 << 30);
-  rt::SetBackend(&backend);
-  std::int32_t date = 0;
-  rt::Window window(Dialog(&date));
-  rt::OpenWindow(window);
-  rt::SetProperty(0, rt::PropTimer, 10);
-  rt::StartEventLoop();
+  OpenDialog dialog(10);
   for (auto _ : state) {
     while (rt::CurrentEvent() != rt::EventTimer) rt::EndEventLoop(0);
     rt::EndEventLoop(0);
   }
-  rt::EndEventLoop(-1);
-  rt::CloseWindow(window);
-  rt::SetBackend(nullptr);
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_TimerTicks);
 
 // One date typed and read into its variable per iteration.
 void BM_DateEntries(benchmark::State& state) {
-  rt::HeadlessBackend backend;
-  rt::SetBackend(&backend);
-  std::int32_t date = 0;
-  rt::Window window(Dialog(&date));
-  rt::OpenWindow(window);
-  rt::StartEventLoop();
+  OpenDialog dialog;
   for (auto _ : state) {
-    backend.Type("1", "12/31/2023");
-    backend.Key(rt::KeyEnter);
+    dialog.backend.Type("1", "12/31/2023");
+    dialog.backend.Key(rt::KeyEnter);
     while (rt::AcceptedControl() != 1) rt::EndEventLoop(0);
     rt::EndEventLoop(0);
   }
-  rt::EndEventLoop(-1);
-  rt::CloseWindow(window);
-  rt::SetBackend(nullptr);
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_DateEntries);
