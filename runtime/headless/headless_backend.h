@@ -60,6 +60,7 @@ class HeadlessBackend : public Backend {
     std::int64_t Value = 0;
     int Selected = 0;
     bool Default = false;
+    Rect Position;  // applied, not transcribed
   };
   struct ShownWindow {
     std::string Caption;
