@@ -251,7 +251,7 @@ std::optional<Input> HeadlessBackend::StepInput(const ScriptStep& step) {
   input.Target = top;
   const ControlState* c = nullptr;
   if (step.What == ScriptStep::Kind::Type || step.What == ScriptStep::Kind::Accept ||
-      step.What == ScriptStep::Kind::Select) {
+      step.What == ScriptStep::Kind::DoubleClick || step.What == ScriptStep::Kind::Select) {
     c = FindControl(*top, step.Control);
     if (!c) {
       Problem(step, "window " + top->Name() + " has no control " + step.Control);
@@ -273,8 +273,10 @@ std::optional<Input> HeadlessBackend::StepInput(const ScriptStep& step) {
       input.Text = step.Text;
       break;
     case ScriptStep::Kind::Accept:
+    case ScriptStep::Kind::DoubleClick:
       input.What = Input::Kind::Accept;
       input.Pointer = true;
+      input.Value = step.What == ScriptStep::Kind::DoubleClick ? 2 : 1;
       break;
     case ScriptStep::Kind::Select:
       input.What = Input::Kind::SelectRow;
@@ -285,6 +287,7 @@ std::optional<Input> HeadlessBackend::StepInput(const ScriptStep& step) {
       input.Value = step.Value;
       break;
     case ScriptStep::Kind::Close: input.What = Input::Kind::Close; break;
+    case ScriptStep::Kind::CloseDown: input.What = Input::Kind::CloseDown; break;
     case ScriptStep::Kind::Resize:
       input.What = Input::Kind::Resize;
       input.Area = {0, 0, step.Value, step.Value2};

@@ -120,6 +120,12 @@ bool ParseOperatorScript(std::string_view text, std::vector<ScriptStep>& steps, 
     } else if (command == "ACCEPT") {
       step.What = ScriptStep::Kind::Accept;
       ok = needControl() && noArguments();
+    } else if (command == "DOUBLE") {
+      step.What = ScriptStep::Kind::DoubleClick;
+      ok = needControl() && noArguments();
+    } else if (command == "CLOSEDOWN") {
+      step.What = ScriptStep::Kind::CloseDown;
+      ok = noArguments();
     } else if (command == "KEY") {
       step.What = ScriptStep::Kind::Key;
       auto key = Named(kKeys, Word(rest));
@@ -174,6 +180,8 @@ std::string DescribeStep(const ScriptStep& step) {
     case ScriptStep::Kind::Expect: return "expect " + step.Text;
     case ScriptStep::Kind::Type: return "type " + step.Control + " \"" + step.Text + "\"";
     case ScriptStep::Kind::Accept: return "accept " + step.Control;
+    case ScriptStep::Kind::DoubleClick: return "double " + step.Control;
+    case ScriptStep::Kind::CloseDown: return "closedown";
     case ScriptStep::Kind::Key: return "key " + std::to_string(step.Value);
     case ScriptStep::Kind::Select: return "select " + step.Control + " " + std::to_string(step.Value);
     case ScriptStep::Kind::Close: return "close";

@@ -8,6 +8,8 @@
 //   key Enter                   a key by name (Tab Enter Escape Left Up Right Down) or code
 //   select ?LIST 3              choose a list row
 //   close                       the window's close box
+//   closedown                   the session ends
+//   double ?LIST                double-click a control
 //   resize 300 120 | move 10 20 | maximize | minimize | restore
 //   wait 500                    let 500 ms of window time pass (timers tick meanwhile)
 //   answer Yes                  the answer to the next message box (Ok Yes No Abort Retry
@@ -23,7 +25,10 @@
 namespace rt {
 
 struct ScriptStep {
-  enum class Kind { Expect, Type, Accept, Key, Select, Close, Resize, Move, Maximize, Minimize, Restore, Wait, Answer };
+  enum class Kind {
+    Expect, Type, Accept, DoubleClick, Key, Select, Close, CloseDown, Resize, Move, Maximize, Minimize, Restore,
+    Wait, Answer
+  };
   Kind What = Kind::Close;
   std::string Control;  // label or number as text
   std::string Text;     // Type: the text; Expect: the window name

@@ -33,9 +33,10 @@ class Window;
 struct Input {
   enum class Kind {
     Edit,      // the user changed a control's text to Text (no event until the entry is left or accepted)
-    Accept,    // the user pressed a button or confirmed a control
+    Accept,    // the user pressed a button or confirmed a control; Value 2 for a double click
     Key,       // a key, Value = key code
     Close,     // the window's close box
+    CloseDown, // the session is ending (logout, terminal hang-up)
     SelectRow, // a list row was chosen, Value = row (1-based)
     Resize,    // the window's inner size became Area.Width x Area.Height
     Move,      // the window moved to Area.X, Area.Y

@@ -542,7 +542,7 @@ void Window::ApplyInput(const Input& input) {
       return;
     case Input::Kind::Accept:
       if (!c || !c->Focusable()) return;
-      if (input.Pointer) detail::ThreadKeyCode() = KeyPointer;
+      if (input.Pointer) detail::ThreadKeyCode() = input.Value == 2 ? KeyPointerDouble : KeyPointer;
       // An immediate button leaves the focus, and an edited entry, as they are.
       if (c->Kind == ControlKind::Button && c->Immediate) {
         PressControl(*c);
@@ -553,6 +553,7 @@ void Window::ApplyInput(const Input& input) {
       return;
     case Input::Kind::Key: ApplyKey(input.Value); return;
     case Input::Kind::Close: queue_.push_back({EventCloseWindow, 0}); return;
+    case Input::Kind::CloseDown: queue_.push_back({EventCloseDown, 0}); return;
     case Input::Kind::SelectRow:
       if (!c || !c->Focusable() || c->Kind != ControlKind::List || !MoveFocus(c->Number)) return;
       c->Selected = std::max(0, input.Value);

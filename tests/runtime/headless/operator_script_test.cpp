@@ -42,6 +42,8 @@ move 10 20
 maximize
 restore
 close
+double ?LIST
+closedown
 )";
   std::vector<ScriptStep> steps;
   std::string error;
@@ -49,7 +51,8 @@ close
   EXPECT_THAT(Described(steps),
               ElementsAre("expect QUICKWINDOW", "type ?LASTDATE \"12/31/2023\"", "type ?NAME \"  padded  \"",
                           "accept ?OK", "key 13", "key 40", "select ?LIST 3", "wait 250", "answer 2", "answer 0",
-                          "answer 64", "resize 300 120", "move 10 20", "maximize", "restore", "close"));
+                          "answer 64", "resize 300 120", "move 10 20", "maximize", "restore", "close",
+                          "double ?LIST", "closedown"));
   EXPECT_EQ(steps[3].Line, 5);
   EXPECT_EQ(steps[4].Value, KeyEnter);
   EXPECT_EQ(steps[8].Value, ButtonYes);

@@ -81,6 +81,19 @@ TEST_F(EventLoopTest, SkippingTheCloseKeepsTheLoopRunning) {
   EXPECT_THAT(backend.Problems(), IsEmpty());
 }
 
+TEST_F(EventLoopTest, SessionEndClosesByDefault) {
+  ASSERT_TRUE(backend.LoadScript("double ?OK\nclosedown\n"));
+  Window window(dialog);
+  OpenWindow(window);
+  int keyAtOk = 0;
+  EXPECT_THAT(Serve([&] {
+                if (AcceptedControl() == 3) keyAtOk = KeyCode();
+                return 0;
+              }),
+              ElementsAre("OpenWindow", "GainFocus", "Sized", "Selected 3", "Accepted 3", "CloseDown"));
+  EXPECT_EQ(keyAtOk, KeyPointerDouble);
+}
+
 TEST_F(EventLoopTest, LeavingWithMinusOneEndsAtOnce) {
   Window window(dialog);
   OpenWindow(window);
