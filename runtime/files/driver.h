@@ -74,6 +74,7 @@ class Driver {
   virtual int Send(std::string_view option) = 0;
 
   // --- Records. The current record is the last one read, added or written.
+  // Reading by key or pointer leaves the sequence (SetKey, Next) where it was.
   virtual int GetByKey(int key) = 0;
   // Pointer 0 (or any pointer that names no record) reads nothing, gives 33
   // and leaves the handle without a current record; the buffer is untouched.

@@ -43,6 +43,8 @@
 //   locks guard the data: a write that cannot get its lock within "Recover="
 //   seconds (2 until an option says otherwise) gives 43; waiting for a
 //   sharing lock lasts "Recover=" seconds too (none until an option is sent).
+//   "CACHE=" sets the page cache of the file's attachment in KiB (the first
+//   handle to attach a file decides; a later "CACHE=" changes it).
 //
 // THE CURSOR RULE
 //   Sequential reads, by a handle or by a view, are keyset-paginated
@@ -300,6 +302,7 @@ class KeyedFile final : public Driver {
   bool open_ = false;
   int mode_ = 0;
   int recover_ = -1;  // seconds; -1 until "Recover=" was sent
+  int cacheKiB_ = kKeyedCacheKiB;  // page cache of the attachment, set by "CACHE="
   int readAhead_ = 0;
 
   std::int64_t current_ = 0;  // rowid of the current record
@@ -395,7 +398,7 @@ int KeyedFile::Open(int mode) {
     return Fail(code, error);
   }
   conn_->SetBusyTimeout(BusyMs());
-  code = conn_->Attach(path_, share_, kKeyedCacheKiB, attached_, error);
+  code = conn_->Attach(path_, share_, cacheKiB_, attached_, error);
   if (code != kNoError) {
     attached_ = nullptr;
     conn_.reset();
@@ -627,6 +630,18 @@ int KeyedFile::Send(std::string_view option) {
     recover_ = std::stoi(value);
     return Fail(kNoError, "");
   }
+  if (name == "CACHE") {
+    if (value.empty() || value.size() > 7 ||
+        !std::all_of(value.begin(), value.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+      return Fail(kBadRequest, "CACHE= needs a size in KiB");
+    cacheKiB_ = std::max(64, std::stoi(value));
+    if (open_) {
+      std::string error;
+      if (int code = conn_->Exec("PRAGMA " + attached_->Schema + ".cache_size=-" + std::to_string(cacheKiB_), error))
+        return Fail(code, error);
+    }
+    return Fail(kNoError, "");
+  }
   if (name == "QUICKSCAN") {
     if (value != "ON" && value != "OFF" && value != "1" && value != "0")
       return Fail(kBadRequest, "QUICKSCAN= needs on or off");
@@ -694,8 +709,11 @@ int KeyedFile::GetByKey(int key) {
   if (!ValidKey(key)) return Fail(kBadRequest, "no key " + std::to_string(key));
   int code;
   sqlite3_stmt* stmt = Prepared(getByKey_[key], [&] {
-    std::string sql = SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) + " WHERE ";
+    // The key's own index: it gives the first record in key order, and a walk
+    // in that order finds its pages already in the cache.
     const auto& k = decl_.Key(key);
+    std::string sql = SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) +
+                      " INDEXED BY " + Quote(std::string(k.Label())) + " WHERE ";
     for (std::size_t i = 0; i < k.Components.size(); ++i) {
       const auto& field = decl_.Field(k.Components[i]);
       std::string column = Quote(std::string(field.Label()));

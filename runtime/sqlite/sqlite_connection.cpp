@@ -97,6 +97,25 @@ std::shared_ptr<Connection> Connection::ForThread(const std::string& directory, 
   return connection;
 }
 
+std::vector<std::string> Connection::ThreadQueryPlans() {
+  std::vector<std::string> plans;
+  auto connection = threadConnection.lock();
+  if (!connection) return plans;
+  for (sqlite3_stmt* stmt = sqlite3_next_stmt(connection->db_, nullptr); stmt;
+       stmt = sqlite3_next_stmt(connection->db_, stmt)) {
+    std::string text = sqlite3_sql(stmt);
+    sqlite3_stmt* explain = nullptr;
+    if (sqlite3_prepare_v2(connection->db_, ("EXPLAIN QUERY PLAN " + text).c_str(), -1, &explain,
+                           nullptr) == SQLITE_OK) {
+      while (sqlite3_step(explain) == SQLITE_ROW)
+        text += "\n  plan: " + std::string(reinterpret_cast<const char*>(sqlite3_column_text(explain, 3)));
+    }
+    sqlite3_finalize(explain);
+    plans.push_back(std::move(text));
+  }
+  return plans;
+}
+
 Connection::~Connection() {
   if (db_) {
     if (InTransaction()) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);

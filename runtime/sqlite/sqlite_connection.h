@@ -95,6 +95,11 @@ class Connection {
   // Prepares SQL for repeated use; null with `code`/`error` set on failure.
   Statement Prepare(const std::string& sql, int& code, std::string& error);
 
+  // For diagnostics and benchmarks: every statement the calling thread's
+  // connection holds prepared, each followed by its query plan (one
+  // "  plan: ..." line per step). Empty when the thread has no connection.
+  static std::vector<std::string> ThreadQueryPlans();
+
  private:
   Connection() = default;
   void DetachUnused();

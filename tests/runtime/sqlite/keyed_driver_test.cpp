@@ -378,11 +378,11 @@ TEST_F(Keyed, PutAfterWatchGives89WhenAnotherProcessChangedTheRecord) {
 
 TEST_F(Keyed, DriverOptionsAreChecked) {
   CreateWith({});
-  for (const char* good : {"Recover=10", "recover = 0", "QUICKSCAN=on", "QuickScan=OFF"}) {
+  for (const char* good : {"Recover=10", "recover = 0", "QUICKSCAN=on", "QuickScan=OFF", "CACHE=4096"}) {
     rt::FileSend(*file_, good);
     EXPECT_EQ(rt::ErrorCode(), 0) << good;
   }
-  for (const char* bad : {"Recover=", "Recover=ten", "QUICKSCAN=maybe", "Colour=red"}) {
+  for (const char* bad : {"Recover=", "Recover=ten", "QUICKSCAN=maybe", "CACHE=-1", "Colour=red"}) {
     rt::FileSend(*file_, bad);
     EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest) << bad;
   }

@@ -2,6 +2,7 @@
 // declaration of an enlisted file, and a process killed in the middle.
 #include <signal.h>
 
+#include "runtime/core/halt.h"
 #include "runtime/files/transaction.h"
 #include "tests/runtime/sqlite/keyed_fixture.h"
 
@@ -118,6 +119,22 @@ TEST_F(Transactions, ADriverWithoutTransactionsGives80) {
   EXPECT_EQ(rt::ErrorCode(), rt::kNoTransactions);
   rt::TxBegin(2, logFile);
   EXPECT_EQ(rt::ErrorCode(), rt::kNoTransactions);
+}
+
+struct Halted {};
+
+TEST_F(Transactions, HaltRollsBackAndClosesTheFiles) {
+  rt::TxBegin(2, *file_);
+  rt::TxBegin(2, *other_);
+  ChangeBoth();
+  rt::SetHaltHandler([](int, const std::string&) { throw Halted{}; });
+  EXPECT_THROW(rt::Halt(3), Halted);
+  rt::SetHaltHandler({});
+  EXPECT_FALSE(rt::TxActive());
+  EXPECT_EQ(Cards(path_), "1,2");
+  EXPECT_EQ(Cards(otherPath_), "");
+  rt::FileNext(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest);  // closed
 }
 
 // A child deletes 100000 punches inside a transaction and is killed before
