@@ -1,6 +1,7 @@
 #include "runtime/sqlite/filter_sql.h"
 
 #include "runtime/sqlite/sqlite_connection.h"
+#include "runtime/text/latin1.h"
 
 namespace rt::sqlite {
 

@@ -8,6 +8,7 @@
 
 #include "runtime/core/decimal.h"
 #include "runtime/files/field_ref.h"
+#include "runtime/text/latin1.h"
 
 namespace rt::sqlite {
 namespace {
@@ -69,44 +70,6 @@ ColumnKind KindOfDeclaredType(std::string_view declared, bool& numeric) {
     return ColumnKind::Real;
   numeric = true;
   return ColumnKind::Real;
-}
-
-std::string Latin1ToUtf8(std::string_view latin1) {
-  std::string out;
-  out.reserve(latin1.size());
-  for (unsigned char c : latin1) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-std::string Utf8ToLatin1(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    unsigned char c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    std::uint32_t code = extra == 0 ? 0xFFFD : (c & (0x3F >> extra));
-    std::size_t j = i + 1;
-    for (int k = 0; k < extra && j < utf8.size(); ++k, ++j) {
-      unsigned char d = static_cast<unsigned char>(utf8[j]);
-      if ((d & 0xC0) != 0x80) break;
-      code = (code << 6) | (d & 0x3F);
-    }
-    out += code <= 0xFF && extra == 1 ? static_cast<char>(code) : '?';
-    i = j;
-  }
-  return out;
 }
 
 ColumnValue LoadField(const std::uint8_t* record, const FileDeclaration& decl, int field) {

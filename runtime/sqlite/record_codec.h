@@ -47,9 +47,6 @@ void StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclar
 ColumnValue ReadColumn(sqlite3_stmt* stmt, int column);
 void BindValue(sqlite3_stmt* stmt, int index, const ColumnValue& value);
 
-std::string Latin1ToUtf8(std::string_view latin1);
-std::string Utf8ToLatin1(std::string_view utf8);
-
 // A value as text for position strings, and back ("i12", "r0x1.8p+1", "tabc", "b0a1f").
 std::string EncodeValue(const ColumnValue& value);
 bool DecodeValue(std::string_view text, ColumnValue& value);

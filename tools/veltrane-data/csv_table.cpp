@@ -11,39 +11,10 @@
 #include "runtime/files/file.h"
 #include "runtime/files/file_operations.h"
 #include "runtime/files/transaction.h"
+#include "runtime/text/latin1.h"
 
 namespace veltrane_data {
 namespace {
-
-std::string Latin1ToUtf8(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-// False when the text holds a character Latin-1 has not.
-bool Utf8ToLatin1(const std::string& text, std::string& out) {
-  out.clear();
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size() &&
-               (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
-      out += static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F));
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
 
 bool SameText(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -91,7 +62,7 @@ std::string Cell(rt::File& file, const Column& column) {
   switch (ref.Type()) {
     case rt::FieldType::Date: return rt::Format(ref.GetInt(), "D02B");
     case rt::FieldType::Text:
-    case rt::FieldType::CText: return Latin1ToUtf8(ref.ToText());
+    case rt::FieldType::CText: return rt::Latin1ToUtf8(ref.ToText());
     default: return ref.ToText();
   }
 }
@@ -109,7 +80,7 @@ std::string Store(rt::File& file, const Column& column, const std::string& cell)
     case rt::FieldType::Text:
     case rt::FieldType::CText: {
       std::string latin1;
-      if (!Utf8ToLatin1(cell, latin1)) return "text holds characters outside Latin-1";
+      if (!rt::Utf8ToLatin1Exact(cell, latin1)) return "text holds characters outside Latin-1";
       int room = ref.Type() == rt::FieldType::CText ? ref.Size() - 1 : ref.Size();
       if (static_cast<int>(latin1.size()) > room)
         return "text longer than " + std::to_string(room) + " characters";
