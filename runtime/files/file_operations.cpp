@@ -13,10 +13,16 @@
 namespace rt {
 namespace {
 
-// The calling thread's open files, so a halt can close them.
+// The calling thread's open files, so a halt can close them. Files destroyed
+// at thread exit after this list check `openFilesGone` first.
+thread_local bool openFilesGone = false;
+struct OpenFileList {
+  std::vector<File*> files;
+  ~OpenFileList() { openFilesGone = true; }
+};
 std::vector<File*>& OpenFiles() {
-  thread_local std::vector<File*> files;
-  return files;
+  thread_local OpenFileList list;
+  return list.files;
 }
 
 // A halt rolls back the halting thread's transaction and closes its files;
@@ -106,6 +112,7 @@ int Report(File& file, int code) {
 void CloseDiscardedFile(File& file) {
   TxForget(file);
   if (Driver* driver = file.Handle()) driver->Close();
+  if (openFilesGone) return;
   auto& open = OpenFiles();
   open.erase(std::remove(open.begin(), open.end(), &file), open.end());
 }

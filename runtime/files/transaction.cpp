@@ -11,11 +11,17 @@
 namespace rt {
 namespace {
 
+// Set once the thread's transaction record is destroyed at thread exit, so
+// files destroyed after it (thread-local objects go in no fixed order) leave
+// it alone. A plain flag stays readable until the thread is gone.
+thread_local bool txGone = false;
+
 struct ThreadTransaction {
   bool active = false;
   File* engine = nullptr;       // the enlisted file whose driver runs the transaction
   std::vector<File*> enlisted;  // not owned; each leaves through TxForget
   std::vector<File*> marked;    // for the next TxBegin
+  ~ThreadTransaction() { txGone = true; }
 };
 
 ThreadTransaction& Tx() {
@@ -119,6 +125,7 @@ int TxMark(File& file, bool on) {
 }
 
 void TxForget(File& file) {
+  if (txGone) return;
   auto& tx = Tx();
   tx.marked.erase(std::remove(tx.marked.begin(), tx.marked.end(), &file), tx.marked.end());
   if (!Contains(tx.enlisted, &file)) return;

@@ -2,6 +2,8 @@
 // declaration of an enlisted file, and a process killed in the middle.
 #include <signal.h>
 
+#include <thread>
+
 #include "runtime/core/halt.h"
 #include "runtime/files/transaction.h"
 #include "tests/runtime/sqlite/keyed_fixture.h"
@@ -119,6 +121,22 @@ TEST_F(Transactions, ADriverWithoutTransactionsGives80) {
   EXPECT_EQ(rt::ErrorCode(), rt::kNoTransactions);
   rt::TxBegin(2, logFile);
   EXPECT_EQ(rt::ErrorCode(), rt::kNoTransactions);
+}
+
+TEST_F(Transactions, AThreadEndingWithAnOpenTransactionLeavesNothingBehind) {
+  rt::FileClose(*file_);
+  std::thread worker([&] {
+    rt::File& mine = rt::FileOf(*decl_);
+    rt::FileOpen(mine);
+    rt::TxBegin(2, mine);
+    SetPunch(mine, {5, 80000, 5, 5});
+    rt::FileAdd(mine);
+    EXPECT_EQ(rt::ErrorCode(), 0);
+  });
+  worker.join();
+  EXPECT_EQ(Cards(path_), "1,2");
+  rt::FileOpen(*file_, 0x12);  // nobody holds the file any more
+  EXPECT_EQ(rt::ErrorCode(), 0);
 }
 
 struct Halted {};
