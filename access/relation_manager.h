@@ -185,6 +185,10 @@ class RelationManager {
   // Takes back the marks that enlisting left on the files reachable from
   // here when the transaction never began.
   void Unmark();
+  // Opens the connected tree, enlists the files `enlist` reaches and begins
+  // the transaction (without UseLogout: only the open). A failure undoes what
+  // was done and gives its level; LevelBenign means Close(0) is owed.
+  int BeginChange(int (RelationManager::*enlist)());
   // Begins the transaction over the enlisted files; message 27 on failure.
   int BeginTransaction();
   // Commits; a commit the driver refuses is rolled back and shown as message 27.
@@ -194,6 +198,16 @@ class RelationManager {
   // open before the transaction begins (files cannot join a connection while
   // a transaction is open).
   static int PrepareRestricted(RelationManager& related);
+  // Positions Me before the first record whose linking fields hold the
+  // parent's old values (buffer side of `links`) or current ones (left
+  // side); returns the saved state of Me, given back when the scan ends.
+  std::uint16_t StartRelatedScan(int hisKey, FieldPairList& links, bool oldValues);
+  enum class ScanStep { Record, End, Failed };
+  // Reads the next record of the scan; a failed read is rolled back and shown.
+  ScanStep NextRelated();
+  // Records `messageId` (0: keeps the last one), rolls the change back and
+  // shows the message; LevelNotify.
+  int FailChange(int messageId);
   // Runs the update or delete actions of this manager's relations on their
   // related records.
   int UpdateRelated();
