@@ -3,6 +3,7 @@
 #include <cfenv>
 #include <initializer_list>
 
+#include "app/dictionary.h"
 #include "app/globals.h"
 #include "app/schema.h"
 #include "runtime/core/thread_instance.h"
@@ -19,9 +20,13 @@ void MainThreadStart() {
   rt::ThreadInstance(GlobalRequest) = 0;
   rt::ThreadInstance(GlobalResponse) = 0;
   rt::ThreadInstance(VCRRequest) = 0;
+  // Thread 1 builds its dictionary in the main routine, once the error
+  // manager and the settings store are ready.
+  if (rt::ThreadNumber() != 1) DictionaryInit();
 }
 
 void MainThreadEnd() {
+  DictionaryKill();
   ErrorStatusVar.Destroy();
   // The alias goes first and the punch file last, so nothing that refers to a
   // file outlives it.
@@ -50,6 +55,7 @@ void MainRoutine() {
   matcher.SetOption(1, true);
   matcher.SetOption(2, false);
   GlobalSettings()->Init(kSettingsFile, settings::StorageIni, 0);
+  DictionaryInit();
   GlobalSettings()->BeforeKill();
   GlobalSettings()->Kill();
   matcher.Kill();
