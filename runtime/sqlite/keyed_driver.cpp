@@ -67,6 +67,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -398,7 +399,11 @@ int KeyedFile::Open(int mode) {
     return Fail(code, error);
   }
   conn_->SetBusyTimeout(BusyMs());
-  code = conn_->Attach(path_, share_, cacheKiB_, attached_, error);
+  // One attachment per disk file however its declarations spell the path.
+  char* resolved = ::realpath(path_.c_str(), nullptr);
+  std::string canonical = resolved ? resolved : path_;
+  std::free(resolved);
+  code = conn_->Attach(canonical, share_, cacheKiB_, attached_, error);
   if (code != kNoError) {
     attached_ = nullptr;
     conn_.reset();

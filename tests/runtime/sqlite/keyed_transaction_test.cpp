@@ -78,6 +78,37 @@ TEST_F(Transactions, CommitChangesBothFilesTogether) {
   EXPECT_EQ(Cards(path_), "2,3");
   EXPECT_EQ(Cards(otherPath_), "9");
   EXPECT_EQ(rt::FileGetProperty(*other_, rt::kPropTransaction), "0");
+  // The connection's scratch main database (what makes the commit over two
+  // files atomic) sits beside the files while they are open, and goes with them.
+  auto scratch = [&] {
+    int n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_))
+      n += entry.path().filename().string().rfind(".veltrane-", 0) == 0;
+    return n;
+  };
+  EXPECT_EQ(scratch(), 1);
+  rt::FileClose(*file_);
+  rt::FileClose(*other_);
+  EXPECT_EQ(scratch(), 0);
+}
+
+TEST_F(Transactions, TwoSpellingsOfOnePathShareOneAttachment) {
+  auto spelled = PunchDeclaration(dir_ + "/./Punch.DAT", "SPL");
+  rt::File other(*spelled);
+  rt::FileOpen(other);
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  // The walk reads both punches ahead; a delete through the other spelling
+  // must reach it like a delete through an alias.
+  rt::FileSetProperty(*file_, rt::kPropReadAhead, "10");
+  rt::FileSetKey(*file_, kKeyCardTime);
+  rt::FileNext(*file_);
+  other.Field(kCard).SetInt(2);
+  other.Field(kTime).SetInt(2);
+  rt::FileGetByKey(other, kKeyCardTime);
+  rt::FileDelete(other);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  rt::FileNext(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
 }
 
 TEST_F(Transactions, FilesMarkedBeforehandAreEnlistedByTxBegin) {
