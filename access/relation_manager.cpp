@@ -313,6 +313,12 @@ void RelationManager::Unmark() {
 }
 
 int RelationManager::BeginChange(int (RelationManager::*enlist)()) {
+  // Joining a transaction someone else began would commit or roll back their
+  // work with ours.
+  if (UseLogout && rt::TxActive()) {
+    Me->Throw(errors::ErrTransactionStart);
+    return LevelNotify;
+  }
   int result = OpenForced(0);
   // A failed open has already given back everything it opened.
   if (result != LevelBenign) return result;

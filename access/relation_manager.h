@@ -22,7 +22,9 @@
 // lazily) reaches the relatives' relatives too. A per-thread visit stamp is
 // raised by every top-level call; a manager whose LastTouched equals the
 // stamp was already reached in this pass and is skipped, so a cycle in the
-// relation graph opens, closes and quick-scans each file once.
+// relation graph opens, closes and quick-scans each file once. A top-level
+// Open that fails gives back every open it made before it returns, so the
+// caller owes no Close.
 //
 // Transactions. Update and Delete (and Insert with UseLogoutOnInsert) first
 // open the whole connected tree, enlist every file the change can reach,
@@ -31,8 +33,13 @@
 // refuses, rolls the whole change back: every file is left as it was. Every
 // cascade step saves the related file's state (position and record) first
 // and gives it back before it returns, on success and on failure alike.
-// Without transactions in the driver (error 80 on enlisting) UseLogout is
-// cleared and changes go unframed.
+// Files a restrict action will scan are opened before the transaction too,
+// because a file cannot join the thread's connection while a transaction is
+// open; marks left by an enlisting that failed are taken back. Without
+// transactions in the driver (error 80 on enlisting) UseLogout is cleared and
+// changes go unframed. A change is refused (message 27) while the thread
+// already has a transaction open, whose work its commit or rollback would
+// otherwise end too.
 //
 // Results are level codes (errors/level.h); messages are those of the file
 // managers (27 transaction, 36/37 restrict, 39 delete retry, the managers'

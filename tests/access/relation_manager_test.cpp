@@ -486,6 +486,29 @@ TEST_F(Family, RefusedCommitIsRolledBackAndReported) {
   EXPECT_EQ(Captions(), (std::vector<std::string>{"Transaction cancelled", "Record Delete Error"}));
 }
 
+TEST_F(Family, AChangeInsideSomeoneElsesTransactionIsRefused) {
+  Build();
+  FetchParent("B");
+  rt::TxBegin(2, *par_->Fm->File);
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  par_->Fm->File->Field(3).SetString("Outer");
+  ASSERT_EQ(par_->Fm->TryUpdate(0), LevelBenign);  // the caller's own work
+  FetchParent("A");
+  const std::vector<std::string> children = Contents(*chi_);
+  EXPECT_EQ(par_->Rm->Delete(0), LevelNotify);
+  par_->Fm->File->Field(2).SetString("Z");
+  EXPECT_EQ(par_->Rm->Update(0), LevelNotify);
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Transaction cancelled", "Transaction cancelled"}));
+  // The caller's transaction is still open and still holds its work.
+  EXPECT_TRUE(rt::TxActive());
+  EXPECT_EQ(Contents(*par_), (std::vector<std::string>{"1/A/Alpha", "1/B/Outer"}));
+  EXPECT_EQ(Contents(*chi_), children);
+  rt::TxRollback();
+  EXPECT_EQ(Contents(*par_), (std::vector<std::string>{"1/A/Alpha", "1/B/Beta"}));
+  par_->Rm->Close(0);
+  par_->Rm->Close(0);
+}
+
 TEST_F(Family, OpenThenCloseRestoresEveryOpenCount) {
   Build();
   par_->Fm->Open();  // someone else already has the parent open
