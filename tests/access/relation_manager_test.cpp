@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -560,6 +561,32 @@ TEST_F(Family, FailedOpenGivesBackWhatItOpened) {
   EXPECT_EQ(gra_->Fm->OpenCount(), 0);
   EXPECT_EQ(par_->Fm->Used, 0);
   for (const auto& relation : par_->Rm->Relations) EXPECT_EQ(relation.Opened, 0);
+}
+
+TEST_F(RelationFixture, WithoutTransactionsInTheDriverAFramedInsertGoesAheadUnframed) {
+  Node& log = nodes_["Log"];
+  log.Path = dir_ + "/Error.Log";
+  log.Decl = std::make_unique<rt::FileDeclaration>(
+      "ASCII", "Log", "LOG", log.Path,
+      std::vector<rt::FieldDeclaration>{Field(rt::FieldType::Text, "LOG:LINE", 20)},
+      std::vector<rt::KeyDeclaration>{}, 0);
+  rt::ThreadFile(*log.Decl);
+  log.Fm = std::make_unique<TestFileManager>(*log.Decl, errs_);
+  log.Fm->Setup();
+  log.Rm = std::make_unique<TestRelationManager>();
+  log.Rm->Init(*log.Fm, 1);
+  log.Rm->UseLogoutOnInsert = 1;
+  ASSERT_EQ(log.Rm->Open(0), LevelBenign);  // creates the log file
+  log.Fm->File->Field(1).SetString("first line");
+  EXPECT_EQ(log.Rm->Insert(), LevelBenign);
+  EXPECT_EQ(log.Rm->UseLogout, 0);
+  EXPECT_FALSE(rt::TxActive());
+  log.Rm->Close(0);
+  std::ifstream in(log.Path);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "first line");
+  EXPECT_TRUE(Captions().empty());
 }
 
 // A -> B, A -> C, B -> C, C -> A: a cycle with two ways into C.
