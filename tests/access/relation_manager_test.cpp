@@ -340,18 +340,6 @@ TEST_F(Family, CascadeUpdateCarriesNewCodeToChildrenAndGrandchildren) {
   EXPECT_TRUE(Captions().empty());
 }
 
-TEST_F(Family, UpdateWithoutLinkChangeLeavesChildrenAlone) {
-  Build();
-  FetchParent("A");
-  const Snapshot before = All();
-  par_->Fm->File->Field(3).SetString("Renamed");
-  EXPECT_EQ(par_->Rm->Update(0), LevelBenign);
-  par_->Rm->Close(0);
-  Snapshot expected = before;
-  expected[0] = {"1/A/Renamed", "1/B/Beta"};
-  EXPECT_EQ(All(), expected);
-}
-
 TEST_F(Family, RestrictedUpdateShows37AndResetsTheParentsLinks) {
   Build({.ChildUpdate = kRiRestrict});
   FetchParent("A");
@@ -650,15 +638,6 @@ TEST_F(Cycle, ForcedOpenCloseAndQuickScanReachEachFileOnce) {
   nodes_["Ayy"].Rm->Close(0);
   EXPECT_EQ(Calls(&TestFileManager::CloseCalls), (std::vector<int>{1, 1, 1}));
   EXPECT_EQ(Counts(), (std::vector<int>{0, 0, 0}));
-}
-
-TEST_F(Cycle, EveryStartingPointBalances) {
-  for (const char* start : {"Ayy", "Bee", "Cee"}) {
-    ASSERT_EQ(nodes_[start].Rm->OpenForced(0), LevelBenign);
-    nodes_[start].Rm->SetQuickScan(0, dataaccess::kQuickScanAll);
-    nodes_[start].Rm->Close(0);
-    EXPECT_EQ(Counts(), (std::vector<int>{0, 0, 0})) << start;
-  }
 }
 
 TEST_F(Cycle, QuickScanModeChoosesChildrenOrParents) {
