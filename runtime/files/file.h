@@ -53,7 +53,7 @@ inline constexpr int kOpReset = 57;
 inline constexpr int kOpGetState = 58;
 inline constexpr int kOpFreeState = 60;
 inline constexpr int kOpSetNulls = 61;
-inline constexpr int kOpTransaction = 62;
+inline constexpr int kOpRecords = 63;
 inline constexpr int kOpSetProperty = 78;
 inline constexpr int kOpDestroy = 104;  // the runtime is discarding the file
 

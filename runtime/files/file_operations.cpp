@@ -324,7 +324,7 @@ void FileSetNulls(File& file, std::string_view flags) {
 
 std::int64_t FileRecords(File& file) {
   std::int64_t count = 0;
-  Run(file, kOpPosition, [&](Driver& d) { return d.Records(count); });
+  Run(file, kOpRecords, [&](Driver& d) { return d.Records(count); });
   return count;
 }
 
