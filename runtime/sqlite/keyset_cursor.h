@@ -61,7 +61,10 @@ class KeysetCursor : public ChangeListener {
   int Next(std::uint8_t* record, std::int64_t& rowid);
   int Previous(std::uint8_t* record, std::int64_t& rowid);
 
-  void SetBatch(int records) { batch_ = records < 1 ? 1 : records; }
+  // Records read per batch, 1 to kMaxBatch: the cap keeps a cursor's memory
+  // bounded (a few MiB) whatever read-ahead is asked for.
+  static constexpr int kMaxBatch = 5000;
+  void SetBatch(int records) { batch_ = records < 1 ? 1 : records > kMaxBatch ? kMaxBatch : records; }
   int Batch() const { return batch_; }
 
   // The sort values of the record in `record` (for positions).
