@@ -119,8 +119,8 @@ class Driver {
 
   // --- Transactions (drivers without them answer 80).
   virtual bool SupportsTransactions() const { return false; }
-  // Begins the calling thread's transaction; `timeoutSeconds` bounds the wait
-  // for locks.
+  // Begins the calling thread's transaction; a driver that locks at the start
+  // waits at most `timeoutSeconds` for its locks.
   virtual int BeginTransaction(int timeoutSeconds);
   virtual int CommitTransaction();
   virtual int RollbackTransaction();

@@ -1048,12 +1048,13 @@ int KeyedFile::Bytes(std::int64_t& bytes) {
   return kNoError;
 }
 
-int KeyedFile::BeginTransaction(int timeoutSeconds) {
+// The transaction is deferred: SQLite takes each file's write lock at the
+// first write to it (waiting "Recover=" seconds), so beginning never waits
+// and a read-only file in the connection does not stop it.
+int KeyedFile::BeginTransaction(int) {
   if (int code = Ready()) return code;
-  conn_->SetBusyTimeout(std::max(timeoutSeconds, 0) * 1000);
   std::string error;
   int code = conn_->Begin(error);
-  conn_->SetBusyTimeout(BusyMs());
   return code == kNoError ? kNoError : Fail(code, error);
 }
 
