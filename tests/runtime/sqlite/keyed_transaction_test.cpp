@@ -2,6 +2,9 @@
 // declaration of an enlisted file, and a process killed in the middle.
 #include <signal.h>
 
+#include <chrono>
+#include <iostream>
+#include <random>
 #include <thread>
 
 #include "runtime/core/halt.h"
@@ -223,6 +226,60 @@ TEST_F(Transactions, KilledWriterLeavesEveryRecord) {
   RawDb db(path_);
   EXPECT_EQ(db.One("SELECT count(*) || ':' || sum(PTIME) FROM Punch"), before);
   EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
+}
+
+// A child commits a transaction over two files and is killed at a random
+// moment of the commit: each time both files come back together, either
+// both before or both after it.
+TEST_F(Transactions, KilledCommitOverTwoFilesIsAllOrNothing) {
+  rt::FileClose(*file_);
+  rt::FileClose(*other_);
+  Fill(10000);
+  std::string good = dir_ + "/good.DAT", otherGood = dir_ + "/otherGood.DAT";
+  std::filesystem::copy_file(path_, good);
+  std::filesystem::copy_file(otherPath_, otherGood);
+  std::mt19937 random(42);
+  int before = 0, after = 0;
+  for (int round = 0; round < 6; ++round) {
+    std::filesystem::copy_file(good, path_, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(otherGood, otherPath_, std::filesystem::copy_options::overwrite_existing);
+    Signal committing;
+    pid_t child = Child([&] {
+      rt::File a(*decl_), b(*otherDecl_);
+      rt::FileOpen(a);
+      rt::FileOpen(b);
+      rt::TxBegin(2, a);
+      rt::TxBegin(2, b);
+      rt::FileSetProperty(a, rt::kPropReadAhead, "100");
+      rt::FileSetKey(a, kKeyDateCard);
+      for (int n = 0; n < 5000; ++n) {
+        rt::FileNext(a);
+        rt::FileDelete(a);
+        SetPunch(b, {7, 80000, n, n});
+        rt::FileAdd(b);
+        if (rt::ErrorCode() != 0) ::_exit(2);
+      }
+      committing.Send();
+      rt::TxCommit();
+      for (;;) ::pause();
+    });
+    ASSERT_TRUE(committing.Wait());
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
+    ::kill(child, SIGKILL);
+    WaitExit(child);
+    std::string a = RawDb(path_).One("SELECT count(*) FROM Punch");
+    std::string b = RawDb(otherPath_).One("SELECT count(*) FROM Other");
+    if (a == "10002" && b == "0") {
+      ++before;
+    } else if (a == "5002" && b == "5000") {
+      ++after;
+    } else {
+      ADD_FAILURE() << "round " << round << ": Punch " << a << ", Other " << b;
+    }
+    EXPECT_EQ(RawDb(path_).One("PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(RawDb(otherPath_).One("PRAGMA integrity_check"), "ok");
+  }
+  std::cout << "killed commits: " << before << " came back before, " << after << " after\n";
 }
 
 }  // namespace
