@@ -240,7 +240,7 @@ TEST_F(Transactions, KilledCommitOverTwoFilesIsAllOrNothing) {
   std::filesystem::copy_file(otherPath_, otherGood);
   std::mt19937 random(42);
   int before = 0, after = 0;
-  for (int round = 0; round < 6; ++round) {
+  for (int round = 0; round < 10; ++round) {
     std::filesystem::copy_file(good, path_, std::filesystem::copy_options::overwrite_existing);
     std::filesystem::copy_file(otherGood, otherPath_, std::filesystem::copy_options::overwrite_existing);
     Signal committing;
