@@ -57,7 +57,8 @@ fs::path MasterFile(long punches) {
   fs::path dir = fs::temp_directory_path() / ("veltrane-driver-purge-" + std::to_string(punches));
   fs::path file = dir / "data" / "Timecard.DAT";
   if (fs::exists(file)) return file;
-  fs::path tool = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" / "veltrane-data";
+  fs::path tool =
+      fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" / "veltrane-data";
   fs::remove_all(dir);
   std::string command = tool.string() + " generate " + dir.string() + " --punches " +
                         std::to_string(punches) + " --seed 1 >/dev/null";
@@ -78,7 +79,8 @@ std::int64_t QueryNumber(sqlite3* db, const std::string& sql) {
 
 void Check(bool ok, const std::string& what) {
   if (ok) return;
-  std::cerr << "driver_purge: " << what << ": " << rt::ErrorCode() << " " << rt::FileErrorText() << "\n";
+  std::cerr << "driver_purge: " << what << ": " << rt::ErrorCode() << " " << rt::FileErrorText()
+            << "\n";
   std::exit(1);
 }
 
@@ -165,8 +167,9 @@ void DriverPurgeVersusStatement(benchmark::State& state) {
   {
     sqlite3* db = nullptr;
     sqlite3_open_v2(master.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    cutOff = static_cast<std::int32_t>(QueryNumber(
-        db, "SELECT DUTYDATE FROM Timecard ORDER BY DUTYDATE LIMIT 1 OFFSET " + std::to_string(punches / 2)));
+    cutOff = static_cast<std::int32_t>(
+        QueryNumber(db, "SELECT DUTYDATE FROM Timecard ORDER BY DUTYDATE LIMIT 1 OFFSET " +
+                            std::to_string(punches / 2)));
     sqlite3_close(db);
   }
   fs::path work = master.parent_path().parent_path() / "run";
@@ -188,7 +191,8 @@ void DriverPurgeVersusStatement(benchmark::State& state) {
     double statementSeconds = std::chrono::duration<double>(Clock::now() - start).count();
 
     if (walked != deleted) {
-      std::cerr << "driver_purge: the walk removed " << walked << ", the statement " << deleted << "\n";
+      std::cerr << "driver_purge: the walk removed " << walked << ", the statement " << deleted
+                << "\n";
       std::exit(1);
     }
     state.SetIterationTime(walkSeconds);

@@ -281,7 +281,8 @@ void FileRestoreState(File& file, int state) {
   Announce announce(file, kOpRestoreState);
   auto it = file.States().find(state);
   if (it == file.States().end()) {
-    SetError(kBadRequest, file.Declaration().DiskName(), {}, "no saved state " + std::to_string(state));
+    SetError(kBadRequest, file.Declaration().DiskName(), {},
+             "no saved state " + std::to_string(state));
     return;
   }
   std::copy(it->second.Buffer.begin(), it->second.Buffer.end(), file.Buffer());

@@ -22,26 +22,26 @@
 namespace rt {
 
 // File and key property numbers.
-inline constexpr int kPropTransaction = 29441;      // file: enlist in the next transaction (0/1)
-inline constexpr int kPropAliasTransaction = 29454; // file: 1 when the driver has transactions
-inline constexpr int kPropBlobCount = 29457;        // file: number of blobs (always 0)
-inline constexpr int kPropFieldCount = 29458;       // file: number of fields
-inline constexpr int kPropName = 29462;             // file: disk name; key: label
-inline constexpr int kPropFieldLabel = 29463;       // file, field n: label
-inline constexpr int kPropComponents = 29466;       // key: number of components
-inline constexpr int kPropDuplicates = 29467;       // key: duplicates allowed
-inline constexpr int kPropNoCase = 29469;           // key: ignores case
-inline constexpr int kPropPrimary = 29470;          // key: the primary key
-inline constexpr int kPropComponentField = 29471;   // key, component n: field number
-inline constexpr int kPropComponentAscend = 29472;  // key, component n: ascending
-inline constexpr int kPropViewFileCount = 29477;    // view: number of files
-inline constexpr int kPropViewFile = 29478;         // view, n: label of the n-th file
-inline constexpr int kPropRecordArea = 29515;       // file: record length (see FileRecordArea)
-inline constexpr int kPropReadAhead = 29525;        // file or view: read-ahead records (0 off)
-inline constexpr int kPropThreadFile = 31893;       // file: one instance per thread
-inline constexpr int kPropFilter = 31928;           // view: filter text
-inline constexpr int kPropBlob = 31935;             // file, blob -n: contents (no blobs here)
-inline constexpr int kPropOrder = 31974;            // view: order text
+inline constexpr int kPropTransaction = 29441;       // file: enlist in the next transaction (0/1)
+inline constexpr int kPropAliasTransaction = 29454;  // file: 1 when the driver has transactions
+inline constexpr int kPropBlobCount = 29457;         // file: number of blobs (always 0)
+inline constexpr int kPropFieldCount = 29458;        // file: number of fields
+inline constexpr int kPropName = 29462;              // file: disk name; key: label
+inline constexpr int kPropFieldLabel = 29463;        // file, field n: label
+inline constexpr int kPropComponents = 29466;        // key: number of components
+inline constexpr int kPropDuplicates = 29467;        // key: duplicates allowed
+inline constexpr int kPropNoCase = 29469;            // key: ignores case
+inline constexpr int kPropPrimary = 29470;           // key: the primary key
+inline constexpr int kPropComponentField = 29471;    // key, component n: field number
+inline constexpr int kPropComponentAscend = 29472;   // key, component n: ascending
+inline constexpr int kPropViewFileCount = 29477;     // view: number of files
+inline constexpr int kPropViewFile = 29478;          // view, n: label of the n-th file
+inline constexpr int kPropRecordArea = 29515;        // file: record length (see FileRecordArea)
+inline constexpr int kPropReadAhead = 29525;         // file or view: read-ahead records (0 off)
+inline constexpr int kPropThreadFile = 31893;        // file: one instance per thread
+inline constexpr int kPropFilter = 31928;            // view: filter text
+inline constexpr int kPropBlob = 31935;              // file, blob -n: contents (no blobs here)
+inline constexpr int kPropOrder = 31974;             // view: order text
 
 // --- The file as a whole
 // `mode`: access in the low two bits (0 read, 1 write, 2 read/write), sharing

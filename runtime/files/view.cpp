@@ -136,7 +136,8 @@ std::string ViewGetProperty(View& view, int property, int index) {
     case kPropReadAhead: return std::to_string(view.readAhead_);
     default: break;
   }
-  Fail(view, kBadRequest, "no view property " + std::to_string(property) + " (" + std::to_string(index) + ")");
+  Fail(view, kBadRequest,
+       "no view property " + std::to_string(property) + " (" + std::to_string(index) + ")");
   return {};
 }
 

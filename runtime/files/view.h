@@ -48,7 +48,6 @@ std::string ViewGetProperty(View& view, int property, int index = 0);
 // The n-th file of the view (1-based); null when there is none.
 File* ViewFile(View& view, int n);
 
-
 class View {
  public:
   // `primary` is not owned and must outlive the view.

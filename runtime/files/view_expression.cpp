@@ -16,7 +16,8 @@ bool IsLabelChar(char c) {
 bool SameWord(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -106,7 +107,8 @@ class Parser {
   // --- filter
   std::unique_ptr<FilterNode> Expression() {
     auto left = AndTerm();
-    while (!Failed() && AcceptKeyword("OR")) left = Join(FilterKind::Or, std::move(left), AndTerm());
+    while (!Failed() && AcceptKeyword("OR"))
+      left = Join(FilterKind::Or, std::move(left), AndTerm());
     return left;
   }
   std::unique_ptr<FilterNode> AndTerm() {
@@ -146,9 +148,9 @@ class Parser {
     struct {
       std::string_view text;
       CompareOp op;
-    } const table[] = {{"<>", CompareOp::NotEqual}, {"<=", CompareOp::LessEqual},
+    } const table[] = {{"<>", CompareOp::NotEqual},     {"<=", CompareOp::LessEqual},
                        {">=", CompareOp::GreaterEqual}, {"=", CompareOp::Equal},
-                       {"<", CompareOp::Less}, {">", CompareOp::Greater}};
+                       {"<", CompareOp::Less},          {">", CompareOp::Greater}};
     for (const auto& entry : table)
       if (rest.substr(0, entry.text.size()) == entry.text) {
         op = entry.op;

@@ -38,10 +38,10 @@ enum class CompareOp { Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual }
 
 struct FilterNode {
   FilterKind Kind = FilterKind::Number;
-  CompareOp Op = CompareOp::Equal;  // Compare
-  int Field = 0;                    // Field: 1-based field of the primary file
-  Decimal Number;                   // Number
-  std::string Text;                 // String: the characters, quotes removed
+  CompareOp Op = CompareOp::Equal;                    // Compare
+  int Field = 0;                                      // Field: 1-based field of the primary file
+  Decimal Number;                                     // Number
+  std::string Text;                                   // String: the characters, quotes removed
   std::vector<std::unique_ptr<FilterNode>> Children;  // operands in order
 };
 

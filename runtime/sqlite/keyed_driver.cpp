@@ -219,8 +219,7 @@ class KeyedFile final : public Driver {
  public:
   explicit KeyedFile(File& file)
       : file_(file), decl_(file.Declaration()), path_(decl_.Path()), table_(StemOf(path_)) {
-    for (int f = 1; f <= decl_.FieldCount(); ++f)
-      columns_.emplace_back(decl_.Field(f).Label());
+    for (int f = 1; f <= decl_.FieldCount(); ++f) columns_.emplace_back(decl_.Field(f).Label());
   }
   ~KeyedFile() override { Close(); }
 
@@ -267,7 +266,9 @@ class KeyedFile final : public Driver {
 
   // For views: a record the view read into the buffer is the current record.
   void Became(std::int64_t rowid) { Became(rowid, true); }
-  void Forget(KeyedView* view) { views_.erase(std::remove(views_.begin(), views_.end(), view), views_.end()); }
+  void Forget(KeyedView* view) {
+    views_.erase(std::remove(views_.begin(), views_.end(), view), views_.end());
+  }
   File& TheFile() { return file_; }
   int Fail(int code, std::string text) {
     lastText_ = std::move(text);
@@ -302,14 +303,14 @@ class KeyedFile final : public Driver {
   sqlite::ShareLock share_;
   bool open_ = false;
   int mode_ = 0;
-  int recover_ = -1;  // seconds; -1 until "Recover=" was sent
+  int recover_ = -1;               // seconds; -1 until "Recover=" was sent
   int cacheKiB_ = kKeyedCacheKiB;  // page cache of the attachment, set by "CACHE="
   int readAhead_ = 0;
 
   std::int64_t current_ = 0;  // rowid of the current record
   int sequenceKey_ = 0;
   std::map<int, std::unique_ptr<KeysetCursor>> cursors_;  // by key
-  std::vector<KeyedView*> views_;                          // not owned
+  std::vector<KeyedView*> views_;                         // not owned
 
   bool watchArmed_ = false;
   std::int64_t watchedRowid_ = 0;
@@ -364,7 +365,8 @@ std::string SelectColumns(const std::vector<std::string>& columns) {
 int KeyedFile::Create() {
   if (open_) return Fail(kFileAlreadyOpen, "file is open");
   if (PathExists(path_)) return Fail(kBadRequest, "file already exists: " + path_);
-  if (!PathExists(DirectoryOf(path_))) return Fail(kFileNotFound, "no folder " + DirectoryOf(path_));
+  if (!PathExists(DirectoryOf(path_)))
+    return Fail(kFileNotFound, "no folder " + DirectoryOf(path_));
   std::string error;
   int code;
   {
@@ -448,7 +450,8 @@ int KeyedFile::Verify() {
     table_ = reinterpret_cast<const char*>(sqlite3_column_text(find.get(), 0));
   }
   {
-    Statement info = conn_->Prepare("SELECT name, type FROM pragma_table_info(?1, ?2)", code, error);
+    Statement info =
+        conn_->Prepare("SELECT name, type FROM pragma_table_info(?1, ?2)", code, error);
     if (!info) return Fail(kInvalidDeclaration, error);
     sqlite3_bind_text(info.get(), 1, table_.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
@@ -462,8 +465,8 @@ int KeyedFile::Verify() {
       if (n > decl_.FieldCount())
         return Fail(kInvalidDeclaration, "column " + name + " is not declared");
       if (!SameName(name, columns_[n - 1]))
-        return Fail(kInvalidDeclaration,
-                    "column " + std::to_string(n) + " is " + name + ", declared " + columns_[n - 1]);
+        return Fail(kInvalidDeclaration, "column " + std::to_string(n) + " is " + name +
+                                             ", declared " + columns_[n - 1]);
       bool numeric = false;
       auto kind = sqlite::KindOfDeclaredType(type, numeric);
       auto wanted = sqlite::KindOf(decl_.Field(n));
@@ -481,8 +484,8 @@ int KeyedFile::Verify() {
   // Indexes by upper-case name: (real name, unique).
   std::map<std::string, std::pair<std::string, bool>> indexes;
   {
-    Statement list = conn_->Prepare("SELECT name, \"unique\" FROM pragma_index_list(?1, ?2)", code,
-                                    error);
+    Statement list =
+        conn_->Prepare("SELECT name, \"unique\" FROM pragma_index_list(?1, ?2)", code, error);
     if (!list) return Fail(kInvalidDeclaration, error);
     sqlite3_bind_text(list.get(), 1, table_.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(list.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
@@ -515,7 +518,8 @@ int KeyedFile::Verify() {
       int cid = sqlite3_column_int(columns.get(), 0);
       const unsigned char* name = sqlite3_column_text(columns.get(), 1);
       bool upper = KeyPartIsUpper(key, field);
-      if (upper ? cid != -2 : (!name || !SameName(reinterpret_cast<const char*>(name), field.Label())))
+      if (upper ? cid != -2
+                : (!name || !SameName(reinterpret_cast<const char*>(name), field.Label())))
         matches = false;
       ++part;
     }
@@ -569,7 +573,8 @@ int KeyedFile::BuildKeys() {
   if (!PathExists(path_)) return Fail(kFileNotFound, "no file " + path_);
   if (ReadOnlyFile(path_)) return Fail(kAccessDenied, "file is read-only: " + path_);
   sqlite::ShareLock exclusive;
-  int code = exclusive.Acquire(path_, kAccessReadWrite | kShareDenyAll, recover_ < 0 ? 0 : recover_);
+  int code =
+      exclusive.Acquire(path_, kAccessReadWrite | kShareDenyAll, recover_ < 0 ? 0 : recover_);
   if (code != kNoError) return Fail(code, "file is in use: " + path_);
   std::string error;
   OwnConnection own;
@@ -581,9 +586,9 @@ int KeyedFile::BuildKeys() {
   std::vector<std::string> existing;
   {
     sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(own.Db(),
-                       "SELECT name FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE",
-                       -1, &stmt, nullptr);
+    sqlite3_prepare_v2(
+        own.Db(), "SELECT name FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE",
+        -1, &stmt, nullptr);
     sqlite3_bind_text(stmt, 1, StemOf(path_).c_str(), -1, SQLITE_TRANSIENT);
     int rc = sqlite3_step(stmt);
     if (rc == SQLITE_ROW) table = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
@@ -593,9 +598,10 @@ int KeyedFile::BuildKeys() {
       return Fail(rc == SQLITE_DONE ? kInvalidDeclaration : RuntimeCode(rc),
                   "no table " + StemOf(path_) + " in " + path_);
     }
-    sqlite3_prepare_v2(own.Db(),
-                       "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name=?1 AND sql IS NOT NULL",
-                       -1, &stmt, nullptr);
+    sqlite3_prepare_v2(
+        own.Db(),
+        "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name=?1 AND sql IS NOT NULL", -1,
+        &stmt, nullptr);
     sqlite3_bind_text(stmt, 1, table.c_str(), -1, SQLITE_TRANSIENT);
     while (sqlite3_step(stmt) == SQLITE_ROW)
       existing.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
@@ -629,20 +635,23 @@ int KeyedFile::Send(std::string_view option) {
   trim(name);
   trim(value);
   if (name == "RECOVER") {
-    if (value.empty() || value.size() > 6 ||
-        !std::all_of(value.begin(), value.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+    if (value.empty() || value.size() > 6 || !std::all_of(value.begin(), value.end(), [](char c) {
+          return std::isdigit(static_cast<unsigned char>(c));
+        }))
       return Fail(kBadRequest, "Recover= needs a number of seconds");
     recover_ = std::stoi(value);
     return Fail(kNoError, "");
   }
   if (name == "CACHE") {
-    if (value.empty() || value.size() > 7 ||
-        !std::all_of(value.begin(), value.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+    if (value.empty() || value.size() > 7 || !std::all_of(value.begin(), value.end(), [](char c) {
+          return std::isdigit(static_cast<unsigned char>(c));
+        }))
       return Fail(kBadRequest, "CACHE= needs a size in KiB");
     cacheKiB_ = std::max(64, std::stoi(value));
     if (open_) {
       std::string error;
-      if (int code = conn_->Exec("PRAGMA " + attached_->Schema + ".cache_size=-" + std::to_string(cacheKiB_), error))
+      if (int code = conn_->Exec(
+              "PRAGMA " + attached_->Schema + ".cache_size=-" + std::to_string(cacheKiB_), error))
         return Fail(code, error);
     }
     return Fail(kNoError, "");
@@ -660,7 +669,8 @@ std::vector<SortTerm> KeyedFile::KeyTerms(int key) const {
   std::vector<SortTerm> terms;
   if (key == 0) return terms;
   const auto& k = decl_.Key(key);
-  for (int field : k.Components) terms.push_back({field, KeyPartIsUpper(k, decl_.Field(field)), false});
+  for (int field : k.Components)
+    terms.push_back({field, KeyPartIsUpper(k, decl_.Field(field)), false});
   return terms;
 }
 
@@ -713,27 +723,34 @@ int KeyedFile::GetByKey(int key) {
   if (int code = Ready()) return code;
   if (!ValidKey(key)) return Fail(kBadRequest, "no key " + std::to_string(key));
   int code;
-  sqlite3_stmt* stmt = Prepared(getByKey_[key], [&] {
-    // The key's own index: it gives the first record in key order, and a walk
-    // in that order finds its pages already in the cache.
-    const auto& k = decl_.Key(key);
-    std::string sql = SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) +
-                      " INDEXED BY " + Quote(std::string(k.Label())) + " WHERE ";
-    for (std::size_t i = 0; i < k.Components.size(); ++i) {
-      const auto& field = decl_.Field(k.Components[i]);
-      std::string column = Quote(std::string(field.Label()));
-      sql += (i ? " AND " : "") +
-             (KeyPartIsUpper(k, field) ? "UPPER(" + column + ")=UPPER(?)" : column + "=?");
-    }
-    return sql + " ORDER BY rowid LIMIT 1";
-  }, code);
+  sqlite3_stmt* stmt = Prepared(
+      getByKey_[key],
+      [&] {
+        // The key's own index: it gives the first record in key order, and a walk
+        // in that order finds its pages already in the cache.
+        const auto& k = decl_.Key(key);
+        std::string sql = SelectColumns(columns_) + " FROM " + attached_->Schema + "." +
+                          Quote(table_) + " INDEXED BY " + Quote(std::string(k.Label())) +
+                          " WHERE ";
+        for (std::size_t i = 0; i < k.Components.size(); ++i) {
+          const auto& field = decl_.Field(k.Components[i]);
+          std::string column = Quote(std::string(field.Label()));
+          sql += (i ? " AND " : "") +
+                 (KeyPartIsUpper(k, field) ? "UPPER(" + column + ")=UPPER(?)" : column + "=?");
+        }
+        return sql + " ORDER BY rowid LIMIT 1";
+      },
+      code);
   if (!stmt) return code;
   const auto& k = decl_.Key(key);
   for (std::size_t i = 0; i < k.Components.size(); ++i)
-    sqlite::BindValue(stmt, static_cast<int>(i) + 1, sqlite::LoadField(file_.Buffer(), decl_, k.Components[i]));
+    sqlite::BindValue(stmt, static_cast<int>(i) + 1,
+                      sqlite::LoadField(file_.Buffer(), decl_, k.Components[i]));
   int rc = sqlite3_step(stmt);
   if (rc == SQLITE_ROW) ReadRow(stmt);
-  code = rc == SQLITE_ROW ? kNoError : rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "no record with that key") : FailSqlite();
+  code = rc == SQLITE_ROW    ? kNoError
+         : rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "no record with that key")
+                             : FailSqlite();
   sqlite3_reset(stmt);
   return code;
 }
@@ -745,14 +762,20 @@ int KeyedFile::GetByPointer(std::int64_t pointer) {
     return Fail(kRecordNotAvailable, "no record at pointer " + std::to_string(pointer));
   }
   int code;
-  sqlite3_stmt* stmt = Prepared(getByRowid_, [&] {
-    return SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) + " WHERE rowid=?";
-  }, code);
+  sqlite3_stmt* stmt = Prepared(
+      getByRowid_,
+      [&] {
+        return SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) +
+               " WHERE rowid=?";
+      },
+      code);
   if (!stmt) return code;
   sqlite3_bind_int64(stmt, 1, pointer);
   int rc = sqlite3_step(stmt);
   if (rc == SQLITE_ROW) ReadRow(stmt);
-  code = rc == SQLITE_ROW ? kNoError : rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "no record at that pointer") : FailSqlite();
+  code = rc == SQLITE_ROW    ? kNoError
+         : rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "no record at that pointer")
+                             : FailSqlite();
   sqlite3_reset(stmt);
   if (rc == SQLITE_DONE) current_ = 0;
   return code;
@@ -792,14 +815,18 @@ int KeyedFile::Add() {
   if (int code = Ready()) return code;
   if (!Writable()) return Fail(kAccessDenied, "file is open read-only");
   int code;
-  sqlite3_stmt* stmt = Prepared(insert_, [&] {
-    std::string names, marks;
-    for (std::size_t i = 0; i < columns_.size(); ++i) {
-      names += (i ? "," : "") + Quote(columns_[i]);
-      marks += i ? ",?" : "?";
-    }
-    return "INSERT INTO " + attached_->Schema + "." + Quote(table_) + " (" + names + ") VALUES (" + marks + ")";
-  }, code);
+  sqlite3_stmt* stmt = Prepared(
+      insert_,
+      [&] {
+        std::string names, marks;
+        for (std::size_t i = 0; i < columns_.size(); ++i) {
+          names += (i ? "," : "") + Quote(columns_[i]);
+          marks += i ? ",?" : "?";
+        }
+        return "INSERT INTO " + attached_->Schema + "." + Quote(table_) + " (" + names +
+               ") VALUES (" + marks + ")";
+      },
+      code);
   if (!stmt) return code;
   BindRecord(stmt, 1);
   int rc = sqlite3_step(stmt);
@@ -822,9 +849,13 @@ int KeyedFile::Put() {
     // they agree, inside one savepoint so nobody can slip in between.
     if (int code = conn_->Exec("SAVEPOINT watched_put", error)) return Fail(code, error);
     int code;
-    sqlite3_stmt* stmt = Prepared(getByRowid_, [&] {
-      return SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) + " WHERE rowid=?";
-    }, code);
+    sqlite3_stmt* stmt = Prepared(
+        getByRowid_,
+        [&] {
+          return SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) +
+                 " WHERE rowid=?";
+        },
+        code);
     int verdict = code;
     if (stmt) {
       sqlite3_bind_int64(stmt, 1, current_);
@@ -835,7 +866,8 @@ int KeyedFile::Put() {
           auto value = sqlite::ReadColumn(stmt, f);
           sqlite::StoreField(value, now.data(), decl_, f);
         }
-        verdict = now == watchedRecord_ ? kNoError : Fail(kRecordChanged, "record changed since it was read");
+        verdict = now == watchedRecord_ ? kNoError
+                                        : Fail(kRecordChanged, "record changed since it was read");
       } else {
         verdict = rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "record is gone") : FailSqlite();
       }
@@ -848,23 +880,30 @@ int KeyedFile::Put() {
     }
   }
   int code;
-  sqlite3_stmt* stmt = Prepared(update_, [&] {
-    std::string sets;
-    for (std::size_t i = 0; i < columns_.size(); ++i) sets += (i ? "," : "") + Quote(columns_[i]) + "=?";
-    return "UPDATE " + attached_->Schema + "." + Quote(table_) + " SET " + sets + " WHERE rowid=?";
-  }, code);
+  sqlite3_stmt* stmt = Prepared(
+      update_,
+      [&] {
+        std::string sets;
+        for (std::size_t i = 0; i < columns_.size(); ++i)
+          sets += (i ? "," : "") + Quote(columns_[i]) + "=?";
+        return "UPDATE " + attached_->Schema + "." + Quote(table_) + " SET " + sets +
+               " WHERE rowid=?";
+      },
+      code);
   if (stmt) {
     int next = BindRecord(stmt, 1);
     sqlite3_bind_int64(stmt, next, current_);
     int rc = sqlite3_step(stmt);
-    code = rc != SQLITE_DONE ? FailSqlite()
+    code = rc != SQLITE_DONE                   ? FailSqlite()
            : sqlite3_changes(conn_->Db()) == 0 ? Fail(kRecordNotAvailable, "record is gone")
-                                              : kNoError;
+                                               : kNoError;
     sqlite3_reset(stmt);
   }
   if (watched) {
     std::string ignored;
-    conn_->Exec(code == kNoError ? "RELEASE watched_put" : "ROLLBACK TO watched_put; RELEASE watched_put", ignored);
+    conn_->Exec(
+        code == kNoError ? "RELEASE watched_put" : "ROLLBACK TO watched_put; RELEASE watched_put",
+        ignored);
     watchedRowid_ = 0;
   }
   if (code == kNoError) attached_->NotifyChanged();
@@ -876,15 +915,16 @@ int KeyedFile::Delete() {
   if (!Writable()) return Fail(kAccessDenied, "file is open read-only");
   if (current_ == 0) return Fail(kRecordNotAvailable, "no current record");
   int code;
-  sqlite3_stmt* stmt = Prepared(delete_, [&] {
-    return "DELETE FROM " + attached_->Schema + "." + Quote(table_) + " WHERE rowid=?";
-  }, code);
+  sqlite3_stmt* stmt = Prepared(
+      delete_,
+      [&] { return "DELETE FROM " + attached_->Schema + "." + Quote(table_) + " WHERE rowid=?"; },
+      code);
   if (!stmt) return code;
   sqlite3_bind_int64(stmt, 1, current_);
   int rc = sqlite3_step(stmt);
-  code = rc != SQLITE_DONE ? FailSqlite()
+  code = rc != SQLITE_DONE                   ? FailSqlite()
          : sqlite3_changes(conn_->Db()) == 0 ? Fail(kRecordNotAvailable, "record is gone")
-                                            : kNoError;
+                                             : kNoError;
   sqlite3_reset(stmt);
   if (code == kNoError) {
     attached_->NotifyDeleted(current_);
@@ -900,18 +940,23 @@ int KeyedFile::Duplicate(int key, bool& duplicate) {
   const auto& k = decl_.Key(key);
   if (k.AllowsDuplicates()) return kNoError;
   int code;
-  sqlite3_stmt* stmt = Prepared(duplicate_[key], [&] {
-    std::string sql = "SELECT 1 FROM " + attached_->Schema + "." + Quote(table_) + " WHERE ";
-    for (std::size_t i = 0; i < k.Components.size(); ++i) {
-      const auto& field = decl_.Field(k.Components[i]);
-      std::string column = Quote(std::string(field.Label()));
-      sql += (KeyPartIsUpper(k, field) ? "UPPER(" + column + ")=UPPER(?)" : column + "=?") + " AND ";
-    }
-    return sql + "rowid<>? LIMIT 1";
-  }, code);
+  sqlite3_stmt* stmt = Prepared(
+      duplicate_[key],
+      [&] {
+        std::string sql = "SELECT 1 FROM " + attached_->Schema + "." + Quote(table_) + " WHERE ";
+        for (std::size_t i = 0; i < k.Components.size(); ++i) {
+          const auto& field = decl_.Field(k.Components[i]);
+          std::string column = Quote(std::string(field.Label()));
+          sql += (KeyPartIsUpper(k, field) ? "UPPER(" + column + ")=UPPER(?)" : column + "=?") +
+                 " AND ";
+        }
+        return sql + "rowid<>? LIMIT 1";
+      },
+      code);
   if (!stmt) return code;
   int index = 1;
-  for (int field : k.Components) sqlite::BindValue(stmt, index++, sqlite::LoadField(file_.Buffer(), decl_, field));
+  for (int field : k.Components)
+    sqlite::BindValue(stmt, index++, sqlite::LoadField(file_.Buffer(), decl_, field));
   sqlite3_bind_int64(stmt, index, current_);
   int rc = sqlite3_step(stmt);
   duplicate = rc == SQLITE_ROW;
@@ -939,7 +984,8 @@ int KeyedFile::Position(int key, std::string& position) {
 
 namespace {
 // Splits a position text; false when it is not one of ours for `key`.
-bool ParsePosition(std::string_view text, int key, std::int64_t& rowid, std::vector<ColumnValue>& values) {
+bool ParsePosition(std::string_view text, int key, std::int64_t& rowid,
+                   std::vector<ColumnValue>& values) {
   std::vector<std::string> parts;
   std::string part;
   for (char c : text) {
@@ -961,7 +1007,9 @@ bool ParsePosition(std::string_view text, int key, std::int64_t& rowid, std::vec
     if (first != head || parts.size() < 2) return false;
     number = parts[1];
   }
-  if (number.empty() || !std::all_of(number.begin(), number.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+  if (number.empty() || !std::all_of(number.begin(), number.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c));
+      }))
     return false;
   rowid = std::stoll(number);
   for (std::size_t i = 2; key != 0 && i < parts.size(); ++i) {
@@ -1029,9 +1077,9 @@ int KeyedFile::Records(std::int64_t& count) {
   count = 0;
   if (int code = Ready()) return code;
   int code;
-  sqlite3_stmt* stmt = Prepared(count_, [&] {
-    return "SELECT count(*) FROM " + attached_->Schema + "." + Quote(table_);
-  }, code);
+  sqlite3_stmt* stmt = Prepared(
+      count_, [&] { return "SELECT count(*) FROM " + attached_->Schema + "." + Quote(table_); },
+      code);
   if (!stmt) return code;
   int rc = sqlite3_step(stmt);
   if (rc == SQLITE_ROW) count = sqlite3_column_int64(stmt, 0);
@@ -1086,7 +1134,8 @@ std::unique_ptr<ViewCursor> KeyedFile::OpenView(ViewQuery query, int& code) {
     }
     cursorQuery.Terms.push_back({term.Field, term.Upper, term.Descending});
   }
-  if (query.Filter) cursorQuery.Filter = sqlite::FilterSql(*query.Filter, columns_, cursorQuery.FilterParams);
+  if (query.Filter)
+    cursorQuery.Filter = sqlite::FilterSql(*query.Filter, columns_, cursorQuery.FilterParams);
   auto cursor = std::make_unique<KeysetCursor>(*conn_, *attached_, decl_, std::move(cursorQuery));
   auto view = std::make_unique<KeyedView>(*this, std::move(cursor));
   views_.push_back(view.get());

@@ -109,7 +109,8 @@ std::vector<ColumnValue> KeysetCursor::SortValuesOf(const std::uint8_t* record) 
   for (const auto& term : query_.Terms) {
     ColumnValue value = LoadField(record, decl_, term.Field);
     if (term.Upper)
-      for (auto& c : value.Bytes) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      for (auto& c : value.Bytes)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     values.push_back(std::move(value));
   }
   return values;

@@ -64,7 +64,9 @@ class KeysetCursor : public ChangeListener {
   // Records read per batch, 1 to kMaxBatch: the cap keeps a cursor's memory
   // bounded (a few MiB) whatever read-ahead is asked for.
   static constexpr int kMaxBatch = 5000;
-  void SetBatch(int records) { batch_ = records < 1 ? 1 : records > kMaxBatch ? kMaxBatch : records; }
+  void SetBatch(int records) {
+    batch_ = records < 1 ? 1 : records > kMaxBatch ? kMaxBatch : records;
+  }
   int Batch() const { return batch_; }
 
   // The sort values of the record in `record` (for positions).
@@ -90,7 +92,7 @@ class KeysetCursor : public ChangeListener {
   AttachedFile& attached_;
   const FileDeclaration& decl_;
   CursorQuery query_;
-  int columns_ = 0;  // per row: rowid, the declared columns, the term values
+  int columns_ = 0;              // per row: rowid, the declared columns, the term values
   std::vector<int> termColumn_;  // result column of each term's value
 
   Place place_ = Place::Ends;
@@ -103,7 +105,7 @@ class KeysetCursor : public ChangeListener {
   std::size_t rowCount_ = 0;
   bool batchForward_ = true;
 
-  std::map<int, Statement> statements_;  // by direction, place and value count
+  std::map<int, Statement> statements_;         // by direction, place and value count
   std::map<int, std::vector<int>> paramOrder_;  // each statement's placeholder values
   std::string error_;
 };

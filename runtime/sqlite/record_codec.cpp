@@ -14,8 +14,9 @@ namespace rt::sqlite {
 namespace {
 
 bool Contains(std::string_view text, std::string_view part) {
-  auto it = std::search(text.begin(), text.end(), part.begin(), part.end(),
-                        [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
+  auto it = std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
+    return std::toupper(static_cast<unsigned char>(a)) == b;
+  });
   return it != text.end();
 }
 
@@ -122,12 +123,12 @@ void StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclar
       break;
     case FieldType::Decimal: {
       if (f.Places == 0) {
-        std::int64_t units = value.Kind == ColumnKind::Real
-                                 ? static_cast<std::int64_t>(value.Real)
-                                 : value.Int;
+        std::int64_t units =
+            value.Kind == ColumnKind::Real ? static_cast<std::int64_t>(value.Real) : value.Int;
         stored = ref.SetDecimal(Decimal{units, 0});
       } else {
-        double real = value.Kind == ColumnKind::Integer ? static_cast<double>(value.Int) : value.Real;
+        double real =
+            value.Kind == ColumnKind::Integer ? static_cast<double>(value.Int) : value.Real;
         auto exact = Decimal::FromDouble(real, f.Places);
         stored = exact && ref.SetDecimal(*exact);
       }

@@ -75,8 +75,8 @@ std::shared_ptr<Connection> Connection::ForThread(const std::string& directory, 
   // connection falls back to an in-memory main database, which keeps every
   // single-file commit atomic.
   connection->mainPath_ = (directory.empty() ? std::string(".") : directory) + "/.veltrane-" +
-                          std::to_string(::getpid()) + "-" +
-                          std::to_string(++scratchCounter) + ".tx";
+                          std::to_string(::getpid()) + "-" + std::to_string(++scratchCounter) +
+                          ".tx";
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   int rc = sqlite3_open_v2(connection->mainPath_.c_str(), &connection->db_, flags, nullptr);
   if (rc != SQLITE_OK) {
@@ -108,7 +108,8 @@ std::vector<std::string> Connection::ThreadQueryPlans() {
     if (sqlite3_prepare_v2(connection->db_, ("EXPLAIN QUERY PLAN " + text).c_str(), -1, &explain,
                            nullptr) == SQLITE_OK) {
       while (sqlite3_step(explain) == SQLITE_ROW)
-        text += "\n  plan: " + std::string(reinterpret_cast<const char*>(sqlite3_column_text(explain, 3)));
+        text += "\n  plan: " +
+                std::string(reinterpret_cast<const char*>(sqlite3_column_text(explain, 3)));
     }
     sqlite3_finalize(explain);
     plans.push_back(std::move(text));

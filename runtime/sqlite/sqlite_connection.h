@@ -45,11 +45,11 @@ class ChangeListener {
 // One disk file attached to the thread's connection, shared by every
 // declaration of it that the thread has open.
 struct AttachedFile {
-  std::string Path;    // as given to ATTACH
-  std::string Schema;  // "f1", "f2", ... (our own names, safe to quote)
-  int Users = 0;       // open handles using the attachment
+  std::string Path;                        // as given to ATTACH
+  std::string Schema;                      // "f1", "f2", ... (our own names, safe to quote)
+  int Users = 0;                           // open handles using the attachment
   std::vector<ChangeListener*> Listeners;  // not owned; each removes itself
-  SharePin Pin;  // keeps the sharing descriptor open while attached
+  SharePin Pin;                            // keeps the sharing descriptor open while attached
 
   void NotifyDeleted(std::int64_t rowid) const {
     for (auto* l : Listeners) l->RecordDeleted(rowid);

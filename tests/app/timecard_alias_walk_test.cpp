@@ -70,7 +70,8 @@ TEST_P(TimecardAliasWalk, EveryPunchIsSeenOnceWhileTheAliasDeletesEveryOther) {
   rt::View view(*timecard_);
   auto next = [&] { throughView ? rt::FileNext(view) : rt::FileNext(*timecard_); };
   if (throughView) {
-    rt::ViewSetProperty(view, rt::kPropOrder, "TIM:COMPANY,TIM:DUTYDATE,TIM:EMP_CARD,TIM:PUNCH_TIME");
+    rt::ViewSetProperty(view, rt::kPropOrder,
+                        "TIM:COMPANY,TIM:DUTYDATE,TIM:EMP_CARD,TIM:PUNCH_TIME");
     rt::FileOpen(view);
     rt::FileBuffer(view, 20, 2, 0, 60);
     rt::ViewSetStart(view, 0);
@@ -96,7 +97,8 @@ TEST_P(TimecardAliasWalk, EveryPunchIsSeenOnceWhileTheAliasDeletesEveryOther) {
     EXPECT_LE(previous, key);
     previous = key;
     if (n++ % 2 == 0) continue;
-    for (int f : {kCompany, kDutyDate, kEmpCard, kPunchTime}) alias_->Field(f).SetFrom(timecard_->Field(f));
+    for (int f : {kCompany, kDutyDate, kEmpCard, kPunchTime})
+      alias_->Field(f).SetFrom(timecard_->Field(f));
     rt::FileGetByKey(*alias_, kKeyCompDateCardPtime);
     ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
     rt::FileDelete(*alias_);

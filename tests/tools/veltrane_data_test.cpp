@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -54,7 +54,8 @@ class VeltraneData : public ::testing::Test {
 };
 
 TEST_F(VeltraneData, GenerateExportImportRoundTripsEveryRecord) {
-  ASSERT_EQ(Tool("generate " + dir_ + "/a --punches 3000 --companies 4 --cards 300 --seed 11").Exit, 0);
+  ASSERT_EQ(Tool("generate " + dir_ + "/a --punches 3000 --companies 4 --cards 300 --seed 11").Exit,
+            0);
   ASSERT_EQ(Tool("export " + dir_ + "/a Timecard " + dir_ + "/a.csv").Exit, 0);
   ToolRun imported = Tool("import " + dir_ + "/b Timecard " + dir_ + "/a.csv");
   ASSERT_EQ(imported.Exit, 0) << imported.Err;
@@ -86,7 +87,10 @@ TEST_F(VeltraneData, SameSeedSamePunchesOtherSeedOthers) {
 }
 
 TEST_F(VeltraneData, StatsCountWhatAPurgeWouldRemove) {
-  ASSERT_EQ(Tool("generate " + dir_ + "/s --punches 2000 --from 01/02/2023 --to 01/31/2023 --seed 5").Exit, 0);
+  ASSERT_EQ(
+      Tool("generate " + dir_ + "/s --punches 2000 --from 01/02/2023 --to 01/31/2023 --seed 5")
+          .Exit,
+      0);
   ToolRun stats = Tool("stats " + dir_ + "/s --through 01/15/2023");
   ASSERT_EQ(stats.Exit, 0) << stats.Err;
   EXPECT_NE(stats.Out.find("Timecard: 2000 records"), std::string::npos) << stats.Out;
@@ -98,8 +102,10 @@ TEST_F(VeltraneData, StatsCountWhatAPurgeWouldRemove) {
   std::getline(lines, line);
   int through = 0;
   const int fifteenth = 81102;  // day number of 01/15/2023
-  while (std::getline(lines, line)) through += std::stoi(line.substr(line.find(',') + 1)) <= fifteenth;
-  EXPECT_NE(stats.Out.find("would remove " + std::to_string(through) + " punches"), std::string::npos)
+  while (std::getline(lines, line))
+    through += std::stoi(line.substr(line.find(',') + 1)) <= fifteenth;
+  EXPECT_NE(stats.Out.find("would remove " + std::to_string(through) + " punches"),
+            std::string::npos)
       << stats.Out;
 }
 
@@ -110,15 +116,16 @@ TEST_F(VeltraneData, BadRowsAreReportedByLineAndNothingIsImported) {
   std::string header, good;
   std::getline(lines, header);
   std::getline(lines, good);
-  Write(dir_ + "/bad.csv", header + "\n" + good + "\n" +
-                               "1,2,3\n" +                                   // line 3: too few cells
-                               "x" + good.substr(good.find(',')) + "\n" +   // line 4: not a number
-                               good + "\n" +                                 // line 5: fine
-                               "\"quoted\nacross lines\"" + good.substr(good.find(',')) + "\n" +  // 6-7
+  Write(dir_ + "/bad.csv", header + "\n" + good + "\n" + "1,2,3\n" +       // line 3: too few cells
+                               "x" + good.substr(good.find(',')) + "\n" +  // line 4: not a number
+                               good + "\n" +                               // line 5: fine
+                               "\"quoted\nacross lines\"" + good.substr(good.find(',')) +
+                               "\n" +                                                // 6-7
                                "99999999999" + good.substr(good.find(',')) + "\n");  // line 8
   ToolRun run = Tool("import " + dir_ + "/h Timecard " + dir_ + "/bad.csv");
   EXPECT_EQ(run.Exit, 1);
-  for (const char* line : {":3: 3 cells", ":4: COMPANY: 'x' is not", ":6: COMPANY:", ":8: COMPANY:"})
+  for (const char* line :
+       {":3: 3 cells", ":4: COMPANY: 'x' is not", ":6: COMPANY:", ":8: COMPANY:"})
     EXPECT_NE(run.Err.find(line), std::string::npos) << line << " in\n" << run.Err;
   EXPECT_EQ(run.Err.find(":5:"), std::string::npos) << run.Err;
   EXPECT_NE(run.Err.find("nothing imported"), std::string::npos);
@@ -131,10 +138,12 @@ TEST_F(VeltraneData, TooManyPlacesOrTooLongTextIsRefused) {
   auto row = [](const std::string& dec, const std::string& origin) {
     return "1,81000,1,100," + std::string("5,1,I,") + dec + "," + origin + ",5,81000,D1,,J1,0\n";
   };
-  Write(dir_ + "/t.csv", header + row("8.25", "CLOCK") + row("8.255", "CLOCK") + row("8.25", "THIRTEEN CHAR"));
+  Write(dir_ + "/t.csv",
+        header + row("8.25", "CLOCK") + row("8.255", "CLOCK") + row("8.25", "THIRTEEN CHAR"));
   ToolRun run = Tool("import " + dir_ + "/t Timecard " + dir_ + "/t.csv");
   EXPECT_EQ(run.Exit, 1);
-  EXPECT_NE(run.Err.find(":3: PUNCH_TIME_DEC: '8.255' has more than 2 places"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find(":3: PUNCH_TIME_DEC: '8.255' has more than 2 places"), std::string::npos)
+      << run.Err;
   EXPECT_NE(run.Err.find(":4: ORIGIN: text longer than 12"), std::string::npos) << run.Err;
 }
 

@@ -19,7 +19,8 @@ namespace {
 bool SameText(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -168,12 +169,14 @@ bool ReadRows(std::istream& in, std::vector<Row>& rows, int& badLine) {
 
 bool ExportCsv(rt::File& file, std::ostream& out, std::string& error) {
   auto columns = Columns(file.Declaration());
-  for (std::size_t i = 0; i < columns.size(); ++i) out << (i ? "," : "") << Quoted(columns[i].Header);
+  for (std::size_t i = 0; i < columns.size(); ++i)
+    out << (i ? "," : "") << Quoted(columns[i].Header);
   out << "\n";
   rt::FileSetProperty(file, rt::kPropReadAhead, "200");
   rt::FileSetKey(file, 0);
   for (rt::FileNext(file); rt::ErrorCode() == 0; rt::FileNext(file)) {
-    for (std::size_t i = 0; i < columns.size(); ++i) out << (i ? "," : "") << Quoted(Cell(file, columns[i]));
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      out << (i ? "," : "") << Quoted(Cell(file, columns[i]));
     out << "\n";
   }
   if (rt::ErrorCode() != rt::kRecordNotAvailable) return error = rt::FileErrorText(), false;
@@ -233,7 +236,8 @@ long ImportCsv(rt::File& file, std::istream& in, std::vector<CsvProblem>& proble
     std::copy(records[i].begin(), records[i].end(), file.Buffer());
     rt::FileAdd(file);
     if (rt::ErrorCode() != 0) {
-      problems.push_back({rows[i + 1].Line, "cannot add: " + rt::ErrorText() + " " + rt::FileErrorText()});
+      problems.push_back(
+          {rows[i + 1].Line, "cannot add: " + rt::ErrorText() + " " + rt::FileErrorText()});
       rt::TxRollback();
       return 0;
     }

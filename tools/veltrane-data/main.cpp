@@ -54,7 +54,8 @@ int Usage(const std::string& message) {
 
 std::string RuntimeError() {
   std::string text = rt::ErrorText();
-  if (!rt::FileErrorText().empty() && rt::FileErrorText() != text) text += " (" + rt::FileErrorText() + ")";
+  if (!rt::FileErrorText().empty() && rt::FileErrorText() != text)
+    text += " (" + rt::FileErrorText() + ")";
   return text;
 }
 
@@ -96,8 +97,8 @@ int Init(bool quiet) {
 
 // Options after the positional arguments: "--name value" pairs.
 bool ReadOptions(const std::vector<std::string>& args, std::size_t first,
-                 const std::vector<std::string>& allowed, std::map<std::string, std::string>& options,
-                 std::string& error) {
+                 const std::vector<std::string>& allowed,
+                 std::map<std::string, std::string>& options, std::string& error) {
   for (std::size_t i = first; i < args.size(); i += 2) {
     const auto& name = args[i];
     bool known = false;
@@ -121,7 +122,8 @@ std::optional<long long> Number(const std::string& text, long long low, long lon
 int Generate(const std::vector<std::string>& args) {
   std::map<std::string, std::string> options;
   std::string error;
-  if (!ReadOptions(args, 2, {"punches", "from", "to", "companies", "cards", "seed"}, options, error))
+  if (!ReadOptions(args, 2, {"punches", "from", "to", "companies", "cards", "seed"}, options,
+                   error))
     return Usage(error);
   if (!options.count("punches")) return Usage("generate needs --punches N");
   veltrane_data::GeneratorOptions o;
@@ -174,7 +176,8 @@ int Export(const std::vector<std::string>& args) {
   rt::File file(*decl);
   rt::FileOpen(file, 0x40);
   if (rt::ErrorCode() != 0) return Fail("cannot open " + decl->Path() + ": " + RuntimeError());
-  if (!veltrane_data::ExportCsv(file, args.size() == 4 ? static_cast<std::ostream&>(out) : std::cout, error))
+  if (!veltrane_data::ExportCsv(
+          file, args.size() == 4 ? static_cast<std::ostream&>(out) : std::cout, error))
     return Fail("cannot export " + decl->Label() + ": " + error);
   return 0;
 }
@@ -195,9 +198,9 @@ int Import(const std::vector<std::string>& args) {
   std::vector<veltrane_data::CsvProblem> problems;
   long imported = veltrane_data::ImportCsv(file, in, problems);
   if (!problems.empty()) {
-    for (const auto& p : problems)
-      std::cerr << args[3] << ":" << p.Line << ": " << p.Text << "\n";
-    return Fail("nothing imported: " + std::to_string(problems.size()) + " bad row(s) in " + args[3]);
+    for (const auto& p : problems) std::cerr << args[3] << ":" << p.Line << ": " << p.Text << "\n";
+    return Fail("nothing imported: " + std::to_string(problems.size()) + " bad row(s) in " +
+                args[3]);
   }
   std::cout << "imported " << imported << " records into " << decl->Label() << "\n";
   return 0;
@@ -237,7 +240,8 @@ int Stats(const std::vector<std::string>& args) {
     rt::ViewSetStart(view, 0);
     rt::FilePrevious(view);
     auto last = timecard.Field(app::tim::kDutyDate).GetInt();
-    std::cout << "Timecard duty dates: " << rt::Format(first, "D02") << " to " << rt::Format(last, "D02") << "\n";
+    std::cout << "Timecard duty dates: " << rt::Format(first, "D02") << " to "
+              << rt::Format(last, "D02") << "\n";
   }
   if (through != 0) {
     rt::ViewSetProperty(view, rt::kPropOrder, "");
@@ -246,7 +250,8 @@ int Stats(const std::vector<std::string>& args) {
     rt::ViewSetStart(view, 0);
     long long removed = 0;
     for (rt::FileNext(view); rt::ErrorCode() == 0; rt::FileNext(view)) ++removed;
-    if (rt::ErrorCode() != rt::kRecordNotAvailable) return Fail("cannot read Timecard: " + RuntimeError());
+    if (rt::ErrorCode() != rt::kRecordNotAvailable)
+      return Fail("cannot read Timecard: " + RuntimeError());
     std::cout << "a purge through " << rt::Format(through, "D02") << " would remove " << removed
               << " punches\n";
   }

@@ -31,7 +31,7 @@ std::int64_t WorkingDays(std::int32_t from, std::int32_t to) {
 std::uint64_t Below(std::mt19937_64& random, std::uint64_t n) { return random() % n; }
 
 struct DayPunch {
-  int Card;       // 0-based card index
+  int Card;           // 0-based card index
   std::int32_t Time;  // hundredths of a second since midnight
   bool In;
 };
@@ -54,7 +54,9 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, std::string& error)
   std::int64_t days = WorkingDays(o.From, o.To);
   if (days == 0) return error = "the date range holds no working day", false;
   // Enough cards to fill the range, allowing for absences.
-  if (o.Cards == 0) o.Cards = static_cast<int>(std::min<std::int64_t>(o.Punches * 100 / (2 * days * 96) + 2, 9999999));
+  if (o.Cards == 0)
+    o.Cards =
+        static_cast<int>(std::min<std::int64_t>(o.Punches * 100 / (2 * days * 96) + 2, 9999999));
   if (o.Cards < 1) return error = "--cards must be at least 1", false;
   if (o.Cards < o.Companies) o.Companies = o.Cards;
   if (static_cast<double>(days) * o.Cards * 2 * 0.96 < static_cast<double>(o.Punches))
@@ -69,15 +71,17 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, std::string& error)
   };
   std::vector<Card> cards;
   for (int c = 0; c < o.Cards; ++c)
-    cards.push_back({1 + c % o.Companies, 1000 + c, static_cast<int>(6 * 360000 + Below(random, 4) * 90000),
-                     1 + static_cast<int>(Below(random, 4)), 100 + static_cast<int>(Below(random, 12)),
-                     static_cast<int>(Below(random, 40))});
+    cards.push_back(
+        {1 + c % o.Companies, 1000 + c, static_cast<int>(6 * 360000 + Below(random, 4) * 90000),
+         1 + static_cast<int>(Below(random, 4)), 100 + static_cast<int>(Below(random, 12)),
+         static_cast<int>(Below(random, 40))});
 
   using namespace app::tim;
   std::int64_t written = 0;
   int sinceCommit = 0;
   rt::TxBegin(5, timecard);
-  if (rt::ErrorCode() != 0) return error = "cannot begin a transaction: " + rt::FileErrorText(), false;
+  if (rt::ErrorCode() != 0)
+    return error = "cannot begin a transaction: " + rt::FileErrorText(), false;
   auto add = [&](const Card& card, std::int32_t date, const DayPunch& p) -> bool {
     rt::FileClear(timecard);
     std::int32_t time = std::min<std::int32_t>(p.Time, 8639999);
@@ -120,7 +124,8 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, std::string& error)
       day.push_back({c, in, true});
       day.push_back({c, out, false});
     }
-    std::stable_sort(day.begin(), day.end(), [](const DayPunch& a, const DayPunch& b) { return a.Time < b.Time; });
+    std::stable_sort(day.begin(), day.end(),
+                     [](const DayPunch& a, const DayPunch& b) { return a.Time < b.Time; });
     for (const auto& p : day) {
       if (written >= o.Punches) break;
       if (!add(cards[p.Card], date, p)) return rt::TxRollback(), false;
@@ -132,7 +137,8 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, std::string& error)
   rt::TxCommit();
   if (rt::ErrorCode() != 0) return error = "cannot commit: " + rt::FileErrorText(), false;
   if (written < o.Punches)
-    return error = "the date range and cards held only " + std::to_string(written) + " punches", false;
+    return error = "the date range and cards held only " + std::to_string(written) + " punches",
+           false;
   return true;
 }
 

@@ -30,12 +30,14 @@ std::string Show(const rt::FilterNode* n) {
   if (!n) return "-";
   static const char* const kOps[] = {"=", "<>", "<", "<=", ">", ">="};
   switch (n->Kind) {
-    case rt::FilterKind::Or: return "(or " + Show(n->Children[0].get()) + " " + Show(n->Children[1].get()) + ")";
-    case rt::FilterKind::And: return "(and " + Show(n->Children[0].get()) + " " + Show(n->Children[1].get()) + ")";
+    case rt::FilterKind::Or:
+      return "(or " + Show(n->Children[0].get()) + " " + Show(n->Children[1].get()) + ")";
+    case rt::FilterKind::And:
+      return "(and " + Show(n->Children[0].get()) + " " + Show(n->Children[1].get()) + ")";
     case rt::FilterKind::Not: return "(not " + Show(n->Children[0].get()) + ")";
     case rt::FilterKind::Compare:
-      return std::string("(") + kOps[static_cast<int>(n->Op)] + " " + Show(n->Children[0].get()) + " " +
-             Show(n->Children[1].get()) + ")";
+      return std::string("(") + kOps[static_cast<int>(n->Op)] + " " + Show(n->Children[0].get()) +
+             " " + Show(n->Children[1].get()) + ")";
     case rt::FilterKind::Field: return "f" + std::to_string(n->Field);
     case rt::FilterKind::Number: return n->Number.ToString();
     case rt::FilterKind::String: return "'" + n->Text + "'";
@@ -51,7 +53,8 @@ TEST(FilterParse, ReadsPrecedenceAndLiterals) {
   } cases[] = {
       {"A = 1", "(= f1 1)"},
       {"a=1 or name='x' and not when>=2", "(or (= f1 1) (and (= f2 'x') (not (>= f3 2))))"},
-      {"(A = 1 OR A = 2) AND T:NAME <> \"it\"\"s\"", "(and (or (= f1 1) (= f1 2)) (<> f2 'it\"s'))"},
+      {"(A = 1 OR A = 2) AND T:NAME <> \"it\"\"s\"",
+       "(and (or (= f1 1) (= f1 2)) (<> f2 'it\"s'))"},
       {"UPPER(NAME) = 'AB''C'", "(= (upper f2) 'AB'C')"},
       {"A < -2.50", "(< f1 -2.50)"},
       {"NOT NOT A <= 0", "(not (not (<= f1 0)))"},
@@ -90,9 +93,10 @@ TEST(FilterParse, RefusesWithThePosition) {
 TEST(OrderParse, ReadsDirectionsAndUpper) {
   std::vector<rt::OrderTerm> order;
   std::string error;
-  ASSERT_EQ(rt::ParseOrder(" A , -T:WHEN,+UPPER(NAME), -upper(name)", Decl(), order, error), 0) << error;
-  EXPECT_EQ(order, (std::vector<rt::OrderTerm>{{1, false, false}, {3, true, false}, {2, false, true},
-                                               {2, true, true}}));
+  ASSERT_EQ(rt::ParseOrder(" A , -T:WHEN,+UPPER(NAME), -upper(name)", Decl(), order, error), 0)
+      << error;
+  EXPECT_EQ(order, (std::vector<rt::OrderTerm>{
+                       {1, false, false}, {3, true, false}, {2, false, true}, {2, true, true}}));
   for (const char* bad : {"A,", "A B", "UPPER(A", "-", "NOPE"})
     EXPECT_EQ(rt::ParseOrder(bad, Decl(), order, error), rt::kFilterSyntax) << bad;
 }

@@ -25,8 +25,8 @@ std::vector<Punch> PunchesWithDuplicates(int count) {
 
 // The alias rule: walk in key order, delete every other record through the
 // alias fetched by the same key. `readAhead` 0 reads one record at a time.
-void WalkDeletingEveryOther(rt::File& walker, rt::File& alias, int readAhead, std::set<std::int64_t>& seen,
-                            int& deleted) {
+void WalkDeletingEveryOther(rt::File& walker, rt::File& alias, int readAhead,
+                            std::set<std::int64_t>& seen, int& deleted) {
   rt::FileSetProperty(walker, rt::kPropReadAhead, std::to_string(readAhead));
   rt::FileSetKey(walker, kKeyDateCard);
   int n = 0;
@@ -229,7 +229,8 @@ TEST_F(Views, DescribeTheirFilesAndDeleteWhatTheyRead) {
   EXPECT_EQ(rt::ViewGetProperty(*view_, rt::kPropViewFileCount), "1");
   EXPECT_EQ(rt::ViewGetProperty(*view_, rt::kPropViewFile, 1), "Punch");
   EXPECT_EQ(rt::ViewFile(*view_, 1), file_.get());
-  EXPECT_EQ(rt::FileGetProperty(*file_, rt::kPropRecordArea), std::to_string(file_->RecordLength()));
+  EXPECT_EQ(rt::FileGetProperty(*file_, rt::kPropRecordArea),
+            std::to_string(file_->RecordLength()));
   rt::FileOpen(*view_);
   EXPECT_EQ(rt::ErrorCode(), rt::kFileAlreadyOpen);
   rt::ViewSetStart(*view_, 0);

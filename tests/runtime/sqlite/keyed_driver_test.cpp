@@ -21,14 +21,17 @@ TEST_F(Keyed, CreateWritesTheDocumentedForm) {
   CreateWith({});
   rt::FileClose(*file_);
   RawDb db(path_);
-  EXPECT_EQ(db.Column("SELECT name || ' ' || type || ' ' || \"notnull\" FROM pragma_table_info('Punch')"),
-            (std::vector<std::string>{"COMPANY INTEGER 1", "DUTYDATE INTEGER 1", "CARD INTEGER 1",
-                                      "PTIME INTEGER 1", "ORIGIN TEXT 1", "HOURS REAL 1",
-                                      "JOB TEXT 1", "CODES BLOB 1"}));
-  EXPECT_EQ(db.Column("SELECT name || ' ' || \"unique\" FROM pragma_index_list('Punch') ORDER BY name"),
-            (std::vector<std::string>{"BYCARDTIME 1", "BYORIGIN 0", "KEYDATECARD 0"}));
-  EXPECT_EQ(db.Column("SELECT coalesce(name, 'expr') FROM pragma_index_xinfo('KEYDATECARD') WHERE key=1"),
-            (std::vector<std::string>{"COMPANY", "DUTYDATE", "CARD", "PTIME"}));
+  EXPECT_EQ(
+      db.Column("SELECT name || ' ' || type || ' ' || \"notnull\" FROM pragma_table_info('Punch')"),
+      (std::vector<std::string>{"COMPANY INTEGER 1", "DUTYDATE INTEGER 1", "CARD INTEGER 1",
+                                "PTIME INTEGER 1", "ORIGIN TEXT 1", "HOURS REAL 1", "JOB TEXT 1",
+                                "CODES BLOB 1"}));
+  EXPECT_EQ(
+      db.Column("SELECT name || ' ' || \"unique\" FROM pragma_index_list('Punch') ORDER BY name"),
+      (std::vector<std::string>{"BYCARDTIME 1", "BYORIGIN 0", "KEYDATECARD 0"}));
+  EXPECT_EQ(
+      db.Column("SELECT coalesce(name, 'expr') FROM pragma_index_xinfo('KEYDATECARD') WHERE key=1"),
+      (std::vector<std::string>{"COMPANY", "DUTYDATE", "CARD", "PTIME"}));
   EXPECT_EQ(db.One("PRAGMA journal_mode"), "delete");
 }
 
@@ -240,9 +243,10 @@ TEST_F(Keyed, LockHeldByAnotherProcessGives43AfterRecover) {
 }
 
 TEST_F(Keyed, MissingOrWrongIndexGives46UntilKeysAreRebuilt) {
-  for (std::string damage : {"DROP INDEX BYCARDTIME",
-                             "DROP INDEX KEYDATECARD; CREATE INDEX KEYDATECARD ON Punch(COMPANY)",
-                             "DROP INDEX BYCARDTIME; CREATE INDEX BYCARDTIME ON Punch(CARD, PTIME)"}) {
+  for (std::string damage :
+       {"DROP INDEX BYCARDTIME",
+        "DROP INDEX KEYDATECARD; CREATE INDEX KEYDATECARD ON Punch(COMPANY)",
+        "DROP INDEX BYCARDTIME; CREATE INDEX BYCARDTIME ON Punch(CARD, PTIME)"}) {
     SCOPED_TRACE(damage);
     std::filesystem::remove(path_);
     CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}});
@@ -287,14 +291,16 @@ TEST_F(Keyed, FilesThatAreNotThisDeclarationGive47) {
          std::ofstream out(path_, std::ios::binary | std::ios::trunc);
          for (int i = 0; i < 8192; ++i) out.put(static_cast<char>(random()));
        }},
-      {"truncated copy", [&] { std::filesystem::resize_file(path_, std::filesystem::file_size(path_) / 2); }},
+      {"truncated copy",
+       [&] { std::filesystem::resize_file(path_, std::filesystem::file_size(path_) / 2); }},
       {"wrong column", [&] { RawDb(path_).Exec("ALTER TABLE Punch RENAME COLUMN JOB TO JOBNO"); }},
       {"wrong type",
        [&] {
          RawDb db(path_);
-         db.Exec("CREATE TABLE t2 AS SELECT * FROM Punch; DROP TABLE Punch;"
-                 "CREATE TABLE Punch (COMPANY INTEGER, DUTYDATE INTEGER, CARD INTEGER, PTIME TEXT,"
-                 " ORIGIN TEXT, HOURS REAL, JOB TEXT, CODES BLOB)");
+         db.Exec(
+             "CREATE TABLE t2 AS SELECT * FROM Punch; DROP TABLE Punch;"
+             "CREATE TABLE Punch (COMPANY INTEGER, DUTYDATE INTEGER, CARD INTEGER, PTIME TEXT,"
+             " ORIGIN TEXT, HOURS REAL, JOB TEXT, CODES BLOB)");
        }},
       {"extra column", [&] { RawDb(path_).Exec("ALTER TABLE Punch ADD COLUMN EXTRA INTEGER"); }},
       {"no table", [&] { RawDb(path_).Exec("DROP TABLE Punch"); }},
@@ -378,7 +384,8 @@ TEST_F(Keyed, PutAfterWatchGives89WhenAnotherProcessChangedTheRecord) {
 
 TEST_F(Keyed, DriverOptionsAreChecked) {
   CreateWith({});
-  for (const char* good : {"Recover=10", "recover = 0", "QUICKSCAN=on", "QuickScan=OFF", "CACHE=4096"}) {
+  for (const char* good :
+       {"Recover=10", "recover = 0", "QUICKSCAN=on", "QuickScan=OFF", "CACHE=4096"}) {
     rt::FileSend(*file_, good);
     EXPECT_EQ(rt::ErrorCode(), 0) << good;
   }
@@ -491,10 +498,11 @@ TEST_F(Keyed, ReceiversAreToldAroundEveryOperation) {
   rt::FileGetByPointer(*file_, 0);
   rt::FileCallback(*file_, &recorder, 1);
   rt::FileAdd(*file_);
-  EXPECT_EQ(recorder.seen, (std::vector<int>{rt::kOpSetKey, -rt::kOpSetKey, rt::kOpNext, -rt::kOpNext,
-                                             rt::kOpNext, -rt::kOpNext, rt::kOpGetByPointer,
-                                             -rt::kOpGetByPointer}));
-  EXPECT_EQ(recorder.codes, (std::vector<int>{0, 0, rt::kRecordNotAvailable, rt::kRecordNotAvailable}));
+  EXPECT_EQ(recorder.seen,
+            (std::vector<int>{rt::kOpSetKey, -rt::kOpSetKey, rt::kOpNext, -rt::kOpNext, rt::kOpNext,
+                              -rt::kOpNext, rt::kOpGetByPointer, -rt::kOpGetByPointer}));
+  EXPECT_EQ(recorder.codes,
+            (std::vector<int>{0, 0, rt::kRecordNotAvailable, rt::kRecordNotAvailable}));
 }
 
 TEST_F(Keyed, OperationsOnAClosedFileFailCleanly) {

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <poll.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,8 +33,8 @@ inline constexpr int kKeyOrigin = 3;    // UPPER(origin); duplicates, ignores ca
 // `uniqueCardTime` false lets key 2 hold duplicates too, so that punches may
 // repeat every key.
 inline std::unique_ptr<rt::FileDeclaration> PunchDeclaration(const std::string& path,
-                                                            const std::string& prefix = "PUN",
-                                                            bool uniqueCardTime = true) {
+                                                             const std::string& prefix = "PUN",
+                                                             bool uniqueCardTime = true) {
   auto field = [&](rt::FieldType type, const std::string& name, int size = 0, int places = 0) {
     rt::FieldDeclaration f;
     f.Type = type;
@@ -91,7 +91,8 @@ inline void SetPunch(rt::File& file, const Punch& p) {
 inline std::string KeyText(rt::File& file) {
   return std::to_string(file.Field(kCompany).GetInt()) + "/" +
          std::to_string(file.Field(kDutyDate).GetInt()) + "/" +
-         std::to_string(file.Field(kCard).GetInt()) + "/" + std::to_string(file.Field(kTime).GetInt());
+         std::to_string(file.Field(kCard).GetInt()) + "/" +
+         std::to_string(file.Field(kTime).GetInt());
 }
 
 // Runs `body` in a child process; the parent gets its pid. The child ends
@@ -138,7 +139,9 @@ class RawDb {
  public:
   explicit RawDb(const std::string& path) { sqlite3_open(path.c_str(), &db_); }
   ~RawDb() { sqlite3_close(db_); }
-  int Exec(const std::string& sql) { return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr); }
+  int Exec(const std::string& sql) {
+    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+  }
   // The first column of every row, as text.
   std::vector<std::string> Column(const std::string& sql) {
     std::vector<std::string> out;
@@ -201,11 +204,12 @@ class KeyedFixture : public ::testing::Test {
   // company 1..3, card i % 500, dates from 80000 on, time 1000000 + i.
   void Fill(int count) {
     RawDb db(path_);
-    ASSERT_EQ(db.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<" +
-                      std::to_string(count) +
-                      ") INSERT INTO Punch SELECT i%3+1, 80000+i/1000, i%500, 1000000+i, 'CLOCK', 8.25, "
-                      "'J1', x'000000' FROM n"),
-              SQLITE_OK);
+    ASSERT_EQ(
+        db.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<" +
+                std::to_string(count) +
+                ") INSERT INTO Punch SELECT i%3+1, 80000+i/1000, i%500, 1000000+i, 'CLOCK', 8.25, "
+                "'J1', x'000000' FROM n"),
+        SQLITE_OK);
   }
 
   bool uniqueCardTime_ = true;  // set in a derived constructor to allow duplicates

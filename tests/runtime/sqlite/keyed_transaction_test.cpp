@@ -242,7 +242,8 @@ TEST_F(Transactions, KilledCommitOverTwoFilesIsAllOrNothing) {
   int before = 0, after = 0;
   for (int round = 0; round < 10; ++round) {
     std::filesystem::copy_file(good, path_, std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(otherGood, otherPath_, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(otherGood, otherPath_,
+                               std::filesystem::copy_options::overwrite_existing);
     Signal committing;
     pid_t child = Child([&] {
       rt::File a(*decl_), b(*otherDecl_);

@@ -83,9 +83,12 @@ TEST_F(Ascii, TwoProcessesAppendWithoutLosingLines) {
   std::istringstream lines(Contents());
   int parent = 0, fromChild = 0;
   for (std::string line; std::getline(lines, line);) {
-    if (line == "parent") ++parent;
-    else if (line == "child") ++fromChild;
-    else ADD_FAILURE() << "mixed line: " << line;
+    if (line == "parent")
+      ++parent;
+    else if (line == "child")
+      ++fromChild;
+    else
+      ADD_FAILURE() << "mixed line: " << line;
   }
   EXPECT_EQ(parent, 200);
   EXPECT_EQ(fromChild, 200);

@@ -20,10 +20,10 @@ TEST(Latin1, WhatLatin1CannotHoldIsMarkedOrRefused) {
     const char* utf8;
     const char* lossy;
   } cases[] = {
-      {"\xE2\x82\xAC 5", "? 5"},   // the euro sign
+      {"\xE2\x82\xAC 5", "? 5"},      // the euro sign
       {"a\xF0\x9F\x98\x80z", "a?z"},  // an emoji
-      {"\xC3", "?"},               // cut short
-      {"\x80x", "?x"},             // a stray continuation byte
+      {"\xC3", "?"},                  // cut short
+      {"\x80x", "?x"},                // a stray continuation byte
   };
   for (const auto& c : cases) {
     EXPECT_EQ(rt::Utf8ToLatin1(c.utf8), c.lossy) << c.utf8;
