@@ -17,6 +17,11 @@ const rt::ThreadVar<FileRegistry> registryVar;
 
 FileRegistry& ThreadRegistry() { return rt::ThreadInstance(registryVar); }
 
+rt::Module RegistryModule() {
+  return rt::Module{"FileRegistry", {}, {}, [] { ThreadRegistry().Init(); },
+                    [] { ThreadRegistry().Kill(); }, {}};
+}
+
 void FileRegistry::Init() {
   FileMapping.clear();
   RelationMapping.clear();

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/core/program.h"
+
 namespace errors {
 class ErrorManager;
 }
@@ -96,5 +98,11 @@ class FileRegistry {
 // The calling thread's registry, built on first use. The thread-start hook
 // calls Init on it and the thread-end hook Kill.
 FileRegistry& ThreadRegistry();
+
+// The registry's program module: its thread-start hook initialises the
+// thread's registry and its thread-end hook kills it. List it before the
+// modules whose managers register themselves, so that it is set up before
+// them and torn down after them.
+rt::Module RegistryModule();
 
 }  // namespace dataaccess

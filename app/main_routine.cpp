@@ -3,6 +3,7 @@
 #include <cfenv>
 #include <initializer_list>
 
+#include "access/file_registry.h"
 #include "app/dictionary.h"
 #include "app/globals.h"
 #include "app/schema.h"
@@ -42,7 +43,8 @@ void MainRegisterFiles() {
 }
 
 std::vector<rt::Module> ModuleTable() {
-  return {rt::Module{"Veltrane", MainConstruct, MainDestruct, MainThreadStart, MainThreadEnd,
+  return {dataaccess::RegistryModule(),
+          rt::Module{"Veltrane", MainConstruct, MainDestruct, MainThreadStart, MainThreadEnd,
                      MainRegisterFiles}};
 }
 

@@ -25,8 +25,8 @@ void RunThreadStart() {
     if (m.ThreadStart) m.ThreadStart();
 }
 void RunThreadEnd() {
-  for (auto& m : Modules())
-    if (m.ThreadEnd) m.ThreadEnd();
+  for (auto it = Modules().rbegin(); it != Modules().rend(); ++it)
+    if (it->ThreadEnd) it->ThreadEnd();
 }
 
 }  // namespace
@@ -50,8 +50,8 @@ void RuntimeStart(const std::function<void()>& mainRoutine) {
   RunThreadStart();
   if (mainRoutine) mainRoutine();
   RunThreadEnd();
-  for (auto& m : Modules())
-    if (m.Destruct) m.Destruct();
+  for (auto it = Modules().rbegin(); it != Modules().rend(); ++it)
+    if (it->Destruct) it->Destruct();
 }
 
 void RuntimeReady() {}

@@ -6,10 +6,12 @@
 //                             construction hooks       (every module, table order)
 //                             thread-start hooks       (thread 1, table order)
 //                             main routine
-//                             thread-end hooks         (thread 1, table order)
-//                             destruction hooks        (every module, table order)
+//                             thread-end hooks         (thread 1, reverse table order)
+//                             destruction hooks        (every module, reverse table order)
 //   RuntimeExit()             releases the runtime and gives the exit code
 //
+// Teardown runs in reverse, so a module listed before another (the file
+// registry before the program) is set up before it and torn down after it.
 // Threads started with StartThread run the thread-start hooks before their
 // body and the thread-end hooks after it, on the new thread.
 #pragma once

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dictionary.h"
 #include "app/globals.h"
 #include "app/main_routine.h"
 #include "app/schema.h"
@@ -24,6 +25,11 @@ class DestroyWitness : public rt::FileCallbackReceiver {
   explicit DestroyWitness(std::string label) : label_(std::move(label)) {}
   void BeforeFileOperation(int op, const rt::FileOperationParams&) override {
     if (op != rt::kOpDestroy) return;
+    if (!dictionaryGoneLogged && app::FileManagerOf(app::TimecardFile()) == nullptr &&
+        app::RelationManagerOf(app::TimecardFile()) == nullptr) {
+      events.push_back("dictionary torn down");
+      dictionaryGoneLogged = true;
+    }
     if (!app::ErrorStatusVar.Exists() && !statusGoneLogged) {
       events.push_back("ErrorStatus destroyed");
       statusGoneLogged = true;
@@ -32,6 +38,7 @@ class DestroyWitness : public rt::FileCallbackReceiver {
   }
   void AfterFileOperation(int, const rt::FileOperationParams&) override {}
   static inline bool statusGoneLogged = false;
+  static inline bool dictionaryGoneLogged = false;
 
  private:
   std::string label_;
@@ -52,6 +59,7 @@ class Startup : public ::testing::Test {
   void SetUp() override {
     events.clear();
     DestroyWitness::statusGoneLogged = false;
+    DestroyWitness::dictionaryGoneLogged = false;
   }
   void TearDown() override { rt::RuntimeExit(); }
 };
@@ -70,15 +78,17 @@ TEST_F(Startup, HooksRunInOrderAndFilesAreDiscardedAliasFirst) {
     }
     app::MainRoutine();
   });
-  // The main module's thread-end hook runs before the observer's, and the
-  // thread's ErrorStatus is gone before the first file is discarded.
+  // Teardown runs in reverse table order, so the observer (listed after the
+  // main module) ends first; the thread's ErrorStatus is gone before the
+  // first file is discarded.
   std::vector<std::string> expected = {
       "constructed",           "thread start 1",        "main",
-      "ErrorStatus destroyed", "destroy AliasTimeCard", "destroy HOS",
-      "destroy OtherHrsTrx",   "destroy HTimecard",     "destroy EmpMisPC",
-      "destroy PayType",       "destroy HOtherTrx",     "destroy Employee",
-      "destroy Dept",          "destroy EmpAnnualized", "destroy Timecard",
-      "thread end 1",          "destruct"};
+      "thread end 1",          "dictionary torn down",  "ErrorStatus destroyed",
+      "destroy AliasTimeCard",
+      "destroy HOS",           "destroy OtherHrsTrx",   "destroy HTimecard",
+      "destroy EmpMisPC",      "destroy PayType",       "destroy HOtherTrx",
+      "destroy Employee",      "destroy Dept",          "destroy EmpAnnualized",
+      "destroy Timecard",      "destruct"};
   EXPECT_EQ(events, expected);
   EXPECT_EQ(app::GlobalTextMatcher(), nullptr);
 }

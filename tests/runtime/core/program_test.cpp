@@ -34,13 +34,13 @@ class ProgramFrame : public ::testing::Test {
   void TearDown() override { rt::RuntimeExit(); }
 };
 
-TEST_F(ProgramFrame, RunsHooksInOrderAroundTheMainRoutine) {
+TEST_F(ProgramFrame, SetsUpInTableOrderAndTearsDownInReverse) {
   ASSERT_NE(rt::RuntimeInit({Recording("a"), Recording("b")}), 0);
   rt::RuntimeStart([] { Record("main@" + std::to_string(rt::ThreadNumber())); });
   EXPECT_EQ(log, (std::vector<std::string>{"a.files@1", "b.files@1", "a.construct@1",
                                            "b.construct@1", "a.threadStart@1", "b.threadStart@1",
-                                           "main@1", "a.threadEnd@1", "b.threadEnd@1",
-                                           "a.destruct@1", "b.destruct@1"}));
+                                           "main@1", "b.threadEnd@1", "a.threadEnd@1",
+                                           "b.destruct@1", "a.destruct@1"}));
 }
 
 TEST_F(ProgramFrame, EmptyHooksAreSkipped) {
