@@ -1,10 +1,10 @@
 #include "runtime/core/pictures.h"
 
-#include <cctype>
 #include <charconv>
 #include <ctime>
 
 #include "runtime/core/dates.h"
+#include "runtime/core/text.h"
 
 namespace rt {
 namespace {
@@ -20,22 +20,13 @@ struct ParsedPicture {
 constexpr std::int64_t kHundredthsPerDay = 24 * 60 * 60 * 100;
 constexpr std::string_view kNoDate = "00/00/0000";
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 ParsedPicture Classify(std::string_view picture) {
-  if (SameText(picture, "D02")) return {PictureKind::Date, 0, {}};
-  if (SameText(picture, "D02B")) return {PictureKind::DateBlank, 0, {}};
-  if (SameText(picture, "D17")) return {PictureKind::ShortDate, 0, {}};
-  if (SameText(picture, "T8")) return {PictureKind::LongTime, 0, {}};
+  if (SameIgnoringCase(picture, "D02")) return {PictureKind::Date, 0, {}};
+  if (SameIgnoringCase(picture, "D02B")) return {PictureKind::DateBlank, 0, {}};
+  if (SameIgnoringCase(picture, "D17")) return {PictureKind::ShortDate, 0, {}};
+  if (SameIgnoringCase(picture, "T8")) return {PictureKind::LongTime, 0, {}};
   if (picture.size() >= 2 && (picture.front() == 'P' || picture.front() == 'p') &&
       (picture.back() == 'P' || picture.back() == 'p'))
     return {PictureKind::Pattern, 0, picture.substr(1, picture.size() - 2)};
@@ -46,12 +37,6 @@ ParsedPicture Classify(std::string_view picture) {
       return {PictureKind::Number, width, {}};
   }
   return {PictureKind::Plain, 0, {}};
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
 }
 
 bool IsDayNumber(std::int64_t value) { return value >= kFirstDay && value <= kLastDay; }

@@ -1,23 +1,15 @@
 #include "runtime/files/driver.h"
 
-#include <algorithm>
-#include <cctype>
 #include <map>
 #include <mutex>
 
 #include "runtime/core/error_state.h"
+#include "runtime/core/text.h"
 #include "runtime/sqlite/keyed_driver.h"
 #include "runtime/text/ascii_driver.h"
 
 namespace rt {
 namespace {
-
-std::string Upper(std::string_view name) {
-  std::string upper(name);
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return upper;
-}
 
 struct Registry {
   std::mutex mutex;
@@ -52,7 +44,7 @@ std::unique_ptr<Driver> MakeDriver(std::string_view name, File& file) {
   {
     auto& registry = Drivers();
     std::lock_guard lock(registry.mutex);
-    auto it = registry.factories.find(Upper(name));
+    auto it = registry.factories.find(UpperCase(name));
     if (it == registry.factories.end()) return nullptr;
     factory = it->second;
   }
@@ -62,7 +54,7 @@ std::unique_ptr<Driver> MakeDriver(std::string_view name, File& file) {
 void RegisterDriver(std::string name, DriverFactory factory) {
   auto& registry = Drivers();
   std::lock_guard lock(registry.mutex);
-  registry.factories[Upper(name)] = std::move(factory);
+  registry.factories[UpperCase(name)] = std::move(factory);
 }
 
 }  // namespace rt

@@ -15,6 +15,8 @@
 #include <optional>
 #include <span>
 
+#include "runtime/core/text.h"
+
 namespace rt {
 namespace {
 
@@ -61,11 +63,6 @@ std::int64_t Truncated(const Decimal& value) {
   std::int64_t units = value.Units;
   for (int i = 0; i < value.Places; ++i) units /= 10;
   return units;
-}
-
-std::string_view WithoutTrailingBlanks(std::string_view text) {
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
 }
 
 // A string field's text as a number: blank is 0, anything else not a number is nullopt.
@@ -186,7 +183,7 @@ bool FieldRef::SetFrom(const FieldRef& other) {
     // A text's trailing blanks are padding, not part of the value; the copy
     // also makes the source safe to read when it overlaps this field.
     const std::string_view source = ReadText(other);
-    const std::string text(other.Type() == FieldType::Text ? WithoutTrailingBlanks(source)
+    const std::string text(other.Type() == FieldType::Text ? TrimRight(source)
                                                            : source);
     return SetString(text);
   }
@@ -199,8 +196,8 @@ int FieldRef::Compare(const FieldRef& other) const {
   if (IsString() && other.IsString()) {
     // Byte order of the text without its trailing blanks: the order the KEYED
     // driver gives the same values, which it stores without those blanks.
-    const std::string_view a = WithoutTrailingBlanks(ReadText(*this));
-    const std::string_view b = WithoutTrailingBlanks(ReadText(other));
+    const std::string_view a = TrimRight(ReadText(*this));
+    const std::string_view b = TrimRight(ReadText(other));
     const int common = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
     if (common != 0) return common < 0 ? -1 : 1;
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
@@ -215,7 +212,7 @@ void FieldRef::Clear() {
 
 std::string FieldRef::ToText() const {
   if (!IsValid()) return {};
-  if (IsString()) return std::string(WithoutTrailingBlanks(ReadText(*this)));
+  if (IsString()) return std::string(TrimRight(ReadText(*this)));
   return GetDecimal().ToString();
 }
 

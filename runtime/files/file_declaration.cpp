@@ -1,17 +1,11 @@
 #include "runtime/files/file_declaration.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "runtime/core/text.h"
 
 namespace rt {
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) ==
-                  std::toupper(static_cast<unsigned char>(y));
-         });
-}
 
 std::string_view AfterPrefix(std::string_view name) {
   auto colon = name.find(':');
@@ -71,7 +65,7 @@ int FileDeclaration::FieldNumber(std::string_view name) const {
   bool qualified = name.find(':') != std::string_view::npos;
   for (int i = 0; i < FieldCount(); ++i) {
     const auto& f = fields_[i];
-    if (qualified ? SameName(f.Name, name) : SameName(f.Label(), name)) return i + 1;
+    if (qualified ? SameIgnoringCase(f.Name, name) : SameIgnoringCase(f.Label(), name)) return i + 1;
   }
   return 0;
 }
@@ -80,7 +74,7 @@ int FileDeclaration::KeyNumber(std::string_view name) const {
   bool qualified = name.find(':') != std::string_view::npos;
   for (int i = 0; i < KeyCount(); ++i) {
     const auto& k = keys_[i];
-    if (qualified ? SameName(k.Name, name) : SameName(k.Label(), name)) return i + 1;
+    if (qualified ? SameIgnoringCase(k.Name, name) : SameIgnoringCase(k.Label(), name)) return i + 1;
   }
   return 0;
 }

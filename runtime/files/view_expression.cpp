@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "runtime/core/error_state.h"
+#include "runtime/core/text.h"
 #include "runtime/files/file_declaration.h"
 
 namespace rt {
@@ -11,15 +12,6 @@ namespace {
 bool IsLabelStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool IsLabelChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == ':';
-}
-
-bool SameWord(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 // A recursive-descent parser over one text. Errors stop at the first fault.
@@ -55,7 +47,7 @@ class Parser {
   }
   bool AcceptKeyword(std::string_view keyword) {
     auto word = PeekWord();
-    if (!SameWord(word, keyword)) return false;
+    if (!SameIgnoringCase(word, keyword)) return false;
     pos_ += word.size();
     return true;
   }

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "runtime/core/halt.h"
+#include "runtime/core/text.h"
 #include "runtime/windows/event_loop.h"
 #include "runtime/windows/message_box.h"
 #include "runtime/windows/window.h"
@@ -18,12 +19,6 @@ namespace {
 // window that refused that close is asked again at once).
 constexpr int kLastChanceMs = 50;
 constexpr int kMaxClosesWithoutInput = 100;
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string Quote(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
@@ -163,14 +158,14 @@ std::string HeadlessBackend::Cursor() const {
 
 std::optional<HeadlessBackend::ShownWindow> HeadlessBackend::Shown(std::string_view window) const {
   std::lock_guard lock(mutex_);
-  auto it = shown_.find(Upper(window));
+  auto it = shown_.find(UpperCase(window));
   if (it == shown_.end()) return std::nullopt;
   return it->second;
 }
 
 std::string HeadlessBackend::ShownText(std::string_view window, int control) const {
   std::lock_guard lock(mutex_);
-  auto it = shown_.find(Upper(window));
+  auto it = shown_.find(UpperCase(window));
   if (it == shown_.end()) return {};
   auto c = it->second.Controls.find(control);
   return c == it->second.Controls.end() ? std::string() : c->second.Text;
@@ -187,7 +182,7 @@ void HeadlessBackend::Problem(const ScriptStep& step, const std::string& what) {
 
 // Compares the model with what was last shown and records the differences.
 void HeadlessBackend::Snapshot(const Window& window, int control) {
-  ShownWindow& shown = shown_[Upper(window.Name())];
+  ShownWindow& shown = shown_[UpperCase(window.Name())];
   const std::string name = window.Name();
   if (control == 0) {
     if (shown.Caption != window.Caption()) Record("caption " + name + " " + Quote(window.Caption()));
@@ -223,13 +218,13 @@ void HeadlessBackend::CreateNative(const Window& window) {
   for (const auto& c : window.Controls())
     shown.Controls[c.Number] = {c.Text,  c.Hidden,   c.Disabled, c.FontColor, c.FontStyle,
                                 c.Value, c.Selected, c.Default,  c.Position};
-  shown_[Upper(window.Name())] = std::move(shown);
+  shown_[UpperCase(window.Name())] = std::move(shown);
   Record("open " + window.Name() + " " + Quote(window.Caption()));
 }
 
 void HeadlessBackend::DestroyNative(const Window& window) {
   std::lock_guard lock(mutex_);
-  shown_[Upper(window.Name())].Open = false;
+  shown_[UpperCase(window.Name())].Open = false;
   Record("close " + window.Name());
 }
 
@@ -336,7 +331,7 @@ std::optional<Input> HeadlessBackend::WaitForInput(int timeoutMs) {
         case ScriptStep::Kind::Expect: {
           steps_.pop_front();
           const Window* top = CurrentWindow();
-          if (!top || Upper(top->Name()) != Upper(step.Text))
+          if (!top || !SameIgnoringCase(top->Name(), step.Text))
             Problem(step, "the topmost window is " + (top ? top->Name() : std::string("none")));
           continue;
         }

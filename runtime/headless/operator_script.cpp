@@ -5,17 +5,12 @@
 #include <optional>
 #include <utility>
 
+#include "runtime/core/text.h"
 #include "runtime/windows/events.h"
 #include "runtime/windows/message_box.h"
 
 namespace rt {
 namespace {
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
@@ -53,7 +48,7 @@ const std::pair<const char*, int> kButtons[] = {
 
 template <std::size_t N>
 std::optional<int> Named(const std::pair<const char*, int> (&table)[N], std::string_view word) {
-  const std::string key = Upper(word);
+  const std::string key = UpperCase(word);
   for (const auto& [name, value] : table)
     if (key == name) return value;
   return Number(word);
@@ -80,7 +75,7 @@ bool ParseOperatorScript(std::string_view text, std::vector<ScriptStep>& steps, 
     if (line.empty() || line.front() == '#') continue;
     const std::string where = "line " + std::to_string(lineNumber) + ": ";
     std::string_view rest = line;
-    const std::string command = Upper(Word(rest));
+    const std::string command = UpperCase(Word(rest));
     ScriptStep step;
     step.Line = lineNumber;
     auto needControl = [&]() -> bool {

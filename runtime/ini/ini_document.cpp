@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "runtime/core/text.h"
+
 namespace rt {
 namespace {
 
@@ -27,14 +29,9 @@ std::string EncodeValue(std::string_view value) {
   return quote ? "\"" + std::string(value) + "\"" : std::string(value);
 }
 
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
-bool SameIniName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldCase(x) == FoldCase(y); });
-}
+bool SameIniName(std::string_view a, std::string_view b) { return SameIgnoringCase(a, b); }
 
 std::optional<IniDocument> IniDocument::Parse(std::string_view text) {
   IniDocument doc;

@@ -72,6 +72,7 @@
 #include <map>
 
 #include "runtime/core/error_state.h"
+#include "runtime/core/text.h"
 #include "runtime/files/file.h"
 #include "runtime/sqlite/filter_sql.h"
 #include "runtime/sqlite/keyset_cursor.h"
@@ -91,14 +92,6 @@ using sqlite::Quote;
 using sqlite::RuntimeCode;
 using sqlite::SortTerm;
 using sqlite::Statement;
-
-std::string UpperText(std::string_view text) {
-  std::string upper(text);
-  for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
-
-bool SameName(std::string_view a, std::string_view b) { return UpperText(a) == UpperText(b); }
 
 bool PathExists(const std::string& path) {
   struct stat st {};
@@ -464,7 +457,7 @@ int KeyedFile::Verify() {
       std::string type = typeText ? reinterpret_cast<const char*>(typeText) : "";
       if (n > decl_.FieldCount())
         return Fail(kInvalidDeclaration, "column " + name + " is not declared");
-      if (!SameName(name, columns_[n - 1]))
+      if (!SameIgnoringCase(name, columns_[n - 1]))
         return Fail(kInvalidDeclaration, "column " + std::to_string(n) + " is " + name +
                                              ", declared " + columns_[n - 1]);
       bool numeric = false;
@@ -491,7 +484,7 @@ int KeyedFile::Verify() {
     sqlite3_bind_text(list.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
     while (sqlite3_step(list.get()) == SQLITE_ROW) {
       std::string name = reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0));
-      indexes[UpperText(name)] = {name, sqlite3_column_int(list.get(), 1) != 0};
+      indexes[UpperCase(name)] = {name, sqlite3_column_int(list.get(), 1) != 0};
     }
   }
   Statement columns = conn_->Prepare(
@@ -500,7 +493,7 @@ int KeyedFile::Verify() {
   for (int k = 1; k <= decl_.KeyCount(); ++k) {
     const auto& key = decl_.Key(k);
     std::string label(key.Label());
-    auto found = indexes.find(UpperText(label));
+    auto found = indexes.find(UpperCase(label));
     if (found == indexes.end()) return Fail(kKeysMustBeRebuilt, "no index " + label);
     if (found->second.second == key.AllowsDuplicates())
       return Fail(kKeysMustBeRebuilt, "index " + label + " has the wrong uniqueness");
@@ -519,7 +512,7 @@ int KeyedFile::Verify() {
       const unsigned char* name = sqlite3_column_text(columns.get(), 1);
       bool upper = KeyPartIsUpper(key, field);
       if (upper ? cid != -2
-                : (!name || !SameName(reinterpret_cast<const char*>(name), field.Label())))
+                : (!name || !SameIgnoringCase(reinterpret_cast<const char*>(name), field.Label())))
         matches = false;
       ++part;
     }
@@ -611,7 +604,7 @@ int KeyedFile::BuildKeys() {
   for (int k = 1; k <= decl_.KeyCount(); ++k) {
     const auto& key = decl_.Key(k);
     for (const auto& name : existing)
-      if (SameName(name, key.Label())) sql += "DROP INDEX " + Quote(name) + ";";
+      if (SameIgnoringCase(name, key.Label())) sql += "DROP INDEX " + Quote(name) + ";";
     sql += CreateIndexSql(decl_, key, table) + ";";
   }
   code = own.Exec(sql, error);
@@ -626,14 +619,9 @@ int KeyedFile::BuildKeys() {
 
 int KeyedFile::Send(std::string_view option) {
   auto equals = option.find('=');
-  std::string name = UpperText(option.substr(0, equals));
-  std::string value = equals == std::string_view::npos ? "" : UpperText(option.substr(equals + 1));
-  auto trim = [](std::string& s) {
-    s.erase(0, s.find_first_not_of(' '));
-    s.erase(s.find_last_not_of(' ') + 1);
-  };
-  trim(name);
-  trim(value);
+  const std::string name(TrimBlanks(UpperCase(option.substr(0, equals))));
+  const std::string value(
+      equals == std::string_view::npos ? "" : TrimBlanks(UpperCase(option.substr(equals + 1))));
   if (name == "RECOVER") {
     if (value.empty() || value.size() > 6 || !std::all_of(value.begin(), value.end(), [](char c) {
           return std::isdigit(static_cast<unsigned char>(c));

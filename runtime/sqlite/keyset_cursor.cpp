@@ -1,9 +1,9 @@
 #include "runtime/sqlite/keyset_cursor.h"
 
-#include <cctype>
 #include <climits>
 
 #include "runtime/core/error_state.h"
+#include "runtime/core/text.h"
 
 namespace rt::sqlite {
 namespace {
@@ -108,9 +108,7 @@ std::vector<ColumnValue> KeysetCursor::SortValuesOf(const std::uint8_t* record) 
   std::vector<ColumnValue> values;
   for (const auto& term : query_.Terms) {
     ColumnValue value = LoadField(record, decl_, term.Field);
-    if (term.Upper)
-      for (auto& c : value.Bytes)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (term.Upper) value.Bytes = UpperCase(value.Bytes);
     values.push_back(std::move(value));
   }
   return values;

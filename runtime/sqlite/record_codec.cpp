@@ -1,12 +1,12 @@
 #include "runtime/sqlite/record_codec.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "runtime/core/decimal.h"
+#include "runtime/core/text.h"
 #include "runtime/files/field_ref.h"
 #include "runtime/text/latin1.h"
 
@@ -14,10 +14,7 @@ namespace rt::sqlite {
 namespace {
 
 bool Contains(std::string_view text, std::string_view part) {
-  auto it = std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
-    return std::toupper(static_cast<unsigned char>(a)) == b;
-  });
-  return it != text.end();
+  return FindIgnoringCase(text, part) != std::string_view::npos;
 }
 
 const char kHex[] = "0123456789abcdef";
@@ -89,12 +86,8 @@ ColumnValue LoadField(const std::uint8_t* record, const FileDeclaration& decl, i
       break;
     case ColumnKind::Real: value.Real = ref.GetDecimal().ToDouble(); break;
     case ColumnKind::Text: {
-      std::string text = ref.GetString();
-      if (f.Type == FieldType::Text) {
-        auto end = text.find_last_not_of(' ');
-        text.resize(end == std::string::npos ? 0 : end + 1);
-      }
-      value.Bytes = Latin1ToUtf8(text);
+      const std::string text = ref.GetString();
+      value.Bytes = Latin1ToUtf8(f.Type == FieldType::Text ? TrimRight(text) : std::string_view(text));
       break;
     }
     case ColumnKind::Blob: break;

@@ -1,11 +1,11 @@
 #include "runtime/windows/bind_scope.h"
 
-#include <cctype>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "runtime/core/error_state.h"
+#include "runtime/core/text.h"
 
 namespace rt {
 namespace {
@@ -20,11 +20,7 @@ std::vector<Scope>& Scopes() {
   return scopes;
 }
 
-std::string Key(std::string_view name) {
-  std::string key(name);
-  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return key;
-}
+std::string Key(std::string_view name) { return UpperCase(name); }
 
 }  // namespace
 

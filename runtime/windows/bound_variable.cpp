@@ -4,19 +4,14 @@
 #include <limits>
 
 #include "runtime/core/pictures.h"
+#include "runtime/core/text.h"
 
 namespace rt {
 namespace {
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
 std::optional<std::int64_t> ReadNumber(std::string_view text, std::string_view picture) {
   if (!picture.empty()) return Deformat(text, picture);
-  text = Trim(text);
+  text = TrimBlanks(text);
   if (text.empty()) return 0;
   return Deformat(text, "");
 }

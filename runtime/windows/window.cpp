@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "runtime/core/error_state.h"
+#include "runtime/core/text.h"
 #include "runtime/windows/event_loop.h"
 #include "runtime/windows/events.h"
 #include "runtime/windows/properties.h"
@@ -99,7 +100,7 @@ const ControlState* Window::Control(int number) const {
 
 const ControlState* Window::Control(std::string_view label) const {
   for (const auto& c : controls_)
-    if (SameLabel(c.Label, label)) return &c;
+    if (SameIgnoringCase(c.Label, label)) return &c;
   return nullptr;
 }
 

@@ -3,15 +3,9 @@
 #include <cctype>
 #include <set>
 
-namespace rt {
+#include "runtime/core/text.h"
 
-bool SameLabel(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
+namespace rt {
 
 const ControlResource* WindowResource::Find(int number) const {
   for (const auto& c : Controls)
@@ -21,7 +15,7 @@ const ControlResource* WindowResource::Find(int number) const {
 
 const ControlResource* WindowResource::Find(std::string_view label) const {
   for (const auto& c : Controls)
-    if (SameLabel(c.Label, label)) return &c;
+    if (SameIgnoringCase(c.Label, label)) return &c;
   return nullptr;
 }
 

@@ -85,9 +85,6 @@ struct WindowResource {
   std::string Check() const;
 };
 
-// Labels and window names match without regard to case.
-bool SameLabel(std::string_view a, std::string_view b);
-
 // One column of a list format such as "217L(2)|M~Message~S(255)@s255@": width,
 // alignment letter and header. Columns end with their "@picture@".
 struct ListColumn {

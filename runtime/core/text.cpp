@@ -1,0 +1,42 @@
+#include "runtime/core/text.h"
+
+namespace rt {
+namespace {
+
+// Not std::toupper: that follows the C library's current locale, which the
+// program may change.
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+  return true;
+}
+
+std::string UpperCase(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = UpperAscii(c);
+  return upper;
+}
+
+std::size_t FindIgnoringCase(std::string_view text, std::string_view what, std::size_t from) {
+  if (what.empty() || text.size() < what.size()) return std::string_view::npos;
+  for (std::size_t i = from; i + what.size() <= text.size(); ++i)
+    if (SameIgnoringCase(text.substr(i, what.size()), what)) return i;
+  return std::string_view::npos;
+}
+
+std::string_view TrimRight(std::string_view text) {
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  return TrimRight(text);
+}
+
+}  // namespace rt
