@@ -1,7 +1,8 @@
 #include "access/field_pair_list.h"
 
-#include <cctype>
 #include <string>
+
+#include "runtime/core/text.h"
 
 namespace dataaccess {
 
@@ -35,13 +36,9 @@ FieldValue::~FieldValue() = default;
 
 namespace {
 
-std::string UpperText(const rt::FieldRef& field) {
-  std::string text = field.ToText();
-  for (auto& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
+bool SameText(const rt::FieldRef& a, const rt::FieldRef& b) {
+  return rt::SameIgnoringCase(a.ToText(), b.ToText());
 }
-
-bool SameText(const rt::FieldRef& a, const rt::FieldRef& b) { return UpperText(a) == UpperText(b); }
 
 }  // namespace
 

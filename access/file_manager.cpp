@@ -12,6 +12,7 @@
 #include "errors/default_errors.h"
 #include "errors/error_manager.h"
 #include "runtime/core/error_state.h"
+#include "runtime/core/text.h"
 #include "runtime/files/file_operations.h"
 
 namespace dataaccess {
@@ -19,11 +20,6 @@ namespace {
 
 std::string Cut(std::string_view text, std::size_t capacity) {
   return std::string(text.substr(0, capacity));
-}
-
-std::string WithoutTrailingBlanks(std::string_view text) {
-  auto end = text.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
 }
 
 int ToInt(const std::string& text) {
@@ -633,7 +629,7 @@ void FileManager::SetToExtreme(const rt::FieldRef& field, bool high) {
 }
 
 std::string FileManager::KeyDescriptionOrLabel(const KeyEntry& entry) const {
-  if (!WithoutTrailingBlanks(entry.Description).empty()) return entry.Description;
+  if (!rt::TrimRight(entry.Description).empty()) return entry.Description;
   return File ? rt::KeyGetProperty(*File, entry.Key, rt::kPropName) : std::string();
 }
 
@@ -663,11 +659,11 @@ int FileManager::ThrowWithMessage(int messageId, std::string_view text) {
 
 std::string FileManager::PushDisplayName() const {
   std::string name;
-  if (FileName) name = WithoutTrailingBlanks(*FileName);
-  if (name.empty()) name = WithoutTrailingBlanks(FileNameValue);
+  if (FileName) name = rt::TrimRight(*FileName);
+  if (name.empty()) name = rt::TrimRight(FileNameValue);
   if (name.empty() && File) {
     rt::PushErrors();
-    name = WithoutTrailingBlanks(rt::FileGetProperty(*File, rt::kPropName));
+    name = rt::TrimRight(rt::FileGetProperty(*File, rt::kPropName));
     rt::PopErrors();
   }
   if (name.empty()) name = kUnknownFile;

@@ -10,6 +10,7 @@
 #include "errors/default_errors.h"
 #include "errors/level.h"
 #include "runtime/core/error_state.h"
+#include "runtime/core/text.h"
 #include "runtime/files/file_operations.h"
 #include "runtime/files/view.h"
 
@@ -23,9 +24,7 @@ bool IsBlank(std::string_view text) { return text.find_first_not_of(' ') == std:
 
 // A filter id as it is compared: its first 30 characters without trailing blanks.
 std::string FilterId(std::string_view id) {
-  id = id.substr(0, kFilterIdCapacity);
-  auto end = id.find_last_not_of(' ');
-  return std::string(end == std::string_view::npos ? std::string_view{} : id.substr(0, end + 1));
+  return std::string(rt::TrimRight(id.substr(0, kFilterIdCapacity)));
 }
 
 }  // namespace

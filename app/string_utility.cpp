@@ -4,17 +4,13 @@
 
 #include "runtime/core/error_state.h"
 #include "runtime/core/program.h"
+#include "runtime/core/text.h"
 #include "runtime/trace/debug_output.h"
 
 namespace app {
 namespace {
 
 constexpr std::string_view kTagOpen = "[qv][";
-
-std::string_view WithoutTrailingBlanks(std::string_view s) {
-  std::size_t end = s.find_last_not_of(' ');
-  return end == s.npos ? std::string_view() : s.substr(0, end + 1);
-}
 
 }  // namespace
 
@@ -28,7 +24,7 @@ std::string StringUtility::TraceLine(int threadNumber, std::string_view message,
   std::size_t limit = n + 10;
   if (useOwnValue == 0 && n > 0) {
     line.reserve(n + 11);
-    line.append(kTagOpen).append(thread).append("] ").append(WithoutTrailingBlanks(message));
+    line.append(kTagOpen).append(thread).append("] ").append(rt::TrimRight(message));
   } else if (!ownValue.empty()) {
     limit = ownValue.size() + 10;
     line.reserve(ownValue.size() + 11);

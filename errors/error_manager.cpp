@@ -1,13 +1,12 @@
 #include "errors/error_manager.h"
 
-#include <algorithm>
-#include <cctype>
 #include <mutex>
 
 #include "errors/default_errors.h"
 #include "runtime/core/error_state.h"
 #include "runtime/core/halt.h"
 #include "runtime/core/program.h"
+#include "runtime/core/text.h"
 #include "runtime/windows/message_box.h"
 
 namespace errors {
@@ -15,29 +14,15 @@ namespace {
 
 constexpr std::size_t kRuntimeTextCapacity = ErrorStatus::kSavedCapacity;
 
-char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Upper(x) == Upper(y); });
-}
-
-std::size_t FindIgnoringCase(std::string_view text, std::string_view what, std::size_t from) {
-  if (what.empty() || text.size() < what.size()) return std::string_view::npos;
-  for (std::size_t i = from; i + what.size() <= text.size(); ++i)
-    if (SameIgnoringCase(text.substr(i, what.size()), what)) return i;
-  return std::string_view::npos;
-}
-
 // Replaces every occurrence of `placeholder` (any case) by `value`. The search
 // resumes after each inserted value, so a value that holds the placeholder
 // itself is not expanded again and the substitution always ends. The text
 // never grows past `capacity`.
 void Substitute(std::string& text, std::string_view placeholder, std::string_view value,
                 std::size_t capacity) {
-  if (SameIgnoringCase(placeholder, value)) return;
+  if (rt::SameIgnoringCase(placeholder, value)) return;
   std::size_t at = 0;
-  while ((at = FindIgnoringCase(text, placeholder, at)) != std::string::npos) {
+  while ((at = rt::FindIgnoringCase(text, placeholder, at)) != std::string::npos) {
     text.replace(at, placeholder.size(), value);
     at += value.size();
     if (text.size() > capacity) text.resize(capacity);
@@ -198,7 +183,7 @@ std::string ErrorManager::ExpandText() {
   };
   for (const auto& [placeholder, value] : values)
     Substitute(text, placeholder, value, kExpandedCapacity);
-  if (FindIgnoringCase(text, "%Previous", 0) != std::string::npos) {
+  if (rt::FindIgnoringCase(text, "%Previous") != std::string::npos) {
     ErrorEntry previous;
     std::string value;
     if (LookupEntry(status.PrevErrorId, previous) == LevelBenign) value = previous.Message;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <mutex>
 
+#include "runtime/core/text.h"
 #include "runtime/ini/ini_file.h"
 #include "runtime/ini/registry.h"
 #include "runtime/windows/properties.h"
@@ -18,8 +19,7 @@ std::string Cut(std::string text, std::size_t capacity) {
 
 // The whole text as a signed number; false for anything else.
 bool ParseNumber(std::string_view text, std::int64_t& out) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  text = rt::TrimBlanks(text);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
   return ec == std::errc() && end == text.data() + text.size() && !text.empty();

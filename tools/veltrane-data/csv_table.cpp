@@ -1,6 +1,5 @@
 #include "tools/veltrane-data/csv_table.h"
 
-#include <cctype>
 #include <istream>
 #include <iterator>
 #include <ostream>
@@ -8,6 +7,7 @@
 #include "runtime/core/decimal.h"
 #include "runtime/core/error_state.h"
 #include "runtime/core/pictures.h"
+#include "runtime/core/text.h"
 #include "runtime/files/file.h"
 #include "runtime/files/file_operations.h"
 #include "runtime/files/transaction.h"
@@ -15,15 +15,6 @@
 
 namespace veltrane_data {
 namespace {
-
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 std::string Quoted(const std::string& cell) {
   bool quote = !cell.empty() && (cell.front() == ' ' || cell.back() == ' ');
@@ -198,7 +189,7 @@ long ImportCsv(rt::File& file, std::istream& in, std::vector<CsvProblem>& proble
   const auto& header = rows.front();
   bool headerOk = header.Cells.size() == columns.size();
   for (std::size_t i = 0; headerOk && i < columns.size(); ++i)
-    headerOk = SameText(header.Cells[i], columns[i].Header);
+    headerOk = rt::SameIgnoringCase(header.Cells[i], columns[i].Header);
   if (!headerOk) {
     std::string expected;
     for (const auto& c : columns) expected += (expected.empty() ? "" : ",") + c.Header;

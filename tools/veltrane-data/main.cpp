@@ -26,6 +26,7 @@
 #include "app/schema.h"
 #include "runtime/core/error_state.h"
 #include "runtime/core/pictures.h"
+#include "runtime/core/text.h"
 #include "runtime/files/file.h"
 #include "runtime/files/file_operations.h"
 #include "runtime/files/view.h"
@@ -69,15 +70,8 @@ bool EnterFolder(const std::string& folder, std::string& error) {
 }
 
 const rt::FileDeclaration* FileByLabel(const std::string& label) {
-  for (const auto* decl : app::AllFiles()) {
-    const auto& name = decl->Label();
-    if (name.size() != label.size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < name.size(); ++i)
-      same = same && std::toupper(static_cast<unsigned char>(name[i])) ==
-                         std::toupper(static_cast<unsigned char>(label[i]));
-    if (same) return decl;
-  }
+  for (const auto* decl : app::AllFiles())
+    if (rt::SameIgnoringCase(decl->Label(), label)) return decl;
   return nullptr;
 }
 
