@@ -25,6 +25,7 @@
 #include "runtime/headless/headless_backend.h"
 #include "runtime/windows/backend.h"
 #include "runtime/windows/message_box.h"
+#include "tests/support/temp_folder.h"
 
 namespace access_test {
 
@@ -146,9 +147,8 @@ inline const rt::ThreadVar<errors::ErrorStatus>& StatusVar() {
 class AccessFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/access-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(folder_.Path().empty());
+    dir_ = folder_.Path().string();
     path_ = dir_ + "/Item.DAT";
     decl_ = ItemDeclaration(path_);
     rt::ThreadFile(*decl_);
@@ -166,9 +166,6 @@ class AccessFixture : public ::testing::Test {
     rt::FileDestroy(*decl_, 1);
     rt::SetHaltHandler({});
     rt::SetBackend(nullptr);
-    std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(dir_, ignored);
   }
 
   // A set-up manager of the item file (or of `decl`), owned by the fixture.
@@ -231,6 +228,7 @@ class AccessFixture : public ::testing::Test {
     return file.Handle() && file.Handle()->IsOpen();
   }
 
+  TempFolder folder_{"access-test"};
   std::string dir_, path_;
   std::unique_ptr<rt::FileDeclaration> decl_;
   std::vector<const rt::FileDeclaration*> destroyOnExit_;

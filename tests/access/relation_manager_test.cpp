@@ -32,6 +32,7 @@
 #include "runtime/windows/message_box.h"
 #include "tests/support/operation_counter.h"
 #include "tests/support/sqlite_lock_holder.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -152,9 +153,8 @@ struct Node {
 class RelationFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/relations-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(folder_.Path().empty());
+    dir_ = folder_.Path().string();
     rt::SetBackend(&backend_);
     // Questions nobody scripted are answered No, so a retry never loops.
     backend_.OnMessageBox([](const rt::HeadlessBackend::MessageBoxRecord& box) {
@@ -173,10 +173,6 @@ class RelationFixture : public ::testing::Test {
     nodes_.clear();
     rt::SetHaltHandler({});
     rt::SetBackend(nullptr);
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_, ignored))
-      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(dir_, ignored);
   }
 
   Node& Make(const std::string& label, std::vector<rt::FieldDeclaration> fields,
@@ -236,6 +232,7 @@ class RelationFixture : public ::testing::Test {
     return captions;
   }
 
+  TempFolder folder_{"relations"};
   std::string dir_;
   rt::HeadlessBackend backend_;
   TestErrors errs_;

@@ -33,6 +33,7 @@
 #include "runtime/windows/message_box.h"
 #include "tests/support/operation_counter.h"
 #include "tests/support/sqlite_lock_holder.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -88,9 +89,8 @@ std::vector<std::string> Values(const rt::FileDeclaration& decl, std::vector<std
 class DictionaryFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/dictionary-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(folder_.Path().empty());
+    dir_ = folder_.Path().string();
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
     std::filesystem::create_directory("data");
@@ -113,10 +113,6 @@ class DictionaryFixture : public ::testing::Test {
     rt::SetHaltHandler({});
     rt::SetBackend(nullptr);
     std::filesystem::current_path(previous_);
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_, ignored))
-      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(dir_, ignored);
   }
 
   static dataaccess::FileManager& Fm(const rt::FileDeclaration& decl) {
@@ -139,6 +135,7 @@ class DictionaryFixture : public ::testing::Test {
     return text;
   }
 
+  TempFolder folder_{"dictionary"};
   std::string dir_;
   std::filesystem::path previous_;
   rt::HeadlessBackend backend_;

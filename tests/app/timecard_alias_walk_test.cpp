@@ -14,6 +14,7 @@
 #include "runtime/files/file_operations.h"
 #include "runtime/files/transaction.h"
 #include "runtime/files/view.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -23,9 +24,8 @@ class TimecardAliasWalk : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     home_ = std::filesystem::current_path();
-    char pattern[] = "/tmp/timecard-walk-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(folder_.Path().empty());
+    dir_ = folder_.Path().string();
     std::filesystem::create_directories(dir_ + "/data");
     std::filesystem::current_path(dir_);
     timecard_ = std::make_unique<rt::File>(app::TimecardFile());
@@ -56,10 +56,10 @@ class TimecardAliasWalk : public ::testing::TestWithParam<bool> {
     alias_.reset();
     timecard_.reset();
     std::filesystem::current_path(home_);
-    std::filesystem::remove_all(dir_);
   }
 
   std::filesystem::path home_;
+  TempFolder folder_{"timecard-walk"};
   std::string dir_;
   std::unique_ptr<rt::File> timecard_, alias_;
   int total_ = 0;

@@ -28,7 +28,7 @@
 #include "runtime/files/view.h"
 #include "runtime/headless/headless_backend.h"
 #include "runtime/windows/backend.h"
-#include "tests/runtime/ini/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tests/runtime/sqlite/keyed_fixture.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "runtime/windows/properties.h"
 #include "runtime/windows/window.h"
 #include "runtime/windows/window_resource.h"
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 using settings::SettingsStore;
@@ -24,17 +25,13 @@ namespace {
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("veltrane-settings-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    ASSERT_FALSE(folder.Path().empty());
+    dir = folder.Path();
     ini = (dir / "Veltrane.INI").string();
     rt::SetConfigHome((dir / "config").string());
   }
   void TearDown() override {
     rt::SetConfigHome("");
-    fs::remove_all(dir);
   }
   std::string FileText(const std::string& path) const {
     std::ifstream in(path, std::ios::binary);
@@ -53,6 +50,7 @@ class SettingsTest : public ::testing::Test {
     r.Resizable = resizable;
     return r;
   }
+  TempFolder folder{"veltrane-settings"};
   fs::path dir;
   std::string ini;
 };

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/temp_folder.h"
+
 namespace {
 
 struct ToolRun {
@@ -24,11 +26,9 @@ class VeltraneData : public ::testing::Test {
     const char* build = std::getenv("VELTRANE_TEST_BINARY_DIR");
     ASSERT_NE(build, nullptr) << "VELTRANE_TEST_BINARY_DIR is not set";
     tool_ = std::string(build) + "/tools/veltrane-data";
-    char pattern[] = "/tmp/veltrane-data-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(folder_.Path().empty());
+    dir_ = folder_.Path().string();
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   // Runs the tool with `args` (a shell-quoted text), capturing both streams.
   ToolRun Tool(const std::string& args) {
@@ -50,6 +50,7 @@ class VeltraneData : public ::testing::Test {
     std::ofstream(path, std::ios::binary) << text;
   }
 
+  TempFolder folder_{"veltrane-data-test"};
   std::string tool_, dir_;
 };
 

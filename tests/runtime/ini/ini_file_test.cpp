@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "runtime/core/error_state.h"
-#include "tests/runtime/ini/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 

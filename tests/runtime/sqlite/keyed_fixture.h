@@ -20,6 +20,7 @@
 #include "runtime/files/file_declaration.h"
 #include "runtime/files/file_operations.h"
 #include "runtime/files/transaction.h"
+#include "tests/support/temp_folder.h"
 
 namespace keyed_test {
 
@@ -167,9 +168,8 @@ class RawDb {
 class KeyedFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/keyed-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(folder_.Path().empty());
+    dir_ = folder_.Path().string();
     path_ = dir_ + "/Punch.DAT";
     decl_ = PunchDeclaration(path_, "PUN", uniqueCardTime_);
     alias_ = PunchDeclaration(path_, "APUN", uniqueCardTime_);
@@ -179,9 +179,6 @@ class KeyedFixture : public ::testing::Test {
   void TearDown() override {
     aliasFile_.reset();
     file_.reset();
-    std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(dir_, ignored);
   }
 
   // Creates the file, opens it and adds `punches` in one transaction.
@@ -213,6 +210,7 @@ class KeyedFixture : public ::testing::Test {
   }
 
   bool uniqueCardTime_ = true;  // set in a derived constructor to allow duplicates
+  TempFolder folder_{"keyed-test"};
   std::string dir_, path_;
   std::unique_ptr<rt::FileDeclaration> decl_, alias_;
   std::unique_ptr<rt::File> file_, aliasFile_;

@@ -10,15 +10,15 @@
 #include "runtime/core/error_state.h"
 #include "runtime/files/file.h"
 #include "runtime/files/file_operations.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
 class Ascii : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/ascii-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(folder_.Path().empty());
+    dir_ = folder_.Path().string();
     rt::FieldDeclaration line;
     line.Type = rt::FieldType::Text;
     line.Size = 40;
@@ -27,7 +27,6 @@ class Ascii : public ::testing::Test {
                                                   std::vector<rt::FieldDeclaration>{line},
                                                   std::vector<rt::KeyDeclaration>{}, 0);
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string Contents() {
     std::ifstream in(dir_ + "/Error.Log");
     std::stringstream text;
@@ -39,6 +38,7 @@ class Ascii : public ::testing::Test {
     rt::FileAdd(file);
     ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
   }
+  TempFolder folder_{"ascii-test"};
   std::string dir_;
   std::unique_ptr<rt::FileDeclaration> decl_;
 };
