@@ -25,6 +25,7 @@
 #include "runtime/headless/headless_backend.h"
 #include "runtime/windows/backend.h"
 #include "runtime/windows/message_box.h"
+#include "tests/support/declarations.h"
 #include "tests/support/temp_folder.h"
 
 namespace access_test {
@@ -34,17 +35,6 @@ inline constexpr int kGroup = 1, kNumber = 2, kName = 3, kAmount = 4;
 inline constexpr int kKeyNumber = 1;  // NUMBER; duplicates allowed
 inline constexpr int kKeyGroup = 2;   // GROUP, NUMBER; unique, the primary key
 inline constexpr int kKeyName = 3;    // NAME; unique, ignores case
-
-// A field declaration "PREFIX:NAME".
-inline rt::FieldDeclaration FieldDecl(rt::FieldType type, const std::string& prefix,
-                                      const std::string& name, int size = 0, int places = 0) {
-  rt::FieldDeclaration f{};
-  f.Type = type;
-  f.Size = static_cast<std::uint16_t>(size);
-  f.Places = static_cast<std::uint8_t>(places);
-  f.Name = prefix + ":" + name;
-  return f;
-}
 
 inline std::unique_ptr<rt::FileDeclaration> ItemDeclaration(const std::string& path,
                                                            const std::string& label = "Item",
@@ -57,11 +47,7 @@ inline std::unique_ptr<rt::FileDeclaration> ItemDeclaration(const std::string& p
       field(rt::FieldType::Long, "GROUP"), field(rt::FieldType::Long, "NUMBER"),
       field(rt::FieldType::Text, "NAME", 20), field(rt::FieldType::Decimal, "AMOUNT", 4, 2)};
   auto key = [&](const std::string& name, std::uint8_t flags, std::vector<int> components) {
-    rt::KeyDeclaration k;
-    k.Name = prefix + ":" + name;
-    k.Flags = flags;
-    k.Components = std::move(components);
-    return k;
+    return KeyDecl(prefix, name, flags, std::move(components));
   };
   std::vector<rt::KeyDeclaration> keys = {
       key("BYNUMBER", rt::kKeyBase | rt::kKeyDuplicates, {kNumber}),

@@ -8,6 +8,7 @@
 
 #include "access_fixture.h"
 #include "runtime/files/file_declaration.h"
+#include "tests/support/declarations.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ class FieldPairListTest : public ::testing::Test {
 
   static std::unique_ptr<rt::FileDeclaration> Declaration(const std::string& prefix) {
     auto field = [&](rt::FieldType type, const std::string& name, int size = 0, int places = 0) {
-      return access_test::FieldDecl(type, prefix, name, size, places);
+      return FieldDecl(type, prefix, name, size, places);
     };
     return std::make_unique<rt::FileDeclaration>(
         "KEYED", prefix, prefix, "", std::vector<rt::FieldDeclaration>{

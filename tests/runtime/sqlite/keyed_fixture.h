@@ -20,6 +20,7 @@
 #include "runtime/files/file_declaration.h"
 #include "runtime/files/file_operations.h"
 #include "runtime/files/transaction.h"
+#include "tests/support/declarations.h"
 #include "tests/support/temp_folder.h"
 
 namespace keyed_test {
@@ -37,12 +38,7 @@ inline std::unique_ptr<rt::FileDeclaration> PunchDeclaration(const std::string& 
                                                              const std::string& prefix = "PUN",
                                                              bool uniqueCardTime = true) {
   auto field = [&](rt::FieldType type, const std::string& name, int size = 0, int places = 0) {
-    rt::FieldDeclaration f;
-    f.Type = type;
-    f.Size = static_cast<std::uint16_t>(size);
-    f.Places = static_cast<std::uint8_t>(places);
-    f.Name = prefix + ":" + name;
-    return f;
+    return FieldDecl(type, prefix, name, size, places);
   };
   auto codes = field(rt::FieldType::Byte, "CODES");
   codes.Dimensions = {3};
@@ -52,11 +48,7 @@ inline std::unique_ptr<rt::FileDeclaration> PunchDeclaration(const std::string& 
       field(rt::FieldType::Text, "ORIGIN", 12),    field(rt::FieldType::Decimal, "HOURS", 3, 2),
       field(rt::FieldType::CText, "JOB", 7),       codes};
   auto key = [&](const std::string& name, std::uint8_t flags, std::vector<int> components) {
-    rt::KeyDeclaration k;
-    k.Name = prefix + ":" + name;
-    k.Flags = flags;
-    k.Components = std::move(components);
-    return k;
+    return KeyDecl(prefix, name, flags, std::move(components));
   };
   std::vector<rt::KeyDeclaration> keys = {
       key("KEYDATECARD", rt::kKeyBase | rt::kKeyDuplicates, {kCompany, kDutyDate, kCard, kTime}),
