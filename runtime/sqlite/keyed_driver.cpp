@@ -122,6 +122,19 @@ bool KeyPartIsUpper(const KeyDeclaration& key, const FieldDeclaration& field) {
   return key.IgnoresCase() && (field.Type == FieldType::Text || field.Type == FieldType::CText);
 }
 
+// "part=? AND part=? ...": every part of the key equal to a bound value, both
+// sides upper-cased where the key ignores case.
+std::string KeyEqualsValues(const FileDeclaration& decl, const KeyDeclaration& key) {
+  std::string sql;
+  for (std::size_t i = 0; i < key.Components.size(); ++i) {
+    const auto& field = decl.Field(key.Components[i]);
+    std::string column = Quote(std::string(field.Label()));
+    sql += (i ? " AND " : "") +
+           (KeyPartIsUpper(key, field) ? "UPPER(" + column + ")=UPPER(?)" : column + "=?");
+  }
+  return sql;
+}
+
 std::uint32_t BigEndian(const unsigned char* p, int bytes) {
   std::uint32_t value = 0;
   for (int i = 0; i < bytes; ++i) value = value << 8 | p[i];
@@ -277,6 +290,8 @@ class KeyedFile final : public Driver {
   bool Writable() const { return (mode_ & 0x03) != kAccessRead; }
   KeysetCursor& CursorFor(int key);
   sqlite3_stmt* Prepared(Statement& slot, const std::function<std::string()>& sql, int& code);
+  sqlite3_stmt* RowidStatement(int& code);  // the record's columns by rowid
+  int RowWritten(int rc);                   // the result of an UPDATE or DELETE of one row
   int Sequential(bool forward);
   void Became(std::int64_t rowid, bool read);
   std::vector<SortTerm> KeyTerms(int key) const;
@@ -353,6 +368,22 @@ std::string SelectColumns(const std::vector<std::string>& columns) {
   std::string sql = "SELECT rowid";
   for (const auto& c : columns) sql += "," + Quote(c);
   return sql;
+}
+
+sqlite3_stmt* KeyedFile::RowidStatement(int& code) {
+  return Prepared(
+      getByRowid_,
+      [&] {
+        return SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) +
+               " WHERE rowid=?";
+      },
+      code);
+}
+
+// An UPDATE or DELETE by rowid that changed nothing found the record gone.
+int KeyedFile::RowWritten(int rc) {
+  if (rc != SQLITE_DONE) return FailSqlite();
+  return sqlite3_changes(conn_->Db()) == 0 ? Fail(kRecordNotAvailable, "record is gone") : kNoError;
 }
 
 int KeyedFile::Create() {
@@ -717,16 +748,9 @@ int KeyedFile::GetByKey(int key) {
         // The key's own index: it gives the first record in key order, and a walk
         // in that order finds its pages already in the cache.
         const auto& k = decl_.Key(key);
-        std::string sql = SelectColumns(columns_) + " FROM " + attached_->Schema + "." +
-                          Quote(table_) + " INDEXED BY " + Quote(std::string(k.Label())) +
-                          " WHERE ";
-        for (std::size_t i = 0; i < k.Components.size(); ++i) {
-          const auto& field = decl_.Field(k.Components[i]);
-          std::string column = Quote(std::string(field.Label()));
-          sql += (i ? " AND " : "") +
-                 (KeyPartIsUpper(k, field) ? "UPPER(" + column + ")=UPPER(?)" : column + "=?");
-        }
-        return sql + " ORDER BY rowid LIMIT 1";
+        return SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) +
+               " INDEXED BY " + Quote(std::string(k.Label())) + " WHERE " + KeyEqualsValues(decl_, k) +
+               " ORDER BY rowid LIMIT 1";
       },
       code);
   if (!stmt) return code;
@@ -750,13 +774,7 @@ int KeyedFile::GetByPointer(std::int64_t pointer) {
     return Fail(kRecordNotAvailable, "no record at pointer " + std::to_string(pointer));
   }
   int code;
-  sqlite3_stmt* stmt = Prepared(
-      getByRowid_,
-      [&] {
-        return SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) +
-               " WHERE rowid=?";
-      },
-      code);
+  sqlite3_stmt* stmt = RowidStatement(code);
   if (!stmt) return code;
   sqlite3_bind_int64(stmt, 1, pointer);
   int rc = sqlite3_step(stmt);
@@ -837,13 +855,7 @@ int KeyedFile::Put() {
     // they agree, inside one savepoint so nobody can slip in between.
     if (int code = conn_->Exec("SAVEPOINT watched_put", error)) return Fail(code, error);
     int code;
-    sqlite3_stmt* stmt = Prepared(
-        getByRowid_,
-        [&] {
-          return SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) +
-                 " WHERE rowid=?";
-        },
-        code);
+    sqlite3_stmt* stmt = RowidStatement(code);
     int verdict = code;
     if (stmt) {
       sqlite3_bind_int64(stmt, 1, current_);
@@ -881,10 +893,7 @@ int KeyedFile::Put() {
   if (stmt) {
     int next = BindRecord(stmt, 1);
     sqlite3_bind_int64(stmt, next, current_);
-    int rc = sqlite3_step(stmt);
-    code = rc != SQLITE_DONE                   ? FailSqlite()
-           : sqlite3_changes(conn_->Db()) == 0 ? Fail(kRecordNotAvailable, "record is gone")
-                                               : kNoError;
+    code = RowWritten(sqlite3_step(stmt));
     sqlite3_reset(stmt);
   }
   if (watched) {
@@ -909,10 +918,7 @@ int KeyedFile::Delete() {
       code);
   if (!stmt) return code;
   sqlite3_bind_int64(stmt, 1, current_);
-  int rc = sqlite3_step(stmt);
-  code = rc != SQLITE_DONE                   ? FailSqlite()
-         : sqlite3_changes(conn_->Db()) == 0 ? Fail(kRecordNotAvailable, "record is gone")
-                                             : kNoError;
+  code = RowWritten(sqlite3_step(stmt));
   sqlite3_reset(stmt);
   if (code == kNoError) {
     attached_->NotifyDeleted(current_);
@@ -931,14 +937,10 @@ int KeyedFile::Duplicate(int key, bool& duplicate) {
   sqlite3_stmt* stmt = Prepared(
       duplicate_[key],
       [&] {
-        std::string sql = "SELECT 1 FROM " + attached_->Schema + "." + Quote(table_) + " WHERE ";
-        for (std::size_t i = 0; i < k.Components.size(); ++i) {
-          const auto& field = decl_.Field(k.Components[i]);
-          std::string column = Quote(std::string(field.Label()));
-          sql += (KeyPartIsUpper(k, field) ? "UPPER(" + column + ")=UPPER(?)" : column + "=?") +
-                 " AND ";
-        }
-        return sql + "rowid<>? LIMIT 1";
+        std::string match = KeyEqualsValues(decl_, k);
+        if (!match.empty()) match += " AND ";
+        return "SELECT 1 FROM " + attached_->Schema + "." + Quote(table_) + " WHERE " + match +
+               "rowid<>? LIMIT 1";
       },
       code);
   if (!stmt) return code;
