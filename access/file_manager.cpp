@@ -559,22 +559,25 @@ int FileManager::ComponentCount(int key) const {
   return entry ? static_cast<int>(entry->Fields.size()) : 0;
 }
 
-std::string FileManager::ComponentName(int key, int component) const {
+const KeyComponent* FileManager::ComponentFor(int key, int component) const {
   const KeyEntry* entry = KeyFor(key);
-  if (!entry || component < 1 || component > static_cast<int>(entry->Fields.size())) return {};
-  return entry->Fields[component - 1].FieldName;
+  if (!entry || component < 1 || component > static_cast<int>(entry->Fields.size())) return nullptr;
+  return &entry->Fields[component - 1];
+}
+
+std::string FileManager::ComponentName(int key, int component) const {
+  const KeyComponent* c = ComponentFor(key, component);
+  return c ? c->FieldName : std::string();
 }
 
 std::uint8_t FileManager::ComponentAscending(int key, int component) const {
-  const KeyEntry* entry = KeyFor(key);
-  if (!entry || component < 1 || component > static_cast<int>(entry->Fields.size())) return 0;
-  return entry->Fields[component - 1].Ascend;
+  const KeyComponent* c = ComponentFor(key, component);
+  return c ? c->Ascend : 0;
 }
 
 rt::FieldRef FileManager::ComponentField(int key, int component) const {
-  const KeyEntry* entry = KeyFor(key);
-  if (!entry || component < 1 || component > static_cast<int>(entry->Fields.size())) return {};
-  return entry->Fields[component - 1].Field;
+  const KeyComponent* c = ComponentFor(key, component);
+  return c ? c->Field : rt::FieldRef();
 }
 
 std::string FileManager::KeyOrderText(int key, int first) const {

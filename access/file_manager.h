@@ -284,6 +284,8 @@ class FileManager {
   rt::FieldRef ComponentField(int key, int component) const;
   // The key entry for key number `key`; null when it was not added.
   const KeyEntry* KeyFor(int key) const;
+  // Component `component` (1-based) of that key; null when there is none.
+  const KeyComponent* ComponentFor(int key, int component) const;
   // Releases everything once (see Kill). Safe to call again.
   void Cleanup();
 
