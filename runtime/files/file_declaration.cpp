@@ -12,6 +12,20 @@ std::string_view AfterPrefix(std::string_view name) {
   return colon == std::string_view::npos ? name : name.substr(colon + 1);
 }
 
+// The 1-based number of the field or key called `name`, 0 for none: a name
+// with a prefix ("TIM:DUTYDATE") is matched whole, one without against the
+// labels; case does not count.
+template <class Declaration>
+int NumberByName(const std::vector<Declaration>& declarations, std::string_view name) {
+  const bool qualified = name.find(':') != std::string_view::npos;
+  for (std::size_t i = 0; i < declarations.size(); ++i) {
+    const auto& d = declarations[i];
+    if (qualified ? SameIgnoringCase(d.Name, name) : SameIgnoringCase(d.Label(), name))
+      return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int FieldDeclaration::Elements() const {
@@ -61,22 +75,8 @@ std::string FileDeclaration::Path() const {
   return path;
 }
 
-int FileDeclaration::FieldNumber(std::string_view name) const {
-  bool qualified = name.find(':') != std::string_view::npos;
-  for (int i = 0; i < FieldCount(); ++i) {
-    const auto& f = fields_[i];
-    if (qualified ? SameIgnoringCase(f.Name, name) : SameIgnoringCase(f.Label(), name)) return i + 1;
-  }
-  return 0;
-}
+int FileDeclaration::FieldNumber(std::string_view name) const { return NumberByName(fields_, name); }
 
-int FileDeclaration::KeyNumber(std::string_view name) const {
-  bool qualified = name.find(':') != std::string_view::npos;
-  for (int i = 0; i < KeyCount(); ++i) {
-    const auto& k = keys_[i];
-    if (qualified ? SameIgnoringCase(k.Name, name) : SameIgnoringCase(k.Label(), name)) return i + 1;
-  }
-  return 0;
-}
+int FileDeclaration::KeyNumber(std::string_view name) const { return NumberByName(keys_, name); }
 
 }  // namespace rt
