@@ -18,6 +18,7 @@
 #include "runtime/core/program.h"
 #include "runtime/windows/event_loop.h"
 #include "tests/runtime/windows/headless_fixture.h"
+#include "tests/support/temp_folder.h"
 
 namespace rt {
 namespace {
@@ -136,8 +137,9 @@ TEST_F(HeadlessBackendTest, IdleCallbackFeedsInputWhenTheScriptIsEmpty) {
 }
 
 TEST_F(HeadlessBackendTest, ScriptFilesLoadOrSayWhyNot) {
-  const auto dir = std::filesystem::temp_directory_path() / ("headless-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  TempFolder folder("headless");
+  ASSERT_FALSE(folder.Path().empty());
+  const auto& dir = folder.Path();
   std::ofstream(dir / "good.txt") << "type ?NAME Bo\naccept ?OK\n";
   std::ofstream(dir / "bad.txt") << "type ?NAME Bo\npress ?OK\n";
   std::string error;
@@ -151,7 +153,6 @@ TEST_F(HeadlessBackendTest, ScriptFilesLoadOrSayWhyNot) {
   OpenWindow(window);
   ServeForm();
   EXPECT_EQ(name, "Bo");
-  std::filesystem::remove_all(dir);
 }
 
 // A loop waiting on the user interface thread wakes for a notification sent
