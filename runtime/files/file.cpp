@@ -12,10 +12,15 @@
 namespace rt {
 namespace {
 
-std::mutex registeredMutex;
+// Never destroyed: declarations that are statics themselves forget their
+// registration as the program ends, after ordinary statics may be gone.
+std::mutex& RegisteredMutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
+}
 std::unordered_set<const FileDeclaration*>& Registered() {
-  static std::unordered_set<const FileDeclaration*> registered;  // guarded by registeredMutex
-  return registered;
+  static auto* registered = new std::unordered_set<const FileDeclaration*>;  // guarded by RegisteredMutex()
+  return *registered;
 }
 
 std::unordered_map<const FileDeclaration*, std::unique_ptr<File>>& ThreadFiles() {
@@ -58,12 +63,17 @@ void File::RemoveReceiver(FileCallbackReceiver* r) {
 }
 
 void ThreadFile(const FileDeclaration& decl) {
-  std::lock_guard lock(registeredMutex);
+  std::lock_guard lock(RegisteredMutex());
   Registered().insert(&decl);
 }
 
+void ForgetThreadFile(const FileDeclaration& decl) {
+  std::lock_guard lock(RegisteredMutex());
+  Registered().erase(&decl);
+}
+
 bool IsThreadFile(const FileDeclaration& decl) {
-  std::lock_guard lock(registeredMutex);
+  std::lock_guard lock(RegisteredMutex());
   return Registered().count(&decl) != 0;
 }
 

@@ -131,6 +131,9 @@ class File {
 
 // Registers a declaration as a per-thread file.
 void ThreadFile(const FileDeclaration& decl);
+// Takes the registration back; a declaration does this when it is destroyed,
+// so a later declaration at the same address starts unregistered.
+void ForgetThreadFile(const FileDeclaration& decl);
 bool IsThreadFile(const FileDeclaration& decl);
 
 // The calling thread's copy of the file, built with a cleared buffer on first use.

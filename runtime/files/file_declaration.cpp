@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "runtime/core/text.h"
+#include "runtime/files/file.h"
 
 namespace rt {
 namespace {
@@ -68,6 +69,8 @@ FileDeclaration::FileDeclaration(std::string driver, std::string label, std::str
   }
   for (auto& k : keys_) k.File = this;
 }
+
+FileDeclaration::~FileDeclaration() { ForgetThreadFile(*this); }
 
 std::string FileDeclaration::Path() const {
   std::string path = diskName_;

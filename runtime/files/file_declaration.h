@@ -75,6 +75,7 @@ class FileDeclaration {
   FileDeclaration(std::string driver, std::string label, std::string prefix, std::string diskName,
                   std::vector<FieldDeclaration> fields, std::vector<KeyDeclaration> keys,
                   std::uint32_t flags);
+  ~FileDeclaration();
   FileDeclaration(const FileDeclaration&) = delete;
   FileDeclaration& operator=(const FileDeclaration&) = delete;
 
