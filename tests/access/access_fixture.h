@@ -26,6 +26,7 @@
 #include "runtime/windows/backend.h"
 #include "runtime/windows/message_box.h"
 #include "tests/support/declarations.h"
+#include "tests/support/message_boxes.h"
 #include "tests/support/temp_folder.h"
 
 namespace access_test {
@@ -195,17 +196,11 @@ class AccessFixture : public ::testing::Test {
 
   // Captions of the message boxes shown so far.
   std::vector<std::string> Captions() const {
-    std::vector<std::string> captions;
-    for (const auto& box : backend_.MessageBoxes()) captions.push_back(box.Caption);
-    return captions;
+    return MessageCaptions(backend_);
   }
   // All lines of the last message box, joined with "|".
   std::string LastMessage() const {
-    auto boxes = backend_.MessageBoxes();
-    if (boxes.empty()) return "<none>";
-    std::string text;
-    for (const auto& line : boxes.back().Lines) text += (text.empty() ? "" : "|") + line;
-    return text;
+    return LastMessageText(backend_);
   }
 
   // Whether the calling thread's copy of the item file is physically open.

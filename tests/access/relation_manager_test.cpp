@@ -30,6 +30,7 @@
 #include "runtime/headless/headless_backend.h"
 #include "runtime/windows/backend.h"
 #include "runtime/windows/message_box.h"
+#include "tests/support/message_boxes.h"
 #include "tests/support/operation_counter.h"
 #include "tests/support/sqlite_lock_holder.h"
 #include "tests/support/temp_folder.h"
@@ -227,9 +228,7 @@ class RelationFixture : public ::testing::Test {
   }
 
   std::vector<std::string> Captions() const {
-    std::vector<std::string> captions;
-    for (const auto& box : backend_.MessageBoxes()) captions.push_back(box.Caption);
-    return captions;
+    return MessageCaptions(backend_);
   }
 
   TempFolder folder_{"relations"};

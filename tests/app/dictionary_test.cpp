@@ -31,6 +31,7 @@
 #include "runtime/headless/headless_backend.h"
 #include "runtime/windows/backend.h"
 #include "runtime/windows/message_box.h"
+#include "tests/support/message_boxes.h"
 #include "tests/support/operation_counter.h"
 #include "tests/support/sqlite_lock_holder.h"
 #include "tests/support/temp_folder.h"
@@ -123,16 +124,10 @@ class DictionaryFixture : public ::testing::Test {
   }
 
   std::vector<std::string> Captions() const {
-    std::vector<std::string> captions;
-    for (const auto& box : backend_.MessageBoxes()) captions.push_back(box.Caption);
-    return captions;
+    return MessageCaptions(backend_);
   }
   std::string LastMessage() const {
-    auto boxes = backend_.MessageBoxes();
-    if (boxes.empty()) return "<none>";
-    std::string text;
-    for (const auto& line : boxes.back().Lines) text += (text.empty() ? "" : "|") + line;
-    return text;
+    return LastMessageText(backend_);
   }
 
   TempFolder folder_{"dictionary"};
