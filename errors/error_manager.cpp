@@ -1,5 +1,6 @@
 #include "errors/error_manager.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "errors/default_errors.h"
@@ -50,6 +51,7 @@ void ErrorManager::Kill() {
     history_.clear();
     procNames_.clear();
     errorLog_ = nullptr;
+    defaultsAdded_ = false;
     initialised_ = false;
     killed_ = true;
   }
@@ -157,7 +159,14 @@ void ErrorManager::RemoveEntry(int id) {
 void ErrorManager::Init(ErrorLog* log) {
   std::scoped_lock lock(*critSect_);
   errorLog_ = log;
-  if (errors_.empty()) AddTable(DefaultErrors());
+  if (defaultsAdded_) return;
+  defaultsAdded_ = true;
+  // Entries added before Init must still override the defaults, and lookups
+  // take the last entry of an id: the default rows go in front of them.
+  const std::size_t added = errors_.size();
+  AddTable(DefaultErrors());
+  std::rotate(errors_.begin(), errors_.begin() + static_cast<std::ptrdiff_t>(added),
+              errors_.end());
 }
 
 std::string ErrorManager::ExpandText() {

@@ -62,6 +62,8 @@ class ErrorManager {
   virtual int ShowBox(int level, std::string_view text, std::string_view caption,
                       std::string_view icon, int buttons, int defaultButton, int style);
   virtual void RemoveEntry(int id);
+  // Uses `log` (not owned; null for none) and adds the default table the first
+  // time, in front of any entries added before, so those still override it.
   virtual void Init(ErrorLog* log);
   virtual std::string ExpandText();
   virtual int OnBenign();
@@ -141,6 +143,7 @@ class ErrorManager {
   int historyThreshold_ = 0;
   int historyViewLevel_ = LevelFatal;
   bool historyResetOnView_ = false;
+  bool defaultsAdded_ = false;  // guarded by critSect_
   bool initialised_ = false;
   bool killed_ = false;
 };

@@ -272,6 +272,30 @@ TEST_F(Reporting, TwoThreadsSeeTheirOwnContextAndProcedureNames) {
   EXPECT_EQ(failureB, "");
 }
 
+// Entries and tables added before Init neither hide the default rows nor lose
+// to them.
+TEST(ErrorManagerInit, DefaultsAreThereWhateverWasAddedBeforeInitAndEarlierEntriesOverride) {
+  rt::HeadlessBackend backend;
+  rt::SetBackend(&backend);
+  RecordingManager manager;
+  manager.AddEntry(900, "Own message", "Own", errors::LevelNotify);
+  manager.AddEntry(errors::ErrDuplicateKey, "Mine: %Message", "Own Title", errors::LevelNotify);
+  manager.Init(statusVar);
+  manager.SetFileName("Item");
+  manager.SetMessageText("By Card");
+  for (int id : {errors::ErrRecordHeld, errors::ErrDuplicateKey, 900})
+    EXPECT_EQ(manager.Raise(id), errors::LevelNotify) << id;
+  EXPECT_EQ(manager.shown,
+            (std::vector<RecordingManager::Box>{
+                {"Record not read",
+                 "A record held by another station was encountered reading from the Item file.", 1,
+                 1},
+                {"Own Title", "Mine: By Card", 1, 1},
+                {"Own", "Own message", 1, 1}}));
+  manager.Kill();
+  rt::SetBackend(nullptr);
+}
+
 TEST_F(Reporting, KillIsIdempotent) {
   manager.Kill();
   manager.Kill();
