@@ -51,6 +51,8 @@ void ErrorManager::Kill() {
     history_.clear();
     procNames_.clear();
     errorLog_ = nullptr;
+    // Destroying the log closes its file, forced.
+    stdErrorLog_.reset();
     defaultsAdded_ = false;
     initialised_ = false;
     killed_ = true;
@@ -115,10 +117,13 @@ int ErrorManager::Show(std::string_view text, std::string_view caption, std::str
   {
     std::scoped_lock lock(*critSect_);
     if (logErrors_ && errorLog_) {
-      // Failures are swallowed: the report goes on whatever the log does.
+      // Failures are swallowed: the report goes on whatever the log does, and
+      // the runtime error the report is about stays as it was.
+      rt::PushErrors();
       errorLog_->Open(false);
-      errorLog_->Append(text);
+      errorLog_->Append(ErrorLogLine(text));
       errorLog_->Close(false);
+      rt::PopErrors();
     }
     historyMode = historyThreshold_ != 0;
     if (historyMode) {
@@ -240,7 +245,8 @@ void ErrorManager::Init(const rt::ThreadVar<ErrorStatus>& status) {
   historyThreshold_ = 0;
   historyViewLevel_ = LevelFatal;
   historyResetOnView_ = false;
-  Init(static_cast<ErrorLog*>(nullptr));
+  stdErrorLog_ = std::make_unique<StandardErrorLog>();
+  Init(stdErrorLog_.get());
 }
 
 int ErrorManager::Raise(int id) {

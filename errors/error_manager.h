@@ -22,6 +22,7 @@
 #include "errors/error_log.h"
 #include "errors/error_status.h"
 #include "errors/level.h"
+#include "errors/standard_error_log.h"
 #include "runtime/core/critical_section.h"
 #include "runtime/core/thread_instance.h"
 
@@ -75,7 +76,8 @@ class ErrorManager {
   virtual void ReviewHistory();
 
   // Binds the per-thread status variable (not owned; must outlive the
-  // manager) and initialises the manager the first time.
+  // manager) and initialises the manager the first time, with its own
+  // StandardErrorLog on "TarvoError.Log" as the log (used once logging is on).
   void Init(const rt::ThreadVar<ErrorStatus>& status);
 
   int Raise(int id);
@@ -136,6 +138,7 @@ class ErrorManager {
   std::string defaultCategory_;                          // guarded by critSect_
   std::vector<ErrorEntry> errors_;                       // guarded by critSect_
   ErrorLog* errorLog_ = nullptr;                         // not owned; guarded by critSect_
+  std::unique_ptr<StandardErrorLog> stdErrorLog_;        // the default log; guarded by critSect_
   std::vector<HistoryEntry> history_;                    // guarded by critSect_
   std::vector<std::pair<int, std::string>> procNames_;   // guarded by critSect_
   bool silent_ = false;
