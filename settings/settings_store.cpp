@@ -27,6 +27,22 @@ bool ParseNumber(std::string_view text, std::int64_t& out) {
 
 const char* YesNo(bool on) { return on ? "Yes" : "No"; }
 
+// What FetchValue gives for an absent entry when asked with this default: no
+// stored value can hold a NUL.
+const std::string kAbsent(1, '\0');
+
+// Field `field` (from 1) of a comma-separated value. A field past the last
+// one starts the search over at the beginning.
+std::string FieldOf(std::string_view value, int field) {
+  std::size_t start = 0;
+  for (; field > 1; --field) {
+    std::size_t comma = value.find(',', start);
+    start = comma == std::string_view::npos ? 0 : comma + 1;
+  }
+  std::size_t end = value.find(',', start);
+  return std::string(value.substr(start, end == std::string_view::npos ? end : end - start));
+}
+
 }  // namespace
 
 SettingsStore::SettingsStore() : critSect_(rt::NewCriticalSection()) {}
@@ -38,6 +54,10 @@ std::string SettingsStore::FetchValue(std::string_view section, std::string_view
   std::scoped_lock lock(*critSect_);
   switch (nvType_) {
     case StorageIni:
+      if (snapshot_ && file == fileName_) {
+        std::optional<std::string> value = snapshot_->Get(section, entry);
+        return Cut(value ? std::move(*value) : std::string(defaultValue), kValueCapacity);
+      }
       return Cut(rt::GetIni(section, entry, defaultValue, file), kValueCapacity);
     case StorageRegistry: {
       std::string value = rt::GetReg(Root(), KeyPath(section), entry);
@@ -127,15 +147,7 @@ void SettingsStore::FetchInto(std::string_view section, std::string_view entry,
 
 std::string SettingsStore::FetchField(std::string_view section, std::string_view entry,
                                       int field) {
-  std::string value = FetchOrUnknown(section, entry);
-  std::size_t start = 0;
-  for (; field > 1; --field) {
-    std::size_t comma = value.find(',', start);
-    // A field past the last one: the search starts over at the beginning.
-    start = comma == std::string::npos ? 0 : comma + 1;
-  }
-  std::size_t end = value.find(',', start);
-  return value.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  return FieldOf(FetchOrUnknown(section, entry), field);
 }
 
 void SettingsStore::Update(std::string_view section, std::string_view entry,
@@ -150,14 +162,31 @@ void SettingsStore::Update(std::string_view section, std::string_view entry, std
 std::vector<SettingsStore::Element> SettingsStore::FetchQueue(std::string_view section,
                                                               std::string_view name, int fields) {
   std::scoped_lock lock(*critSect_);
+  // The count and the elements come from one read of the file: they belong
+  // together, and a list of n elements costs one read, not n.
+  const bool ownSnapshot = nvType_ == StorageIni && !snapshot_;
+  if (ownSnapshot) snapshot_ = rt::ReadIni(fileName_);
+  std::vector<Element> list = ReadQueue(section, name, fields);
+  if (ownSnapshot) snapshot_.reset();
+  return list;
+}
+
+std::vector<SettingsStore::Element> SettingsStore::ReadQueue(std::string_view section,
+                                                             std::string_view name, int fields) {
   std::vector<Element> list;
   std::int64_t count = 0;
-  if (!ParseNumber(Fetch(section, name), count)) count = 0;
+  // A count that is no number, negative or absurd means a damaged list,
+  // which loads empty: trusting it could keep start-up reading for hours.
+  if (!ParseNumber(Fetch(section, name), count) || count < 0 || count > kMaxQueueElements)
+    return list;
   std::string prefix = std::string(name) + "_";
   for (std::int64_t i = 1; i <= count; ++i) {
-    std::string entry = prefix + std::to_string(i);
+    // Each element is read once; a missing one ends the list.
+    std::string value = FetchValue(section, prefix + std::to_string(i), kAbsent, fileName_);
+    if (value == kAbsent) break;
+    value = Cut(std::move(value), kUnknownCapacity);
     Element element;
-    for (int f = 1; f <= fields; ++f) element.push_back(FetchField(section, entry, f));
+    for (int f = 1; f <= fields; ++f) element.push_back(FieldOf(value, f));
     list.push_back(std::move(element));
   }
   return list;

@@ -4,17 +4,22 @@
 //
 // Every read and write goes straight to the file or store; nothing is cached
 // but the bookkeeping list Sectors, loaded by Init and written back by Kill.
+// (A numbered list is read from one read of the file, so that its elements
+// come from one version of it and its cost does not grow with the square of
+// its length.)
 // Threading: every access takes the store's re-entrant lock; the operations
 // nest (UpdateQueue -> Update -> UpdateValue) while holding it.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "runtime/core/critical_section.h"
+#include "runtime/ini/ini_document.h"
 
 namespace rt {
 class Window;
@@ -86,7 +91,12 @@ class SettingsStore {
 
   // Numbered lists of up to four text fields per element.
   using Element = std::vector<std::string>;
-  // Loads `fields` fields (1..4) of each element.
+  // A count above this marks a damaged list: nothing writes lists that long,
+  // and each element costs a read of the whole file.
+  static constexpr std::int64_t kMaxQueueElements = 1000;
+  // Loads `fields` fields (1..4) of each element. The list ends at the first
+  // missing element; a count that is not a number, negative or above
+  // kMaxQueueElements loads an empty list.
   std::vector<Element> FetchQueue(std::string_view section, std::string_view name, int fields);
   void UpdateQueue(std::string_view section, std::string_view name,
                    const std::vector<Element>& list);
@@ -102,6 +112,8 @@ class SettingsStore {
   std::vector<Sector> Sectors();
 
  private:
+  // The body of FetchQueue; the caller holds the lock.
+  std::vector<Element> ReadQueue(std::string_view section, std::string_view name, int fields);
   std::uint32_t Root() const;
   std::string KeyPath(std::string_view section) const;
 
@@ -109,6 +121,9 @@ class SettingsStore {
   std::unique_ptr<std::vector<Sector>> sectors_;  // guarded by critSect_; null outside Init..Kill
   int nvType_ = StorageIni;
   std::uint32_t extraData_ = 0;
+  // While FetchQueue reads a list: the INI file as read once at its start,
+  // which FetchValue reads instead of the file. Guarded by critSect_.
+  std::optional<rt::IniDocument> snapshot_;
   std::unique_ptr<rt::CriticalSection> critSect_;
 };
 

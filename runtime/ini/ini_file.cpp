@@ -171,6 +171,12 @@ int UpdateIniFile(const std::string& path, const std::function<bool(IniDocument&
   return 0;
 }
 
+IniDocument ReadIni(std::string_view file) {
+  IniDocument document;
+  ReadIniFile(MapSeparators(file), document);
+  return document;
+}
+
 std::string GetIni(std::string_view section, std::string_view entry, std::string_view defaultValue,
                    std::string_view file) {
   if (file.empty()) {

@@ -62,6 +62,10 @@ enum class IniReadResult { Read, Missing, Damaged, Unreadable };
 // Reads and parses the file at path (already mapped to '/'). The document is
 // empty unless the result is Read.
 IniReadResult ReadIniFile(const std::string& path, IniDocument& document);
+// The document GetIni would read `file` ('\' separators allowed) as: empty
+// when the file is missing, damaged or unreadable. For a reader that looks up
+// many entries of one version of the file.
+IniDocument ReadIni(std::string_view file);
 
 // Reads the file at path, lets change edit the document, and replaces the
 // file atomically as described above. change returns false to leave the file

@@ -107,6 +107,27 @@ TEST_F(SettingsTest, NumberedListsIgnoreElementsBeyondTheCount) {
   ASSERT_EQ(again.Sectors().size(), 0u);  // the first store's Kill wrote its own empty list
 }
 
+// A damaged count never stalls start-up: the list stops at the first missing
+// element, and a count no list could have loads nothing.
+TEST_F(SettingsTest, DamagedListCountsLoadWhatIsThereOrNothing) {
+  struct Case {
+    std::string count;
+    std::size_t loaded;
+  };
+  for (const Case& c : {Case{"5", 2}, Case{"2000000000", 0}, Case{"-3", 0}, Case{"1001", 0}}) {
+    fs::remove(ini);
+    rt::PutIni("__Dont_Touch_Me__", "Sectors", c.count, ini);
+    rt::PutIni("__Dont_Touch_Me__", "Sectors_1", "a,b,c", ini);
+    rt::PutIni("__Dont_Touch_Me__", "Sectors_2", "d,e,f", ini);
+    rt::PutIni("__Dont_Touch_Me__", "Sectors_4", "g,h,i", ini);
+    SettingsStore store;
+    store.Init(ini, settings::StorageIni, 0);
+    EXPECT_EQ(store.Sectors().size(), c.loaded) << c.count;
+    store.Kill();
+    EXPECT_EQ(rt::GetIni("__Dont_Touch_Me__", "Sectors", "", ini), std::to_string(c.loaded));
+  }
+}
+
 TEST_F(SettingsTest, SectorsSurviveBetweenRuns) {
   rt::PutIni("__Dont_Touch_Me__", "Sectors", "2", ini);
   rt::PutIni("__Dont_Touch_Me__", "Sectors_1", "a,b,c", ini);
