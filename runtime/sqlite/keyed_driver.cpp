@@ -5,20 +5,28 @@
 //     one table named after the disk file's stem          Timecard
 //     one column per field, named without the prefix      DUTYDATE INTEGER NOT NULL
 //       byte, short, long, date, decimal(d,0)  INTEGER  (a date is its day number)
-//       decimal(d,p), p > 0                    REAL, rounded back to p places on read
+//       decimal(d,p), p > 0, d <= 15           REAL, rounded back to p places on read
+//       decimal(d,p), p > 0, d 16 to 18        INTEGER, the count of units of the
+//                                              last place (12.34 in decimal(17,2) is 1234)
 //       text / ctext                           TEXT, UTF-8; trailing blanks (text) or the
 //                                              NUL and what follows (ctext) removed
 //       arrays                                 BLOB of the element bytes
 //     one index per key, named after the key label without the prefix,
 //       UNIQUE unless the key allows duplicates, over the key's columns in
 //       key order (UPPER(column) for a case-insensitive text component).
+//   A double holds 15 decimal digits exactly, so wider decimals are counted in
+//   units instead; a decimal of more than 18 digits fits neither and its
+//   declaration is refused at create and open (47).
 //   Every column is NOT NULL: a record holds no nulls, and keyset reads would
 //   skip null keys. The driver keeps nothing else in the file, so a file that
-//   another tool made in exactly this form opens and reads normally.
-//   Opening checks the form: no such table, a column missing, extra, renamed
-//   or of another type, or a file that is not a database (random bytes, a
-//   truncated copy) give 47; a declared key whose index is missing or built
-//   over other columns gives 46, and FileBuildKeys rebuilds every index.
+//   another tool made in exactly this form opens and reads normally; its
+//   columns may stand in any order, since every statement names them.
+//   Opening checks the form and gives 47, naming what is wrong, for no such
+//   table, a table WITHOUT ROWID, a column missing, extra, of another type or
+//   allowing NULL, or a file that is not a database (random bytes, a
+//   truncated copy); a declared key whose index is missing, partial (WHERE),
+//   of the wrong uniqueness or built over other columns gives 46, and
+//   FileBuildKeys rebuilds every index.
 //
 // CONNECTIONS AND TRANSACTIONS
 //   Each thread has one SQLite connection (sqlite_connection.h). Each disk
@@ -283,6 +291,7 @@ class KeyedFile final : public Driver {
   }
 
  private:
+  int CheckDeclaration();
   int Verify();
   int CheckLength();
   int FailSqlite(int fallback = kBadRequest);
@@ -386,8 +395,19 @@ int KeyedFile::RowWritten(int rc) {
   return sqlite3_changes(conn_->Db()) == 0 ? Fail(kRecordNotAvailable, "record is gone") : kNoError;
 }
 
+// A decimal wider than the columns hold exactly is refused before anything is
+// read or written, so that no value changes silently.
+int KeyedFile::CheckDeclaration() {
+  int f = sqlite::UnstorableField(decl_);
+  if (f == 0) return kNoError;
+  return Fail(kInvalidDeclaration, "field " + columns_[f - 1] + " is a decimal of " +
+                                       std::to_string(decl_.Field(f).Digits()) +
+                                       " digits; a KEYED file holds at most 18");
+}
+
 int KeyedFile::Create() {
   if (open_) return Fail(kFileAlreadyOpen, "file is open");
+  if (int code = CheckDeclaration()) return code;
   if (PathExists(path_)) return Fail(kBadRequest, "file already exists: " + path_);
   if (!PathExists(DirectoryOf(path_)))
     return Fail(kFileNotFound, "no folder " + DirectoryOf(path_));
@@ -413,6 +433,7 @@ int KeyedFile::Create() {
 
 int KeyedFile::Open(int mode) {
   if (open_) return Fail(kFileAlreadyOpen, "file already open");
+  if (int code = CheckDeclaration()) return code;
   if (!PathExists(path_)) return Fail(kFileNotFound, "no file " + path_);
   if ((mode & 0x03) != kAccessRead && ReadOnlyFile(path_))
     return Fail(kAccessDenied, "file is read-only: " + path_);
@@ -474,48 +495,71 @@ int KeyedFile::Verify() {
     table_ = reinterpret_cast<const char*>(sqlite3_column_text(find.get(), 0));
   }
   {
-    Statement info =
-        conn_->Prepare("SELECT name, type FROM pragma_table_info(?1, ?2)", code, error);
+    // A table without rowids cannot be read by record or walked by keyset.
+    Statement list =
+        conn_->Prepare("SELECT wr FROM pragma_table_list(?1) WHERE schema=?2", code, error);
+    if (!list) return Fail(kInvalidDeclaration, error);
+    sqlite3_bind_text(list.get(), 1, table_.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(list.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(list.get()) == SQLITE_ROW && sqlite3_column_int(list.get(), 0) != 0)
+      return Fail(kInvalidDeclaration, "table " + table_ + " has no rowids (WITHOUT ROWID)");
+  }
+  {
+    // Columns by upper-case name, in any order: every statement names them.
+    struct Column {
+      std::string Name, Type;
+      bool NotNull;
+    };
+    std::map<std::string, Column> found;
+    Statement info = conn_->Prepare("SELECT name, type, \"notnull\" FROM pragma_table_info(?1, ?2)",
+                                    code, error);
     if (!info) return Fail(kInvalidDeclaration, error);
     sqlite3_bind_text(info.get(), 1, table_.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
-    int n = 0;
     int rc;
     while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
-      ++n;
       std::string name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
-      const unsigned char* typeText = sqlite3_column_text(info.get(), 1);
-      std::string type = typeText ? reinterpret_cast<const char*>(typeText) : "";
-      if (n > decl_.FieldCount())
-        return Fail(kInvalidDeclaration, "column " + name + " is not declared");
-      if (!SameIgnoringCase(name, columns_[n - 1]))
-        return Fail(kInvalidDeclaration, "column " + std::to_string(n) + " is " + name +
-                                             ", declared " + columns_[n - 1]);
+      const unsigned char* type = sqlite3_column_text(info.get(), 1);
+      found[UpperCase(name)] = {name, type ? reinterpret_cast<const char*>(type) : "",
+                                sqlite3_column_int(info.get(), 2) != 0};
+    }
+    if (rc != SQLITE_DONE) return FailSqlite(kInvalidDeclaration);
+    for (int f = 1; f <= decl_.FieldCount(); ++f) {
+      auto it = found.find(UpperCase(columns_[f - 1]));
+      if (it == found.end()) return Fail(kInvalidDeclaration, "no column " + columns_[f - 1]);
+      const Column& column = it->second;
       bool numeric = false;
-      auto kind = sqlite::KindOfDeclaredType(type, numeric);
-      auto wanted = sqlite::KindOf(decl_.Field(n));
+      auto kind = sqlite::KindOfDeclaredType(column.Type, numeric);
+      auto wanted = sqlite::KindOf(decl_.Field(f));
       bool fits = kind == wanted ||
                   (numeric && (wanted == ColumnKind::Integer || wanted == ColumnKind::Real));
       if (!fits)
-        return Fail(kInvalidDeclaration, "column " + name + " has type " + type + ", declared " +
-                                             sqlite::SqlType(wanted));
+        return Fail(kInvalidDeclaration, "column " + column.Name + " has type " + column.Type +
+                                             ", declared " + sqlite::SqlType(wanted));
+      // A NULL would read as a cleared field, and keyset reads skip null keys.
+      if (!column.NotNull)
+        return Fail(kInvalidDeclaration, "column " + column.Name + " allows NULL");
+      found.erase(it);
     }
-    if (rc != SQLITE_DONE) return FailSqlite(kInvalidDeclaration);
-    if (n != decl_.FieldCount())
-      return Fail(kInvalidDeclaration, "table has " + std::to_string(n) + " columns, declared " +
-                                           std::to_string(decl_.FieldCount()));
+    if (!found.empty())
+      return Fail(kInvalidDeclaration, "column " + found.begin()->second.Name + " is not declared");
   }
-  // Indexes by upper-case name: (real name, unique).
-  std::map<std::string, std::pair<std::string, bool>> indexes;
+  // Indexes by upper-case name.
+  struct Index {
+    std::string Name;
+    bool Unique, Partial;
+  };
+  std::map<std::string, Index> indexes;
   {
-    Statement list =
-        conn_->Prepare("SELECT name, \"unique\" FROM pragma_index_list(?1, ?2)", code, error);
+    Statement list = conn_->Prepare(
+        "SELECT name, \"unique\", partial FROM pragma_index_list(?1, ?2)", code, error);
     if (!list) return Fail(kInvalidDeclaration, error);
     sqlite3_bind_text(list.get(), 1, table_.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(list.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
     while (sqlite3_step(list.get()) == SQLITE_ROW) {
       std::string name = reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0));
-      indexes[UpperCase(name)] = {name, sqlite3_column_int(list.get(), 1) != 0};
+      indexes[UpperCase(name)] = {name, sqlite3_column_int(list.get(), 1) != 0,
+                                  sqlite3_column_int(list.get(), 2) != 0};
     }
   }
   Statement columns = conn_->Prepare(
@@ -526,10 +570,13 @@ int KeyedFile::Verify() {
     std::string label(key.Label());
     auto found = indexes.find(UpperCase(label));
     if (found == indexes.end()) return Fail(kKeysMustBeRebuilt, "no index " + label);
-    if (found->second.second == key.AllowsDuplicates())
+    if (found->second.Unique == key.AllowsDuplicates())
       return Fail(kKeysMustBeRebuilt, "index " + label + " has the wrong uniqueness");
+    // A partial index holds only some records: a fetch by key would miss the others.
+    if (found->second.Partial)
+      return Fail(kKeysMustBeRebuilt, "index " + label + " is partial (it has a WHERE clause)");
     sqlite3_reset(columns.get());
-    sqlite3_bind_text(columns.get(), 1, found->second.first.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(columns.get(), 1, found->second.Name.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(columns.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
     std::size_t part = 0;
     bool matches = true;
@@ -749,8 +796,8 @@ int KeyedFile::GetByKey(int key) {
         // in that order finds its pages already in the cache.
         const auto& k = decl_.Key(key);
         return SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) +
-               " INDEXED BY " + Quote(std::string(k.Label())) + " WHERE " + KeyEqualsValues(decl_, k) +
-               " ORDER BY rowid LIMIT 1";
+               " INDEXED BY " + Quote(std::string(k.Label())) + " WHERE " +
+               KeyEqualsValues(decl_, k) + " ORDER BY rowid LIMIT 1";
       },
       code);
   if (!stmt) return code;
@@ -1125,7 +1172,8 @@ std::unique_ptr<ViewCursor> KeyedFile::OpenView(ViewQuery query, int& code) {
     cursorQuery.Terms.push_back({term.Field, term.Upper, term.Descending});
   }
   if (query.Filter)
-    cursorQuery.Filter = sqlite::FilterSql(*query.Filter, columns_, cursorQuery.FilterParams);
+    cursorQuery.Filter =
+        sqlite::FilterSql(*query.Filter, decl_, columns_, cursorQuery.FilterParams);
   auto cursor = std::make_unique<KeysetCursor>(*conn_, *attached_, decl_, std::move(cursorQuery));
   auto view = std::make_unique<KeyedView>(*this, std::move(cursor));
   views_.push_back(view.get());

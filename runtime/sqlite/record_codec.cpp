@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "runtime/core/decimal.h"
 #include "runtime/core/text.h"
@@ -18,6 +19,17 @@ bool Contains(std::string_view text, std::string_view part) {
 }
 
 const char kHex[] = "0123456789abcdef";
+
+// A double holds every decimal of 15 digits exactly; an int64 every one of 18.
+constexpr int kRealDigits = 15;
+constexpr int kMaxDigits = 18;
+
+// A REAL read where a whole number is wanted: its integer part, or nothing
+// when it lies beyond 64 bits.
+std::optional<std::int64_t> WholePart(double real) {
+  if (!(real > -9.2e18 && real < 9.2e18)) return std::nullopt;
+  return static_cast<std::int64_t>(real);
+}
 
 }  // namespace
 
@@ -43,9 +55,24 @@ ColumnKind KindOf(const FieldDeclaration& field) {
   switch (field.Type) {
     case FieldType::Text:
     case FieldType::CText: return ColumnKind::Text;
-    case FieldType::Decimal: return field.Places > 0 ? ColumnKind::Real : ColumnKind::Integer;
+    case FieldType::Decimal:
+      return field.Places > 0 && field.Digits() <= kRealDigits ? ColumnKind::Real
+                                                               : ColumnKind::Integer;
     default: return ColumnKind::Integer;
   }
+}
+
+int UnitPlaces(const FieldDeclaration& field) {
+  return field.Type == FieldType::Decimal && KindOf(field) == ColumnKind::Integer ? field.Places
+                                                                                  : 0;
+}
+
+int UnstorableField(const FileDeclaration& decl) {
+  for (int f = 1; f <= decl.FieldCount(); ++f) {
+    const auto& field = decl.Field(f);
+    if (field.Type == FieldType::Decimal && field.Digits() > kMaxDigits) return f;
+  }
+  return 0;
 }
 
 const char* SqlType(ColumnKind kind) {
@@ -87,7 +114,8 @@ ColumnValue LoadField(const std::uint8_t* record, const FileDeclaration& decl, i
     case ColumnKind::Real: value.Real = ref.GetDecimal().ToDouble(); break;
     case ColumnKind::Text: {
       const std::string text = ref.GetString();
-      value.Bytes = Latin1ToUtf8(f.Type == FieldType::Text ? TrimRight(text) : std::string_view(text));
+      value.Bytes =
+          Latin1ToUtf8(f.Type == FieldType::Text ? TrimRight(text) : std::string_view(text));
       break;
     }
     case ColumnKind::Blob: break;
@@ -115,10 +143,10 @@ void StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclar
       stored = ref.SetString(Utf8ToLatin1(value.Bytes));
       break;
     case FieldType::Decimal: {
-      if (f.Places == 0) {
-        std::int64_t units =
-            value.Kind == ColumnKind::Real ? static_cast<std::int64_t>(value.Real) : value.Int;
-        stored = ref.SetDecimal(Decimal{units, 0});
+      if (KindOf(f) == ColumnKind::Integer) {  // a count of units of the last place
+        auto units = value.Kind == ColumnKind::Real ? WholePart(value.Real)
+                                                    : std::optional<std::int64_t>(value.Int);
+        stored = units && ref.SetDecimal(Decimal{*units, f.Places});
       } else {
         double real =
             value.Kind == ColumnKind::Integer ? static_cast<double>(value.Int) : value.Real;
@@ -127,9 +155,11 @@ void StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclar
       }
       break;
     }
-    default:
-      stored = ref.SetInt(value.Kind == ColumnKind::Real ? static_cast<std::int64_t>(value.Real)
-                                                         : value.Int);
+    default: {
+      auto whole = value.Kind == ColumnKind::Real ? WholePart(value.Real)
+                                                  : std::optional<std::int64_t>(value.Int);
+      stored = whole && ref.SetInt(*whole);
+    }
   }
   if (!stored) ref.Clear();
 }

@@ -1,6 +1,7 @@
 // How a record's fields become SQLite column values and back:
 //   byte, short, long, date, decimal(d,0)  INTEGER
-//   decimal(d,p) with p > 0                REAL, rounded back to p places
+//   decimal(d,p), p > 0, d <= 15           REAL, rounded back to p places
+//   decimal(d,p), p > 0, d 16 to 18        INTEGER, the count of units of the last place
 //   text                                   TEXT, trailing blanks removed
 //   ctext                                  TEXT, the characters before the NUL
 //   arrays                                 BLOB of the element bytes
@@ -21,6 +22,12 @@ namespace rt::sqlite {
 enum class ColumnKind : std::uint8_t { Integer, Real, Text, Blob };
 
 ColumnKind KindOf(const FieldDeclaration& field);
+// Places of a decimal stored as an INTEGER count of its smallest unit (a
+// decimal of 16 to 18 digits with places); 0 for every other field.
+int UnitPlaces(const FieldDeclaration& field);
+// The first field the columns cannot hold exactly (a decimal of more than 18
+// digits), or 0 when every field fits.
+int UnstorableField(const FileDeclaration& decl);
 // The declared type of a column of that kind ("INTEGER", ...).
 const char* SqlType(ColumnKind kind);
 // The kind a declared column type gives (SQLite's affinity rules).

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "runtime/files/transaction.h"
+#include "runtime/files/view.h"
 #include "tests/runtime/sqlite/keyed_fixture.h"
 
 namespace keyed_test {
@@ -63,6 +64,54 @@ TEST_F(Keyed, EveryFieldTypeRoundTripsAndIsStoredReadably) {
   RawDb db(path_);
   EXPECT_EQ(db.One("SELECT ORIGIN || '|' || HOURS || '|' || JOB || '|' || hex(CODES) FROM Punch"),
             "Caf\xC3\xA9|-12.34|JOB9|00C800");
+}
+
+// Decimals of 16 to 18 digits are counted in units: a double would round them.
+TEST_F(Keyed, WideDecimalsKeepEveryDigitAndWiderOnesAreRefused) {
+  auto field = [](const char* name, int digits, int places) {
+    return FieldDecl(rt::FieldType::Decimal, "WID", name, rt::PackedSize(digits), places);
+  };
+  rt::FileDeclaration decl("KEYED", "Wide", "WID", dir_ + "/Wide.DAT",
+                           {field("AMOUNT", 17, 2), field("RATIO", 17, 10), field("SMALL", 5, 2)},
+                           {KeyDecl("WID", "BYAMOUNT", rt::kKeyBase, {1})}, 0);
+  rt::File wide(decl);
+  rt::FileCreate(wide);
+  rt::FileOpen(wide);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  const std::vector<std::vector<std::string>> rows = {
+      {"999999999999999.99", "1234567.0123456789", "-1.25"},
+      {"90071992547409.93", "-0.0000000001", "999.99"},
+      {"90071992547409.94", "9999999.9999999999", "0.01"}};
+  for (const auto& row : rows) {
+    for (int f = 1; f <= 3; ++f) wide.Field(f).SetDecimal(*rt::Decimal::Parse(row[f - 1]));
+    rt::FileAdd(wide);
+    ASSERT_EQ(rt::ErrorCode(), 0) << row[0] << ": " << rt::FileErrorText();
+  }
+  std::vector<std::vector<std::string>> read;
+  rt::View view(wide);
+  rt::ViewSetProperty(view, rt::kPropFilter, "WID:AMOUNT >= 90071992547409.94");
+  rt::FileOpen(view);
+  rt::ViewSetStart(view, 0);
+  for (rt::FileNext(view); rt::ErrorCode() == 0; rt::FileNext(view))
+    read.push_back({wide.Field(1).ToText(), wide.Field(2).ToText(), wide.Field(3).ToText()});
+  EXPECT_EQ(read, (std::vector<std::vector<std::string>>{rows[0], rows[2]}));
+  rt::FileClose(view);
+  rt::FileClose(wide);
+  EXPECT_EQ(
+      RawDb(decl.Path())
+          .Column("SELECT typeof(AMOUNT) || ' ' || typeof(SMALL) || ' ' || "
+                  "AMOUNT FROM Wide ORDER BY AMOUNT"),
+      (std::vector<std::string>{"integer real 9007199254740993", "integer real 9007199254740994",
+                                "integer real 99999999999999999"}));
+
+  rt::FileDeclaration wider("KEYED", "Wider", "WID", dir_ + "/Wide.DAT", {field("AMOUNT", 19, 2)},
+                            {}, 0);
+  rt::File tooWide(wider);
+  for (bool create : {true, false}) {
+    create ? rt::FileCreate(tooWide) : rt::FileOpen(tooWide);
+    EXPECT_EQ(rt::ErrorCode(), rt::kInvalidDeclaration);
+    EXPECT_NE(rt::FileErrorText().find("AMOUNT"), std::string::npos) << rt::FileErrorText();
+  }
 }
 
 TEST_F(Keyed, SequentialReadsFollowTheKeyBothWays) {
@@ -246,7 +295,10 @@ TEST_F(Keyed, MissingOrWrongIndexGives46UntilKeysAreRebuilt) {
   for (std::string damage :
        {"DROP INDEX BYCARDTIME",
         "DROP INDEX KEYDATECARD; CREATE INDEX KEYDATECARD ON Punch(COMPANY)",
-        "DROP INDEX BYCARDTIME; CREATE INDEX BYCARDTIME ON Punch(CARD, PTIME)"}) {
+        "DROP INDEX BYCARDTIME; CREATE INDEX BYCARDTIME ON Punch(CARD, PTIME)",
+        // A partial index would make a fetch by key miss the records it leaves out.
+        "DROP INDEX BYCARDTIME; CREATE UNIQUE INDEX BYCARDTIME ON Punch(CARD, PTIME) "
+        "WHERE CARD > 1"}) {
     SCOPED_TRACE(damage);
     std::filesystem::remove(path_);
     CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}});
@@ -254,6 +306,7 @@ TEST_F(Keyed, MissingOrWrongIndexGives46UntilKeysAreRebuilt) {
     ASSERT_EQ(RawDb(path_).Exec(damage), SQLITE_OK);
     rt::FileOpen(*file_);
     EXPECT_EQ(rt::ErrorCode(), rt::kKeysMustBeRebuilt);
+    EXPECT_NE(rt::FileErrorText().find("index "), std::string::npos) << rt::FileErrorText();
     rt::FileBuildKeys(*file_);
     ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
     rt::FileOpen(*file_);
@@ -281,9 +334,27 @@ TEST_F(Keyed, FilesThatAreNotThisDeclarationGive47) {
   Fill(5000);
   std::string good = dir_ + "/good.DAT";
   std::filesystem::copy_file(path_, good);
+  // The table made again with `card` for its CARD column and `tail` closing
+  // it, its records and indexes as they were.
+  auto remake = [&](const std::string& card, const std::string& tail) {
+    RawDb db(path_);
+    ASSERT_EQ(db.Exec("ALTER TABLE Punch RENAME TO Old; DROP INDEX KEYDATECARD;"
+                      "DROP INDEX BYCARDTIME; DROP INDEX BYORIGIN;"
+                      "CREATE TABLE Punch (COMPANY INTEGER NOT NULL, DUTYDATE INTEGER NOT NULL, " +
+                      card +
+                      ", PTIME INTEGER NOT NULL, ORIGIN TEXT NOT NULL, HOURS REAL NOT NULL,"
+                      " JOB TEXT NOT NULL, CODES BLOB NOT NULL" +
+                      (tail.empty() ? ")" : tail) +
+                      "; INSERT INTO Punch SELECT * FROM Old; DROP TABLE Old;"
+                      "CREATE INDEX KEYDATECARD ON Punch(COMPANY, DUTYDATE, CARD, PTIME);"
+                      "CREATE UNIQUE INDEX BYCARDTIME ON Punch(CARD, PTIME);"
+                      "CREATE INDEX BYORIGIN ON Punch(UPPER(ORIGIN))"),
+              SQLITE_OK);
+  };
   struct Case {
     std::string name;
     std::function<void()> damage;
+    std::string names = {};  // what the error text must name
   } cases[] = {
       {"random bytes",
        [&] {
@@ -299,10 +370,18 @@ TEST_F(Keyed, FilesThatAreNotThisDeclarationGive47) {
          RawDb db(path_);
          db.Exec(
              "CREATE TABLE t2 AS SELECT * FROM Punch; DROP TABLE Punch;"
-             "CREATE TABLE Punch (COMPANY INTEGER, DUTYDATE INTEGER, CARD INTEGER, PTIME TEXT,"
-             " ORIGIN TEXT, HOURS REAL, JOB TEXT, CODES BLOB)");
-       }},
-      {"extra column", [&] { RawDb(path_).Exec("ALTER TABLE Punch ADD COLUMN EXTRA INTEGER"); }},
+             "CREATE TABLE Punch (COMPANY INTEGER NOT NULL, DUTYDATE INTEGER NOT NULL,"
+             " CARD INTEGER NOT NULL, PTIME TEXT NOT NULL, ORIGIN TEXT NOT NULL,"
+             " HOURS REAL NOT NULL, JOB TEXT NOT NULL, CODES BLOB NOT NULL)");
+       },
+       "PTIME"},
+      {"extra column", [&] { RawDb(path_).Exec("ALTER TABLE Punch ADD COLUMN EXTRA INTEGER"); },
+       "EXTRA"},
+      // A key walk would skip the records whose key columns hold NULL.
+      {"nullable column", [&] { remake("CARD INTEGER", ""); }, "CARD"},
+      {"without rowid",
+       [&] { remake("CARD INTEGER NOT NULL", ", PRIMARY KEY (CARD, PTIME)) WITHOUT ROWID"); },
+       "WITHOUT ROWID"},
       {"no table", [&] { RawDb(path_).Exec("DROP TABLE Punch"); }},
       {"empty file", [&] { std::ofstream out(path_, std::ios::trunc); }},
   };
@@ -313,8 +392,33 @@ TEST_F(Keyed, FilesThatAreNotThisDeclarationGive47) {
     rt::FileOpen(*file_);
     EXPECT_EQ(rt::ErrorCode(), rt::kInvalidDeclaration) << rt::FileErrorText();
     EXPECT_FALSE(rt::FileErrorText().empty());
+    EXPECT_NE(rt::FileErrorText().find(c.names), std::string::npos) << rt::FileErrorText();
     rt::FileClose(*file_);
   }
+}
+
+TEST_F(Keyed, ColumnsInAnotherOrderOpenAndReadNormally) {
+  RawDb(path_).Exec(
+      "CREATE TABLE Punch (CODES BLOB NOT NULL, JOB TEXT NOT NULL, HOURS REAL NOT NULL,"
+      " ORIGIN TEXT NOT NULL, PTIME INTEGER NOT NULL, CARD INTEGER NOT NULL,"
+      " DUTYDATE INTEGER NOT NULL, COMPANY INTEGER NOT NULL);"
+      "CREATE INDEX KEYDATECARD ON Punch(COMPANY, DUTYDATE, CARD, PTIME);"
+      "CREATE UNIQUE INDEX BYCARDTIME ON Punch(CARD, PTIME);"
+      "CREATE INDEX BYORIGIN ON Punch(UPPER(ORIGIN));"
+      "INSERT INTO Punch VALUES (x'010203', 'J5', 7.5, 'EDIT', 40, 30, 80020, 2)");
+  rt::FileOpen(*file_);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  SetPunch(*file_, {3, 80030, 31, 41, "CLOCK", "1.25", "J6"});
+  rt::FileAdd(*file_);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  rt::FileSetKey(*file_, kKeyDateCard);
+  rt::FileNext(*file_);
+  EXPECT_EQ(KeyText(*file_) + " " + file_->Field(kOrigin).ToText() + " " +
+                file_->Field(kHours).ToText() + " " + file_->Field(kJob).ToText() + " " +
+                std::to_string(file_->Field(kCodes, 2).GetInt()),
+            "2/80020/30/40 EDIT 7.50 J5 3");
+  rt::FileNext(*file_);
+  EXPECT_EQ(KeyText(*file_), "3/80030/31/41");
 }
 
 TEST_F(Keyed, AliasMustMatchTheColumnsToo) {
