@@ -1,7 +1,10 @@
 #include "tools/veltrane-data/csv_table.h"
 
+#include <cctype>
+#include <cstdio>
 #include <istream>
 #include <iterator>
+#include <optional>
 #include <ostream>
 
 #include "runtime/core/decimal.h"
@@ -28,11 +31,71 @@ std::string Quoted(const std::string& cell) {
   return out + "\"";
 }
 
+// How a column's values are written for people. Besides the date fields, the
+// schema keeps day numbers in long fields whose label ends in DATE
+// (TIM:DUTYDATE) and clock times, hundredths of a second since midnight, in
+// long fields whose label ends in TIME (TIM:PUNCH_TIME).
+enum class Shown { Plain, Date, Time };
+
 struct Column {
   int Field;
   int Element;
   std::string Header;
+  Shown As;
 };
+
+Shown ShownAs(const rt::FieldDeclaration& field) {
+  if (field.Type == rt::FieldType::Date) return Shown::Date;
+  if (field.Type != rt::FieldType::Long) return Shown::Plain;
+  std::string_view label = field.Label();
+  auto endsWith = [&](std::string_view end) {
+    return label.size() >= end.size() && label.substr(label.size() - end.size()) == end;
+  };
+  return endsWith("DATE") ? Shown::Date : endsWith("TIME") ? Shown::Time : Shown::Plain;
+}
+
+constexpr std::int64_t kDayHundredths = 24 * 60 * 60 * 100;
+
+// A date as MM/DD/YYYY, empty for 0; a value no date shows stays a number.
+std::string DateText(std::int64_t day) {
+  if (day == 0) return {};
+  std::string text = rt::Format(day, "D02");
+  auto back = rt::Deformat(text, "D02");
+  return back && *back == day ? text : std::to_string(day);
+}
+
+// A clock time as HH:MM:SS.hh; a value outside one day stays a number.
+std::string TimeText(std::int64_t time) {
+  if (time < 0 || time >= kDayHundredths) return std::to_string(time);
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%02d", static_cast<int>(time / 360000),
+                static_cast<int>(time / 6000 % 60), static_cast<int>(time / 100 % 60),
+                static_cast<int>(time % 100));
+  return text;
+}
+
+// H:MM, H:MM:SS or H:MM:SS.hh (one or two digits each for the hour and the
+// hundredths) as hundredths of a second since midnight.
+std::optional<std::int64_t> ParseTime(std::string_view text) {
+  std::int64_t parts[4] = {0, 0, 0, 0};
+  std::size_t i = 0;
+  for (int part = 0; part < 4; ++part) {
+    std::size_t start = i;
+    while (i < text.size() && i - start < 2 && std::isdigit(static_cast<unsigned char>(text[i])))
+      parts[part] = parts[part] * 10 + (text[i++] - '0');
+    std::size_t digits = i - start;
+    if (digits == 0 || ((part == 1 || part == 2) && digits != 2)) return std::nullopt;
+    if (part == 3 && digits == 1) parts[3] *= 10;  // ".5" is half a second
+    if (i == text.size()) {
+      if (part == 0) return std::nullopt;
+      break;
+    }
+    if (text[i] != (part < 2 ? ':' : '.') || part == 3) return std::nullopt;
+    ++i;
+  }
+  if (parts[0] > 23 || parts[1] > 59 || parts[2] > 59) return std::nullopt;
+  return ((parts[0] * 60 + parts[1]) * 60 + parts[2]) * 100 + parts[3];
+}
 
 std::vector<Column> Columns(const rt::FileDeclaration& decl) {
   std::vector<Column> columns;
@@ -40,21 +103,25 @@ std::vector<Column> Columns(const rt::FileDeclaration& decl) {
     const auto& field = decl.Field(f);
     std::string label(field.Label());
     if (!field.IsArray()) {
-      columns.push_back({f, 0, label});
+      columns.push_back({f, 0, label, ShownAs(field)});
       continue;
     }
     for (int e = 0; e < field.Elements(); ++e)
-      columns.push_back({f, e, label + "(" + std::to_string(e + 1) + ")"});
+      columns.push_back({f, e, label + "(" + std::to_string(e + 1) + ")", ShownAs(field)});
   }
   return columns;
 }
 
+// The cell of a column: exactly what Store reads back into the same bytes.
 std::string Cell(rt::File& file, const Column& column) {
   rt::FieldRef ref = file.Field(column.Field, column.Element);
+  if (column.As == Shown::Date) return DateText(ref.GetInt());
+  if (column.As == Shown::Time) return TimeText(ref.GetInt());
   switch (ref.Type()) {
-    case rt::FieldType::Date: return rt::Format(ref.GetInt(), "D02B");
-    case rt::FieldType::Text:
-    case rt::FieldType::CText: return rt::Latin1ToUtf8(ref.ToText());
+    // Trailing blanks of a text field are its padding; those of a ctext field
+    // are characters of the value.
+    case rt::FieldType::Text: return rt::Latin1ToUtf8(ref.ToText());
+    case rt::FieldType::CText: return rt::Latin1ToUtf8(ref.GetString());
     default: return ref.ToText();
   }
 }
@@ -62,13 +129,25 @@ std::string Cell(rt::File& file, const Column& column) {
 // Stores one cell; an empty text when it fits, otherwise why not.
 std::string Store(rt::File& file, const Column& column, const std::string& cell) {
   rt::FieldRef ref = file.Field(column.Field, column.Element);
+  // Dates and times are read in the form export writes and, as files exported
+  // before it still are, as plain numbers.
+  if (column.As == Shown::Date && cell.find('/') != std::string::npos) {
+    auto day = rt::Deformat(cell, "D02");
+    if (!day) return "'" + cell + "' is not a date (MM/DD/YYYY)";
+    ref.SetInt(*day);
+    return {};
+  }
+  if (column.As == Shown::Time && cell.find(':') != std::string::npos) {
+    auto time = ParseTime(rt::TrimBlanks(cell));
+    if (!time) return "'" + cell + "' is not a time (HH:MM:SS.hh)";
+    ref.SetInt(*time);
+    return {};
+  }
+  if (column.As != Shown::Plain && rt::TrimBlanks(cell).empty()) {
+    ref.SetInt(0);
+    return {};
+  }
   switch (ref.Type()) {
-    case rt::FieldType::Date: {
-      auto day = rt::Deformat(cell, "D02B");
-      if (!day) return "'" + cell + "' is not a date (MM/DD/YYYY)";
-      ref.SetInt(*day);
-      return {};
-    }
     case rt::FieldType::Text:
     case rt::FieldType::CText: {
       std::string latin1;

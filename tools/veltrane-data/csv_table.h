@@ -1,8 +1,14 @@
 // One data file as CSV: a header row of field labels (without the prefix;
 // array elements as LABEL(1), LABEL(2), ...), then one row per record in
-// record order. Dates are MM/DD/YYYY (empty for no date), decimals exact,
-// text without trailing blanks, UTF-8. Cells holding a comma, a quote, a line
-// break or blanks at either end are quoted, quotes doubled.
+// record order. Export writes exactly what import reads back into the same
+// bytes. Dates are MM/DD/YYYY (empty for no date) and clock times
+// HH:MM:SS.hh, in the date fields and in the long fields that hold day
+// numbers (label ending in DATE) or times (label ending in TIME); a value no
+// date or time can show stays a number, and import reads plain numbers there
+// too, as files exported before took them. Decimals are exact; text loses
+// only the blanks that pad it (a ctext keeps its trailing blanks); UTF-8.
+// Cells holding a comma, a quote, a line break or blanks at either end are
+// quoted, quotes doubled.
 #pragma once
 
 #include <iosfwd>
