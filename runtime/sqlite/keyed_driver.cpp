@@ -64,8 +64,12 @@
 //   the same attachment: a deleted record is dropped from batches read ahead,
 //   and an add or put discards the rest of the batch, which is then read
 //   again from the last record returned. A view and an alias on one file
-//   therefore never make each other skip or repeat a record. The batch size
-//   is the read-ahead (property 29525, "QUICKSCAN", the view's buffering).
+//   therefore never make each other skip or repeat a record. Other
+//   connections (threads, processes) announce nothing: before a cursor serves
+//   a record read ahead it checks that nobody else committed to the file
+//   since the batch was read (PRAGMA data_version), and otherwise reads again
+//   from the last record returned. The batch size is the read-ahead
+//   (property 29525, "QUICKSCAN", the view's buffering).
 //
 // Threading: a handle, its cursors and its connection belong to one thread.
 #include "runtime/sqlite/keyed_driver.h"

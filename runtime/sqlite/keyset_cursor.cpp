@@ -179,6 +179,8 @@ int KeysetCursor::Fetch(bool forward) {
       sqlite3_bind_int64(stmt, index++, rowid_);
   }
   sqlite3_bind_int(stmt, index, batch_);
+  // Taken before reading: a commit in between only costs a second read.
+  if (batch_ > 1) batchVersion_ = connection_.Version(attached_);
   int rc;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     for (int c = 0; c < columns_; ++c) rows_.push_back(ReadColumn(stmt, c));
@@ -197,7 +199,11 @@ int KeysetCursor::Fetch(bool forward) {
 
 int KeysetCursor::Read(bool forward, std::uint8_t* record, std::int64_t& rowid) {
   for (;;) {
-    if (batchForward_ != forward || next_ >= rowCount_) {
+    bool fetch = batchForward_ != forward || next_ >= rowCount_;
+    // Rows read ahead are served only while no other connection has committed
+    // to the file since (a batch just read needs no asking).
+    if (!fetch && next_ > 0) fetch = !connection_.UnchangedByOthers(attached_, batchVersion_);
+    if (fetch) {
       int code = Fetch(forward);
       if (code != kNoError) return code;
       if (rowCount_ == 0) {

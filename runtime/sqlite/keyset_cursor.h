@@ -5,7 +5,10 @@
 //
 // Batches read ahead are kept only while they are known to be current: the
 // cursor listens to its attached file, drops a deleted record from the batch
-// and discards the rest of the batch when a record is added or rewritten.
+// and discards the rest of the batch when a record is added or rewritten
+// through this thread's connection; a commit through any other connection
+// discards it too (Connection::UnchangedByOthers). A discarded batch is read
+// again from the last record returned.
 #pragma once
 
 #include <cstdint>
@@ -104,6 +107,7 @@ class KeysetCursor : public ChangeListener {
   std::size_t next_ = 0;           // first unread row of the batch
   std::size_t rowCount_ = 0;
   bool batchForward_ = true;
+  FileVersion batchVersion_;  // the file as the batch was read (batches of more than one)
 
   std::map<int, Statement> statements_;         // by direction, place and value count
   std::map<int, std::vector<int>> paramOrder_;  // each statement's placeholder values

@@ -128,6 +128,42 @@ Connection::~Connection() {
   }
 }
 
+std::uint32_t Connection::PagerVersion(const AttachedFile& file) const {
+  unsigned int version = 0;
+  sqlite3_file_control(db_, file.Schema.c_str(), SQLITE_FCNTL_DATA_VERSION, &version);
+  return version;
+}
+
+FileVersion Connection::Version(AttachedFile& file) {
+  FileVersion version;
+  if (!file.DataVersion) {
+    int code;
+    std::string error;
+    file.DataVersion = Prepare("PRAGMA " + file.Schema + ".data_version", code, error);
+  }
+  // A failed step (the file locked past the busy wait) leaves -1, which no
+  // later version equals: the reader reads again and meets the failure itself.
+  if (file.DataVersion && sqlite3_step(file.DataVersion.get()) == SQLITE_ROW)
+    version.Others = sqlite3_column_int64(file.DataVersion.get(), 0);
+  if (file.DataVersion) sqlite3_reset(file.DataVersion.get());
+  version.Pager = PagerVersion(file);
+  return version;
+}
+
+bool Connection::UnchangedByOthers(AttachedFile& file, FileVersion& seen) {
+  // Holding the file in a transaction means holding at least its shared lock,
+  // and with a rollback journal no other connection commits past that. The
+  // pager counts every change it learned of, this connection's own commits
+  // too; while that count stands still nothing needs asking.
+  if (sqlite3_txn_state(db_, file.Schema.c_str()) != SQLITE_TXN_NONE &&
+      PagerVersion(file) == seen.Pager)
+    return true;
+  FileVersion now = Version(file);
+  bool unchanged = now.Others == seen.Others && now.Others != -1;
+  seen = now;
+  return unchanged;
+}
+
 void Connection::SetBusyTimeout(int milliseconds) {
   if (milliseconds == busyMs_) return;
   sqlite3_busy_timeout(db_, milliseconds);

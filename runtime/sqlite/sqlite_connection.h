@@ -50,6 +50,7 @@ struct AttachedFile {
   int Users = 0;                           // open handles using the attachment
   std::vector<ChangeListener*> Listeners;  // not owned; each removes itself
   SharePin Pin;                            // keeps the sharing descriptor open while attached
+  Statement DataVersion;                   // PRAGMA data_version, prepared on first use
 
   void NotifyDeleted(std::int64_t rowid) const {
     for (auto* l : Listeners) l->RecordDeleted(rowid);
@@ -58,6 +59,12 @@ struct AttachedFile {
     for (auto* l : Listeners) l->RecordsChanged();
   }
   void RemoveListener(ChangeListener* listener);
+};
+
+// What a batch read ahead from a file was read against (Connection::Version).
+struct FileVersion {
+  std::int64_t Others = -1;  // PRAGMA data_version: moves with other connections' commits
+  std::uint32_t Pager = 0;   // the pager's count: moves with every change it learns of
 };
 
 class Connection {
@@ -87,6 +94,15 @@ class Connection {
   int Commit(std::string& error);
   int Rollback(std::string& error);
 
+  // Writes through other connections (threads, processes) are announced to
+  // nobody: a reader takes the file's version before it reads ahead, and
+  // before it serves each record read ahead asks whether the file is still
+  // unchanged by others (refreshing `seen`). Both are cheap while this
+  // connection holds the file in a transaction, since nobody else can commit
+  // to it then; outside one, asking runs PRAGMA data_version.
+  FileVersion Version(AttachedFile& file);
+  bool UnchangedByOthers(AttachedFile& file, FileVersion& seen);
+
   // Milliseconds a statement waits for a lock another connection holds.
   void SetBusyTimeout(int milliseconds);
 
@@ -103,6 +119,7 @@ class Connection {
  private:
   Connection() = default;
   void DetachUnused();
+  std::uint32_t PagerVersion(const AttachedFile& file) const;
 
   sqlite3* db_ = nullptr;
   std::string mainPath_;

@@ -109,6 +109,37 @@ TEST_F(Cursors, DeletingTheRecordReadAheadIsNeverReturned) {
   EXPECT_EQ(KeyText(*file_), "1/80000/4/4");
 }
 
+// Another connection (another thread or process) announces nothing: the
+// walk notices its commit and reads on from the last record it returned,
+// also when its own transaction has taken the file's lock since.
+TEST_F(Cursors, ReadAheadSeesWhatAnotherConnectionCommitted) {
+  for (bool inTransaction : {false, true}) {
+    SCOPED_TRACE(inTransaction);
+    rt::FileClose(*file_);
+    rt::FileClose(*aliasFile_);
+    std::filesystem::remove(path_);
+    CreateWith({{1, 80000, 10, 1}, {1, 80000, 20, 1}, {1, 80000, 30, 1}, {1, 80000, 40, 1}});
+    rt::FileOpen(*aliasFile_);
+    rt::FileSetProperty(*file_, rt::kPropReadAhead, "10");
+    rt::FileSetKey(*file_, kKeyCardTime);
+    rt::FileNext(*file_);  // card 10, the other three read ahead
+    ASSERT_EQ(RawDb(path_).Exec("DELETE FROM Punch WHERE CARD = 20; INSERT INTO Punch VALUES "
+                                "(1, 80000, 15, 1, 'CLOCK', 8.25, 'J1', x'000000')"),
+              SQLITE_OK);
+    if (inTransaction) {
+      rt::TxBegin(2, *aliasFile_);
+      SetPunch(*aliasFile_, {1, 80000, 40, 1});
+      rt::FileGetByKey(*aliasFile_, kKeyCardTime);
+      ASSERT_EQ(rt::ErrorCode(), 0);
+    }
+    std::string cards;
+    for (rt::FileNext(*file_); rt::ErrorCode() == 0; rt::FileNext(*file_))
+      cards += std::to_string(file_->Field(kCard).GetInt()) + " ";
+    EXPECT_EQ(cards, "15 30 40 ");
+    rt::TxCommit();
+  }
+}
+
 TEST_F(Cursors, AViewWalkSurvivesDeletesThroughTheAlias) {
   CreateWith(PunchesWithDuplicates(150));
   rt::FileOpen(*aliasFile_);
