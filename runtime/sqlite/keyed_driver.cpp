@@ -71,6 +71,14 @@
 //   from the last record returned. The batch size is the read-ahead
 //   (property 29525, "QUICKSCAN", the view's buffering).
 //
+// RECORD NUMBERS
+//   A record's pointer is its rowid. SQLite numbers a new record one past the
+//   highest, so the number of a deleted last record comes back for the next
+//   add. A Put or Delete of the current record and a re-get by record
+//   position therefore check that the number still holds the record the
+//   handle read, by its identity (its key fields, compared exactly in SQL),
+//   and give 33 when it holds another.
+//
 // Threading: a handle, its cursors and its connection belong to one thread.
 #include "runtime/sqlite/keyed_driver.h"
 
@@ -236,8 +244,22 @@ class KeyedView final : public ViewCursor {
 class KeyedFile final : public Driver {
  public:
   explicit KeyedFile(File& file)
-      : file_(file), decl_(file.Declaration()), path_(decl_.Path()), table_(StemOf(path_)) {
+      : file_(file),
+        decl_(file.Declaration()),
+        path_(decl_.Path()),
+        table_(StemOf(path_)),
+        readRecord_(decl_.RecordLength()) {
     for (int f = 1; f <= decl_.FieldCount(); ++f) columns_.emplace_back(decl_.Field(f).Label());
+    // A record's identity: the key fields compared exactly in SQL (REAL
+    // columns round, arrays hold no keys).
+    for (int f = 1; f <= decl_.FieldCount(); ++f) {
+      auto kind = sqlite::KindOf(decl_.Field(f));
+      bool inKey = false;
+      for (int k = 1; k <= decl_.KeyCount(); ++k)
+        for (int c : decl_.Key(k).Components) inKey = inKey || c == f;
+      if (inKey && (kind == ColumnKind::Integer || kind == ColumnKind::Text))
+        identity_.push_back(f);
+    }
   }
   ~KeyedFile() override { Close(); }
 
@@ -305,6 +327,12 @@ class KeyedFile final : public Driver {
   sqlite3_stmt* Prepared(Statement& slot, const std::function<std::string()>& sql, int& code);
   sqlite3_stmt* RowidStatement(int& code);  // the record's columns by rowid
   int RowWritten(int rc);                   // the result of an UPDATE or DELETE of one row
+  int LoadRow(std::int64_t rowid, std::vector<ColumnValue>& stored,
+              std::vector<std::uint8_t>& record);
+  int ReadByRowid(std::int64_t rowid, const std::vector<ColumnValue>* identity);
+  std::string SameRecordSql() const;
+  std::vector<ColumnValue> IdentityOf(const std::uint8_t* record) const;
+  int WriteCurrent(sqlite3_stmt* stmt, int identityFirst);
   int Sequential(bool forward);
   void Became(std::int64_t rowid, bool read);
   std::vector<SortTerm> KeyTerms(int key) const;
@@ -329,6 +357,12 @@ class KeyedFile final : public Driver {
   int readAhead_ = 0;
 
   std::int64_t current_ = 0;  // rowid of the current record
+  // The current record as this handle read, added or wrote it: a write or
+  // re-get by record number checks that the number still holds a record with
+  // its identity (the key fields in `identity_`), since SQLite gives a new
+  // record the number of a deleted last one.
+  std::vector<std::uint8_t> readRecord_;
+  std::vector<int> identity_;
   int sequenceKey_ = 0;
   std::map<int, std::unique_ptr<KeysetCursor>> cursors_;  // by key
   std::vector<KeyedView*> views_;                         // not owned
@@ -397,6 +431,85 @@ sqlite3_stmt* KeyedFile::RowidStatement(int& code) {
 int KeyedFile::RowWritten(int rc) {
   if (rc != SQLITE_DONE) return FailSqlite();
   return sqlite3_changes(conn_->Db()) == 0 ? Fail(kRecordNotAvailable, "record is gone") : kNoError;
+}
+
+// The row at `rowid`: its column values as stored, in field order, and as a
+// record. 33 when there is none.
+int KeyedFile::LoadRow(std::int64_t rowid, std::vector<ColumnValue>& stored,
+                       std::vector<std::uint8_t>& record) {
+  int code;
+  sqlite3_stmt* stmt = RowidStatement(code);
+  if (!stmt) return code;
+  sqlite3_bind_int64(stmt, 1, rowid);
+  int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) {
+    stored.clear();
+    record.assign(decl_.RecordLength(), 0);
+    for (int f = 1; f <= decl_.FieldCount(); ++f) {
+      stored.push_back(sqlite::ReadColumn(stmt, f));
+      sqlite::StoreField(stored.back(), record.data(), decl_, f);
+    }
+  }
+  code = rc == SQLITE_ROW    ? kNoError
+         : rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "no record at that pointer")
+                             : FailSqlite();
+  sqlite3_reset(stmt);
+  return code;
+}
+
+// Reads the record at `rowid` into the buffer, provided it still has
+// `identity` when one is given. A number that names no such record leaves the
+// buffer alone and the handle without a current record.
+int KeyedFile::ReadByRowid(std::int64_t rowid, const std::vector<ColumnValue>* identity) {
+  std::vector<ColumnValue> stored;
+  std::vector<std::uint8_t> record;
+  int code = LoadRow(rowid, stored, record);
+  if (code == kNoError && identity && IdentityOf(record.data()) != *identity)
+    code = Fail(kRecordNotAvailable, "the record number now holds another record");
+  if (code == kRecordNotAvailable) current_ = 0;
+  if (code != kNoError) return code;
+  std::copy(record.begin(), record.end(), file_.Buffer());
+  Became(rowid, true);
+  return kNoError;
+}
+
+// " AND k1=? AND k2=? ...": the identity fields equal to bound values.
+std::string KeyedFile::SameRecordSql() const {
+  std::string sql;
+  for (int f : identity_) sql += " AND " + Quote(columns_[f - 1]) + "=?";
+  return sql;
+}
+
+std::vector<ColumnValue> KeyedFile::IdentityOf(const std::uint8_t* record) const {
+  std::vector<ColumnValue> values;
+  for (int f : identity_) values.push_back(sqlite::LoadField(record, decl_, f));
+  return values;
+}
+
+// Runs a prepared UPDATE or DELETE of the current record whose placeholders
+// from `identityFirst` on take the identity of the record the handle read.
+int KeyedFile::WriteCurrent(sqlite3_stmt* stmt, int identityFirst) {
+  int index = identityFirst;
+  for (int f : identity_)
+    sqlite::BindValue(stmt, index++, sqlite::LoadField(readRecord_.data(), decl_, f));
+  int rc = sqlite3_step(stmt);
+  bool none = rc == SQLITE_DONE && sqlite3_changes(conn_->Db()) == 0;
+  sqlite3_reset(stmt);
+  if (!none) return rc == SQLITE_DONE ? kNoError : FailSqlite();
+  // Nothing matched: the record is gone, its number now holds another record,
+  // or another tool stored its identity in another form (trailing blanks);
+  // only the last is written, against the values as they are stored.
+  std::vector<ColumnValue> stored;
+  std::vector<std::uint8_t> now;
+  if (int code = LoadRow(current_, stored, now))
+    return code == kRecordNotAvailable ? Fail(code, "record is gone") : code;
+  if (IdentityOf(now.data()) != IdentityOf(readRecord_.data()))
+    return Fail(kRecordNotAvailable, "the record number now holds another record");
+  index = identityFirst;
+  for (int f : identity_) sqlite::BindValue(stmt, index++, stored[f - 1]);
+  int code = RowWritten(sqlite3_step(stmt));
+  sqlite3_reset(stmt);
+  return code;
 }
 
 // A decimal wider than the columns hold exactly is refused before anything is
@@ -765,6 +878,7 @@ void KeyedFile::SetReadAhead(int records) {
 
 void KeyedFile::Became(std::int64_t rowid, bool read) {
   current_ = rowid;
+  std::copy(file_.Buffer(), file_.Buffer() + file_.RecordLength(), readRecord_.begin());
   if (read) {
     file_.SetLastRecordSize(file_.RecordLength());
     if (watchArmed_) {
@@ -824,18 +938,7 @@ int KeyedFile::GetByPointer(std::int64_t pointer) {
     current_ = 0;
     return Fail(kRecordNotAvailable, "no record at pointer " + std::to_string(pointer));
   }
-  int code;
-  sqlite3_stmt* stmt = RowidStatement(code);
-  if (!stmt) return code;
-  sqlite3_bind_int64(stmt, 1, pointer);
-  int rc = sqlite3_step(stmt);
-  if (rc == SQLITE_ROW) ReadRow(stmt);
-  code = rc == SQLITE_ROW    ? kNoError
-         : rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "no record at that pointer")
-                             : FailSqlite();
-  sqlite3_reset(stmt);
-  if (rc == SQLITE_DONE) current_ = 0;
-  return code;
+  return ReadByRowid(pointer, nullptr);
 }
 
 int KeyedFile::SetKey(int key) {
@@ -905,25 +1008,12 @@ int KeyedFile::Put() {
     // Compare what the file holds now with what was read, and write only when
     // they agree, inside one savepoint so nobody can slip in between.
     if (int code = conn_->Exec("SAVEPOINT watched_put", error)) return Fail(code, error);
-    int code;
-    sqlite3_stmt* stmt = RowidStatement(code);
-    int verdict = code;
-    if (stmt) {
-      sqlite3_bind_int64(stmt, 1, current_);
-      int rc = sqlite3_step(stmt);
-      if (rc == SQLITE_ROW) {
-        std::vector<std::uint8_t> now(watchedRecord_.size());
-        for (int f = 1; f <= decl_.FieldCount(); ++f) {
-          auto value = sqlite::ReadColumn(stmt, f);
-          sqlite::StoreField(value, now.data(), decl_, f);
-        }
-        verdict = now == watchedRecord_ ? kNoError
-                                        : Fail(kRecordChanged, "record changed since it was read");
-      } else {
-        verdict = rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "record is gone") : FailSqlite();
-      }
-      sqlite3_reset(stmt);
-    }
+    std::vector<ColumnValue> stored;
+    std::vector<std::uint8_t> now;
+    int verdict = LoadRow(current_, stored, now);
+    if (verdict == kRecordNotAvailable) verdict = Fail(verdict, "record is gone");
+    if (verdict == kNoError && now != watchedRecord_)
+      verdict = Fail(kRecordChanged, "record changed since it was read");
     if (verdict != kNoError) {
       std::string ignored;
       conn_->Exec("ROLLBACK TO watched_put; RELEASE watched_put", ignored);
@@ -938,14 +1028,13 @@ int KeyedFile::Put() {
         for (std::size_t i = 0; i < columns_.size(); ++i)
           sets += (i ? "," : "") + Quote(columns_[i]) + "=?";
         return "UPDATE " + attached_->Schema + "." + Quote(table_) + " SET " + sets +
-               " WHERE rowid=?";
+               " WHERE rowid=?" + SameRecordSql();
       },
       code);
   if (stmt) {
     int next = BindRecord(stmt, 1);
     sqlite3_bind_int64(stmt, next, current_);
-    code = RowWritten(sqlite3_step(stmt));
-    sqlite3_reset(stmt);
+    code = WriteCurrent(stmt, next + 1);
   }
   if (watched) {
     std::string ignored;
@@ -954,7 +1043,10 @@ int KeyedFile::Put() {
         ignored);
     watchedRowid_ = 0;
   }
-  if (code == kNoError) attached_->NotifyChanged();
+  if (code == kNoError) {
+    std::copy(file_.Buffer(), file_.Buffer() + file_.RecordLength(), readRecord_.begin());
+    attached_->NotifyChanged();
+  }
   return code;
 }
 
@@ -965,12 +1057,14 @@ int KeyedFile::Delete() {
   int code;
   sqlite3_stmt* stmt = Prepared(
       delete_,
-      [&] { return "DELETE FROM " + attached_->Schema + "." + Quote(table_) + " WHERE rowid=?"; },
+      [&] {
+        return "DELETE FROM " + attached_->Schema + "." + Quote(table_) + " WHERE rowid=?" +
+               SameRecordSql();
+      },
       code);
   if (!stmt) return code;
   sqlite3_bind_int64(stmt, 1, current_);
-  code = RowWritten(sqlite3_step(stmt));
-  sqlite3_reset(stmt);
+  code = WriteCurrent(stmt, 2);
   if (code == kNoError) {
     attached_->NotifyDeleted(current_);
     current_ = 0;
@@ -1006,19 +1100,23 @@ int KeyedFile::Duplicate(int key, bool& duplicate) {
   return code;
 }
 
-// Positions: "R<rowid>" by record; "K<key>;<rowid>;<value>;..." by key, the
-// values letting a reset find the place again after the record is gone.
+// Positions: "R<rowid>;<identity value>;..." by record, the values letting a
+// re-get refuse a number that now holds another record; "K<key>;<rowid>;
+// <value>;..." by key, the values letting a reset find the place again after
+// the record is gone. Values drop out of a position that would pass 1024
+// characters.
 int KeyedFile::Position(int key, std::string& position) {
   if (int code = Ready()) return code;
   if (key != 0 && !ValidKey(key)) return Fail(kBadRequest, "no key " + std::to_string(key));
   if (current_ == 0) return Fail(kRecordNotAvailable, "no current record");
   if (key == 0) {
     position = "R" + std::to_string(current_);
+    std::string values = sqlite::EncodeValues(IdentityOf(readRecord_.data()));
+    if (position.size() + values.size() <= 1024) position += values;
     return kNoError;
   }
   position = "K" + std::to_string(key) + ";" + std::to_string(current_);
-  for (const auto& value : CursorFor(key).SortValuesOf(file_.Buffer()))
-    position += ";" + sqlite::EncodeValue(value);
+  position += sqlite::EncodeValues(CursorFor(key).SortValuesOf(file_.Buffer()));
   if (position.size() > 1024) position = "K" + std::to_string(key) + ";" + std::to_string(current_);
   return kNoError;
 }
@@ -1048,12 +1146,12 @@ bool ParsePosition(std::string_view text, int key, std::int64_t& rowid,
     if (first != head || parts.size() < 2) return false;
     number = parts[1];
   }
-  if (number.empty() || !std::all_of(number.begin(), number.end(), [](char c) {
-        return std::isdigit(static_cast<unsigned char>(c));
-      }))
+  if (number.empty() || number.size() > 18 ||
+      !std::all_of(number.begin(), number.end(),
+                   [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
     return false;
   rowid = std::stoll(number);
-  for (std::size_t i = 2; key != 0 && i < parts.size(); ++i) {
+  for (std::size_t i = key == 0 ? 1 : 2; i < parts.size(); ++i) {
     ColumnValue value;
     if (!sqlite::DecodeValue(parts[i], value)) return false;
     values.push_back(std::move(value));
@@ -1068,7 +1166,10 @@ int KeyedFile::Reget(int key, std::string_view position) {
   std::vector<ColumnValue> values;
   if ((key != 0 && !ValidKey(key)) || !ParsePosition(position, key, rowid, values))
     return Fail(kBadRequest, "not a position: " + std::string(position));
-  return GetByPointer(rowid);
+  if (key == 0 && !values.empty() && values.size() != identity_.size())
+    return Fail(kBadRequest, "not a position: " + std::string(position));
+  if (rowid <= 0) return GetByPointer(rowid);
+  return ReadByRowid(rowid, key == 0 && !values.empty() ? &values : nullptr);
 }
 
 int KeyedFile::Reset(int key, std::string_view position) {
@@ -1085,8 +1186,10 @@ int KeyedFile::Reset(int key, std::string_view position) {
   return kNoError;
 }
 
+// "<key>|<current rowid>|<its identity>|<cursor>".
 std::string KeyedFile::SaveCursor() const {
-  std::string saved = std::to_string(sequenceKey_) + "|" + std::to_string(current_) + "|";
+  std::string saved = std::to_string(sequenceKey_) + "|" + std::to_string(current_) + "|" +
+                      sqlite::EncodeValues(IdentityOf(readRecord_.data())) + "|";
   auto it = cursors_.find(sequenceKey_);
   if (it != cursors_.end()) saved += it->second->Save();
   return saved;
@@ -1096,7 +1199,12 @@ int KeyedFile::RestoreCursor(std::string_view saved) {
   if (int code = Ready()) return code;
   auto bar1 = saved.find('|');
   auto bar2 = bar1 == std::string_view::npos ? bar1 : saved.find('|', bar1 + 1);
-  if (bar2 == std::string_view::npos) return Fail(kBadRequest, "not a saved state");
+  auto bar3 = bar2 == std::string_view::npos ? bar2 : saved.find('|', bar2 + 1);
+  std::vector<ColumnValue> identity;
+  if (bar3 == std::string_view::npos ||
+      !sqlite::DecodeValues(saved.substr(bar2 + 1, bar3 - bar2 - 1), identity) ||
+      identity.size() != identity_.size())
+    return Fail(kBadRequest, "not a saved state");
   int key = 0;
   std::int64_t current = 0;
   try {
@@ -1106,11 +1214,14 @@ int KeyedFile::RestoreCursor(std::string_view saved) {
     return Fail(kBadRequest, "not a saved state");
   }
   if (key != 0 && !ValidKey(key)) return Fail(kBadRequest, "not a saved state");
-  auto rest = saved.substr(bar2 + 1);
+  auto rest = saved.substr(bar3 + 1);
   if (!rest.empty() && !CursorFor(key).Restore(rest)) return Fail(kBadRequest, "not a saved state");
   if (rest.empty()) CursorFor(key).ToEnds();
   sequenceKey_ = key;
   current_ = current;
+  std::fill(readRecord_.begin(), readRecord_.end(), 0);
+  for (std::size_t i = 0; i < identity_.size(); ++i)
+    sqlite::StoreField(identity[i], readRecord_.data(), decl_, identity_[i]);
   return kNoError;
 }
 

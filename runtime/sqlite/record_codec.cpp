@@ -259,4 +259,25 @@ bool DecodeValue(std::string_view text, ColumnValue& value) {
   }
 }
 
+std::string EncodeValues(const std::vector<ColumnValue>& values) {
+  std::string text;
+  for (const auto& value : values) text += ";" + EncodeValue(value);
+  return text;
+}
+
+bool DecodeValues(std::string_view text, std::vector<ColumnValue>& values) {
+  values.clear();
+  if (text.empty()) return true;
+  if (text[0] != ';') return false;
+  std::size_t start = 1;
+  for (;;) {
+    auto semi = text.find(';', start);
+    ColumnValue value;
+    if (!DecodeValue(text.substr(start, semi - start), value)) return false;
+    values.push_back(std::move(value));
+    if (semi == std::string_view::npos) return true;
+    start = semi + 1;
+  }
+}
+
 }  // namespace rt::sqlite

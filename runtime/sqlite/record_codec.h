@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/files/file_declaration.h"
 
@@ -57,5 +58,8 @@ void BindValue(sqlite3_stmt* stmt, int index, const ColumnValue& value);
 // A value as text for position strings, and back ("i12", "r0x1.8p+1", "tabc", "b0a1f").
 std::string EncodeValue(const ColumnValue& value);
 bool DecodeValue(std::string_view text, ColumnValue& value);
+// Values as ";v1;v2..." (empty for none) and back; false for a text that is not that.
+std::string EncodeValues(const std::vector<ColumnValue>& values);
+bool DecodeValues(std::string_view text, std::vector<ColumnValue>& values);
 
 }  // namespace rt::sqlite
