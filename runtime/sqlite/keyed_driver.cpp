@@ -42,7 +42,10 @@
 //   a second declaration of a file already enlisted changes nothing. Outside
 //   a transaction each write commits on its own. A file cannot be attached
 //   while a transaction is open (SQLite refuses), and a file closed inside
-//   one stays attached until the transaction ends.
+//   one stays attached until the transaction ends. What killed runs leave
+//   beside the data (scratch files, the super-journal of a commit cut short)
+//   is cleared when a thread's connection opens, half-done commits rolled
+//   back first (scratch_files.h).
 //
 // LOCKS
 //   The sharing bits of the open mode are kept by share_lock.h (5 when another

@@ -1,10 +1,6 @@
 #include "runtime/sqlite/sqlite_connection.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
 
 #include "runtime/core/error_state.h"
 
@@ -14,8 +10,6 @@ namespace {
 // Weak, so that a thread's connection closes once its last handle closes,
 // whatever order thread-local objects are destroyed in at thread exit.
 thread_local std::weak_ptr<Connection> threadConnection;
-
-std::atomic<int> scratchCounter{0};
 
 }  // namespace
 
@@ -70,19 +64,21 @@ std::shared_ptr<Connection> Connection::ForThread(const std::string& directory, 
     return existing;
   }
   std::shared_ptr<Connection> connection(new Connection());
+  // What killed runs left goes first: before this connection opens a data
+  // file, a half-done commit over several files must be rolled back.
+  RemoveLeftovers(directory);
   // The main database must be a real file for a commit over several attached
   // files to be atomic; it stays empty. Without a writable directory the
   // connection falls back to an in-memory main database, which keeps every
   // single-file commit atomic.
-  connection->mainPath_ = (directory.empty() ? std::string(".") : directory) + "/.veltrane-" +
-                          std::to_string(::getpid()) + "-" + std::to_string(++scratchCounter) +
-                          ".tx";
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-  int rc = sqlite3_open_v2(connection->mainPath_.c_str(), &connection->db_, flags, nullptr);
+  int rc = SQLITE_CANTOPEN;
+  if (connection->scratch_.Create(directory))
+    rc = sqlite3_open_v2(connection->scratch_.Path().c_str(), &connection->db_, flags, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close(connection->db_);
     connection->db_ = nullptr;
-    connection->mainPath_.clear();
+    connection->scratch_.Remove();
     rc = sqlite3_open_v2(":memory:", &connection->db_, flags, nullptr);
   }
   if (rc != SQLITE_OK) {
@@ -122,10 +118,7 @@ Connection::~Connection() {
     if (InTransaction()) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(db_);
   }
-  if (!mainPath_.empty()) {
-    std::remove(mainPath_.c_str());
-    std::remove((mainPath_ + "-journal").c_str());
-  }
+  scratch_.Remove();
 }
 
 std::uint32_t Connection::PagerVersion(const AttachedFile& file) const {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/sqlite/scratch_files.h"
 #include "runtime/sqlite/share_lock.h"
 
 namespace rt::sqlite {
@@ -122,7 +123,7 @@ class Connection {
   std::uint32_t PagerVersion(const AttachedFile& file) const;
 
   sqlite3* db_ = nullptr;
-  std::string mainPath_;
+  ScratchFile scratch_;  // the main database, when it is a file
   int nextSchema_ = 1;
   int busyMs_ = -1;
   std::map<std::string, std::unique_ptr<AttachedFile>> attached_;  // by path

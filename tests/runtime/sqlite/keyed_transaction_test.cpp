@@ -1,10 +1,13 @@
 // Transactions on KEYED files: all-or-nothing over several files, a second
 // declaration of an enlisted file, and a process killed in the middle.
 #include <signal.h>
+#include <sys/file.h>
 
 #include <chrono>
 #include <iostream>
+#include <map>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "runtime/core/halt.h"
@@ -187,6 +190,140 @@ TEST_F(Transactions, HaltRollsBackAndClosesTheFiles) {
   EXPECT_EQ(Cards(otherPath_), "");
   rt::FileNext(*file_);
   EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest);  // closed
+}
+
+// The scratch files ".veltrane-<pid>-..." in `dir` by the process that made them.
+std::map<pid_t, int> ScratchFiles(const std::string& dir) {
+  std::map<pid_t, int> owners;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    std::string name = entry.path().filename().string();
+    if (name.rfind(".veltrane-", 0) == 0) ++owners[std::stoi(name.substr(10))];
+  }
+  return owners;
+}
+
+// A killed run leaves its scratch file; a later open removes it, but never the
+// one of a live process, nor one that another machine's process keeps locked
+// in a shared folder (its number names no process here).
+TEST_F(Transactions, ScratchFilesOfKilledRunsGoAndLiveOnesStay) {
+  rt::FileClose(*file_);
+  rt::FileClose(*other_);
+  Signal opened, finish;
+  pid_t live = Child([&] {
+    rt::File mine(*decl_);
+    rt::FileOpen(mine);
+    opened.Send();
+    finish.Wait();
+  });
+  ASSERT_TRUE(opened.Wait());
+  pid_t killed = Child([&] {
+    rt::File mine(*decl_);
+    rt::FileOpen(mine);
+    ::kill(::getpid(), SIGKILL);
+  });
+  EXPECT_EQ(WaitExit(killed), -1);
+  std::string elsewhere = dir_ + "/.veltrane-" + std::to_string(killed) + "-77.tx";
+  int held = ::open(elsewhere.c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  EXPECT_EQ(ScratchFiles(dir_), (std::map<pid_t, int>{{live, 1}, {killed, 2}}));
+  rt::FileOpen(*file_);
+  ASSERT_EQ(rt::ErrorCode(), 0);
+  EXPECT_EQ(ScratchFiles(dir_), (std::map<pid_t, int>{{live, 1}, {killed, 1}, {::getpid(), 1}}));
+  ::close(held);
+  finish.Send();
+  EXPECT_EQ(WaitExit(live), 0);
+  rt::FileClose(*file_);
+  rt::FileOpen(*file_);
+  EXPECT_EQ(ScratchFiles(dir_), (std::map<pid_t, int>{{::getpid(), 1}}));
+}
+
+// A child dies in the middle of a commit over two files: the first file is
+// written, the second not yet, and the super-journal still says the commit
+// is unfinished. A later open must let SQLite roll the first file back before
+// it removes the super-journal, or the half-written commit would stand.
+namespace midcommit {
+sqlite3_vfs* real = nullptr;
+sqlite3_vfs vfs;
+sqlite3_io_methods methods;
+const sqlite3_io_methods* realMethods = nullptr;
+bool superJournalOpen = false;
+
+int Sync(sqlite3_file* file, int flags) {
+  if (superJournalOpen) ::kill(::getpid(), SIGKILL);  // before the first data file's sync
+  return realMethods->xSync(file, flags);
+}
+int Open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+  int rc = real->xOpen(real, name, file, flags, outFlags);
+  if (flags & SQLITE_OPEN_SUPER_JOURNAL) superJournalOpen = true;
+  if (rc == SQLITE_OK && (flags & SQLITE_OPEN_MAIN_DB) && file->pMethods) {
+    if (!realMethods) {
+      realMethods = file->pMethods;
+      methods = *realMethods;
+      methods.xSync = Sync;
+    }
+    if (file->pMethods == realMethods) file->pMethods = &methods;
+  }
+  return rc;
+}
+// Makes every database file opened from now on kill the process at its first
+// sync after a super-journal was opened.
+void Install() {
+  real = sqlite3_vfs_find(nullptr);
+  vfs = *real;
+  vfs.zName = "kill-mid-commit";
+  vfs.xOpen = Open;
+  sqlite3_vfs_register(&vfs, 1);
+}
+}  // namespace midcommit
+
+TEST_F(Transactions, ACommitKilledHalfWayIsRolledBackAndItsLeftoversGo) {
+  rt::FileClose(*file_);
+  rt::FileClose(*other_);
+  Signal committing;
+  pid_t child = Child([&] {
+    midcommit::Install();
+    rt::File a(*decl_), b(*otherDecl_);
+    rt::FileOpen(a);
+    rt::FileOpen(b);
+    rt::TxBegin(2, a);
+    rt::TxBegin(2, b);
+    SetPunch(a, {1, 80000, 3, 3});
+    rt::FileAdd(a);
+    SetPunch(b, {9, 80000, 9, 9});
+    rt::FileAdd(b);
+    committing.Send();
+    rt::TxCommit();
+  });
+  ASSERT_TRUE(committing.Wait());
+  EXPECT_EQ(WaitExit(child), -1);
+  auto names = [&] {
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_))
+      if (entry.path().filename().string().find("-mj") != std::string::npos)
+        found.insert("super-journal");
+      else
+        found.insert(entry.path().filename().string());
+    return found;
+  };
+  // Half done: the super-journal, and the first file written with its journal
+  // naming the super-journal.
+  auto before = names();
+  EXPECT_EQ(before.count("super-journal"), 1u);
+  EXPECT_EQ(before.count("Punch.DAT-journal"), 1u);
+  rt::FileOpen(*file_);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  rt::FileOpen(*other_);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  EXPECT_EQ(Cards(path_), "1,2");
+  EXPECT_EQ(Cards(otherPath_), "");
+  rt::FileClose(*file_);
+  rt::FileClose(*other_);
+  // The second file's journal was never synced: SQLite ignores it and the
+  // next write replaces it.
+  auto after = names();
+  after.erase("Other.DAT-journal");
+  EXPECT_EQ(after, (std::set<std::string>{"Other.DAT", "Punch.DAT"}));
+  EXPECT_EQ(RawDb(path_).One("PRAGMA integrity_check"), "ok");
 }
 
 // A child deletes 100000 punches inside a transaction and is killed before
