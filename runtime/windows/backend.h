@@ -34,6 +34,7 @@ struct Input {
   enum class Kind {
     Edit,      // the user changed a control's text to Text (no event until the entry is left or accepted)
     Accept,    // the user pressed a button or confirmed a control; Value 2 for a double click
+    Focus,     // the user moved the focus onto a control (a click into it, an accelerator)
     Key,       // a key, Value = key code
     Close,     // the window's close box
     CloseDown, // the session is ending (logout, terminal hang-up)

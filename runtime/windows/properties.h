@@ -16,7 +16,7 @@ inline constexpr int PropYPos = 0x7C03;
 inline constexpr int PropWidth = 0x7C04;
 inline constexpr int PropHeight = 0x7C05;
 inline constexpr int PropFontColor = 0x7C12;   // text colour, 0x00BBGGRR
-inline constexpr int PropFontStyle = 0x7C13;   // weight (100..900) plus style bits
+inline constexpr int PropFontStyle = 0x7C13;   // weight (100..900) plus the style bits below
 inline constexpr int PropHide = 0x7C65;        // 1 hidden, 0 shown
 inline constexpr int PropIconized = 0x7C69;    // window minimised
 inline constexpr int PropQuietField = 0x7C6A;  // framework flag: events on it need no refresh
@@ -27,6 +27,12 @@ inline constexpr int PropActive = 0x7C97;      // set 1 to bring the window forw
 inline constexpr int PropNoReset = 0x7C9A;     // framework flag: resets do nothing
 inline constexpr int PropAlertKey = 0x7D06;    // setting adds a key code to the alert keys
 inline constexpr int PropUse = 0x7A10;         // the bound variable (PropertyValue holds a BoundVariable)
+
+// Style bits of PropFontStyle, above the weight.
+inline constexpr int FontStyleWeightMask = 0x0FFF;
+inline constexpr int FontStyleItalic = 0x1000;
+inline constexpr int FontStyleUnderline = 0x2000;
+inline constexpr int FontStyleStrikeOut = 0x4000;
 
 // Layout (window).
 inline constexpr int PropNextControl = 0x7D0B;   // index = previous control (0 to start); 0 at the end

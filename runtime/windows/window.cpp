@@ -77,6 +77,7 @@ Window::Window(const WindowResource& resource)
     c.RangeLow = r.RangeLow;
     c.RangeHigh = r.RangeHigh;
     c.ListFormat = r.ListFormat;
+    c.Align = r.Align;
     controls_.push_back(std::move(c));
   }
   std::stable_sort(controls_.begin(), controls_.end(),
@@ -551,6 +552,9 @@ void Window::ApplyInput(const Input& input) {
       }
       if (!MoveFocus(c->Number)) return;
       PressControl(*c);
+      return;
+    case Input::Kind::Focus:
+      if (c && c->Focusable()) MoveFocus(c->Number);
       return;
     case Input::Kind::Key: ApplyKey(input.Value); return;
     case Input::Kind::Close: queue_.push_back({EventCloseWindow, 0}); return;

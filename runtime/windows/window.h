@@ -63,6 +63,7 @@ struct ControlState {
   int RangeHigh = 100;
   std::int64_t Value = 0;   // progress position
   std::string ListFormat;
+  char Align = 'L';         // text alignment, as in the resource
   int Items = 0;            // list rows when no source tells
   int Selected = 0;         // list row, 1-based
   ListSource Source;
@@ -106,6 +107,8 @@ class Window {
   int Thread() const { return thread_; }
   int Focus() const { return focus_; }
   const std::vector<ControlState>& Controls() const { return controls_; }
+  // Keys that arrive as EventAlertKey whichever control has the focus.
+  const std::set<int>& AlertKeys() const { return alertKeys_; }
   const ControlState* Control(int number) const;
   const ControlState* Control(std::string_view label) const;  // without regard to case
   // A list cell through the control's source ("" without one).

@@ -59,6 +59,7 @@ struct ControlResource {
   int RangeHigh = 100;
   BoundVariable Use;       // bound variable, or none
   std::string ListFormat;  // list columns, see ListColumns()
+  char Align = 'L';        // text of texts, prompts and entries: 'L'eft, 'C'entre or 'R'ight
   bool Hidden = false;
   bool Disabled = false;
   bool Default = false;    // button pressed by Enter on a non-button control
