@@ -103,6 +103,11 @@ class Window {
   bool Iconized() const { return iconized_; }
   bool Maximized() const { return maximized_; }
   bool Resizable() const { return resizable_; }
+  // Size limits of the inner area (PropMinWidth ...); 0 means no limit.
+  int MinWidth() const { return minWidth_; }
+  int MinHeight() const { return minHeight_; }
+  int MaxWidth() const { return maxWidth_; }
+  int MaxHeight() const { return maxHeight_; }
   const Window* Owner() const { return owner_; }
   int Thread() const { return thread_; }
   int Focus() const { return focus_; }
