@@ -28,6 +28,7 @@
 #include <string>
 
 #include "app/schema.h"
+#include "bench/generated_punches.h"
 #include "runtime/core/error_state.h"
 #include "runtime/files/file.h"
 #include "runtime/files/file_operations.h"
@@ -41,32 +42,10 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-long EnvNumber(const char* name, long fallback) {
-  const char* text = std::getenv(name);
-  return text && *text ? std::atol(text) : fallback;
-}
-
 double PeakMiB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss / 1024.0;
-}
-
-// The generated file, made once per punch count and kept for later runs.
-fs::path MasterFile(long punches) {
-  fs::path dir = fs::temp_directory_path() / ("veltrane-driver-purge-" + std::to_string(punches));
-  fs::path file = dir / "data" / "Timecard.DAT";
-  if (fs::exists(file)) return file;
-  fs::path tool =
-      fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" / "veltrane-data";
-  fs::remove_all(dir);
-  std::string command = tool.string() + " generate " + dir.string() + " --punches " +
-                        std::to_string(punches) + " --seed 1 >/dev/null";
-  if (std::system(command.c_str()) != 0 || !fs::exists(file)) {
-    std::cerr << "cannot generate the punches with " << tool << "\n";
-    std::exit(1);
-  }
-  return file;
 }
 
 std::int64_t QueryNumber(sqlite3* db, const std::string& sql) {
@@ -159,10 +138,10 @@ long Statement(const fs::path& file, std::int32_t cutOff, long cacheKiB) {
 }
 
 void DriverPurgeVersusStatement(benchmark::State& state) {
-  long punches = EnvNumber("VELTRANE_BENCH_PUNCHES", 1000000);
-  long readAhead = EnvNumber("VELTRANE_BENCH_READAHEAD", 100);
-  long cacheKiB = EnvNumber("VELTRANE_BENCH_CACHE_KIB", rt::kKeyedCacheKiB);
-  fs::path master = MasterFile(punches);
+  long punches = bench::EnvNumber("VELTRANE_BENCH_PUNCHES", 1000000);
+  long readAhead = bench::EnvNumber("VELTRANE_BENCH_READAHEAD", 100);
+  long cacheKiB = bench::EnvNumber("VELTRANE_BENCH_CACHE_KIB", rt::kKeyedCacheKiB);
+  fs::path master = bench::GeneratedPunches(punches);
   std::int32_t cutOff = 0;
   {
     sqlite3* db = nullptr;

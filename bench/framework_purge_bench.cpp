@@ -40,6 +40,7 @@
 #include "access/relation_manager.h"
 #include "access/view_reader.h"
 #include "app/dictionary.h"
+#include "bench/generated_punches.h"
 #include "app/globals.h"
 #include "app/main_routine.h"
 #include "app/schema.h"
@@ -60,27 +61,10 @@ namespace tim = app::tim;
 
 constexpr long kCommitEvery = 150000;
 
-long EnvNumber(const char* name, long fallback) {
-  const char* text = std::getenv(name);
-  return text && *text ? std::atol(text) : fallback;
-}
-
 void Fail(const std::string& what) {
   std::cerr << "framework_purge: " << what << ": " << rt::ErrorCode() << " " << rt::ErrorText()
             << "\n";
   std::exit(1);
-}
-
-// The generated file, made by veltrane-data on first use and kept.
-fs::path MasterFile(long punches) {
-  fs::path dir = fs::temp_directory_path() / ("veltrane-driver-purge-" + std::to_string(punches));
-  fs::path file = dir / "data" / "Timecard.DAT";
-  if (fs::exists(file)) return file;
-  fs::path tools = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools";
-  std::string command = (tools / "veltrane-data").string() + " generate " + dir.string() +
-                        " --punches " + std::to_string(punches) + " --seed 1 >/dev/null";
-  if (std::system(command.c_str()) != 0 || !fs::exists(file)) Fail("cannot generate " + file.string());
-  return file;
 }
 
 // The duty date half of the punches are on or before.
@@ -221,19 +205,15 @@ Seconds SecondsOf(const std::function<void()>& work) {
 }
 
 void FrameworkVersusRawPurge(benchmark::State& state) {
-  const long punches = EnvNumber("VELTRANE_BENCH_PUNCHES", 1000000);
-  const long readAhead = EnvNumber("VELTRANE_BENCH_READAHEAD", 100);
-  const fs::path master = MasterFile(punches);
+  const long punches = bench::EnvNumber("VELTRANE_BENCH_PUNCHES", 1000000);
+  const long readAhead = bench::EnvNumber("VELTRANE_BENCH_READAHEAD", 100);
+  const fs::path master = bench::GeneratedPunches(punches);
   const std::int32_t cutOff = MedianDutyDate(master, punches);
 
   // The process-wide objects and the thread's files, as the main routine has
   // them; each walk runs in a folder of its own with a fresh copy.
-  rt::HeadlessBackend backend;
-  rt::SetBackend(&backend);
-  app::BuildGlobals();
-  app::MainRegisterFiles();
-  app::GlobalErrors()->Init(app::ErrorStatusVar);
-  dataaccess::ThreadRegistry().Init();
+  bench::ProgramObjects program;
+  rt::HeadlessBackend& backend = program.backend;
   const fs::path home = fs::current_path();
   const fs::path work = master.parent_path().parent_path() / "framework-run";
 
@@ -277,10 +257,6 @@ void FrameworkVersusRawPurge(benchmark::State& state) {
   state.counters["read_ahead"] = static_cast<double>(readAhead);
 
   fs::remove_all(work);
-  app::MainThreadEnd();
-  dataaccess::ThreadRegistry().Kill();
-  app::ReleaseGlobals();
-  rt::SetBackend(nullptr);
 }
 
 BENCHMARK(FrameworkVersusRawPurge)->Iterations(3)->UseManualTime()->Unit(benchmark::kSecond);
