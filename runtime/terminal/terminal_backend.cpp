@@ -149,7 +149,9 @@ TerminalBackend::TerminalBackend(SCREEN* screen, int wakeRead, int wakeWrite)
   keypad(stdscr, TRUE);
   meta(stdscr, TRUE);
   nodelay(stdscr, TRUE);
-  set_escdelay(25);
+  // Long enough for a key's sequence to arrive whole over a slow link, short
+  // enough that Esc alone still feels immediate.
+  set_escdelay(100);
   const bool mouse = mousemask(BUTTON1_PRESSED | BUTTON1_RELEASED, nullptr) != 0;
   mouseinterval(0);
   painter_.Start();
@@ -622,8 +624,9 @@ void TerminalBackend::Beep(int, int) {
 // A terminal has no pointer to change.
 void TerminalBackend::SetCursor(std::string_view) {}
 
+// What a window may fill: the screen less its frame (PlaceWindow).
 Rect TerminalBackend::ScreenArea() const {
-  return {0, 0, std::max(0, COLS - 2) * 4, std::max(0, LINES - 2) * 8};
+  return {0, 0, std::max(0, COLS - 4) * 4, std::max(0, LINES - 2) * 8};
 }
 
 }  // namespace
