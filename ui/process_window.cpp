@@ -122,6 +122,10 @@ int ProcessWindow::HandleAccepted() {
 
 int ProcessWindow::HandleCloseEvent() {
   if (rt::CurrentEvent() != rt::EventCloseWindow) return LevelBenign;
+  if (keepOpen_) {
+    keepOpen_ = false;
+    return LevelNotify;
+  }
   if (WaitCursor) rt::SetCursor();
   int kept = LevelBenign;
   if (Processors)
@@ -167,6 +171,9 @@ int ProcessWindow::OpenProcess() {
   DeferOpenReport = 0;
   if (r != LevelBenign) {
     OpenFailed = 1;
+    // NextRecord has posted the close; a window kept visible stays open
+    // and idle until the operator closes it.
+    if (KeepVisible) keepOpen_ = true;
     NoRecords();
     return r;
   }

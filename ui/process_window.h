@@ -13,7 +13,8 @@
 //   EventOpenWindow   FirstActivate runs OpenProcess: the processor's Reset
 //                     measures the data, the first record is read. No record:
 //                     message 28, Response RequestCancelled, a close is posted
-//                     and the next timer event ends the loop.
+//                     and the next timer event ends the loop; with
+//                     KeepVisible the window stays open and idle instead.
 //   EventTimer        batches: TakeRecord on the current record, then
 //                     NextRecord fetches (and counts) the next one.
 //   end of data       Response RequestCompleted (RequestCancelled when no
@@ -192,7 +193,8 @@ class ProcessWindow : public WindowController {
   // Kills the processor once (a halt cleanup calls it too).
   void KillProcessor();
   void RemoveHaltCleanup();
-  int haltCleanup_ = 0;  // the halt cleanup that kills the processor; 0 = none
+  int haltCleanup_ = 0;    // the halt cleanup that kills the processor; 0 = none
+  bool keepOpen_ = false;  // skip the close a failed open posted (KeepVisible)
 };
 
 }  // namespace ui

@@ -192,13 +192,22 @@ TEST_F(ProcessWindowTest, OneRecordShowsFiftyByKeyAndHundredByCount) {
 
 TEST_F(ProcessWindowTest, EmptyViewShowsNoRecordsOnceAndCancels) {
   Start(0);
-  auto p = NewProcess();
-  EXPECT_EQ(p->controller.Run(), RequestCancelled);
-  EXPECT_EQ(Captions(), std::vector<std::string>{"No Records"});
-  EXPECT_EQ(LastMessage(), "There are no records available to process.");
-  EXPECT_TRUE(p->processor.Taken.empty());
-  EXPECT_EQ(p->controller.OpenFailed, 1);
-  EXPECT_EQ(p->processor.Kills, 1);
+  for (std::uint8_t keepVisible : {0, 1}) {
+    auto p = NewProcess();
+    p->controller.KeepVisible = keepVisible;
+    p->controller.Clock = [this] { return now; };
+    if (keepVisible) {
+      backend_.Wait(500);  // the window stays, idle, until the operator closes it
+      backend_.Close();
+    }
+    EXPECT_EQ(p->controller.Run(), RequestCancelled);
+    EXPECT_EQ(Captions(), std::vector<std::string>(keepVisible + 1, "No Records"));
+    EXPECT_EQ(LastMessage(), "There are no records available to process.");
+    EXPECT_TRUE(p->processor.Taken.empty());
+    EXPECT_EQ(p->controller.OpenFailed, 1);
+    EXPECT_EQ(p->controller.Timers.size(), keepVisible ? 5u : 0u) << int(keepVisible);
+    EXPECT_EQ(p->processor.Kills, 1);
+  }
 }
 
 TEST_F(ProcessWindowTest, StepThatNeverAdvancesStillCancels) {
