@@ -1,8 +1,10 @@
 #include "runtime/headless/headless_backend.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "runtime/core/halt.h"
@@ -115,6 +117,11 @@ void HeadlessBackend::OnIdle(std::function<void(HeadlessBackend&)> callback) {
 void HeadlessBackend::OnMessageBox(std::function<int(const MessageBoxRecord&)> callback) {
   std::lock_guard lock(mutex_);
   messageBoxAnswer_ = std::move(callback);
+}
+
+void HeadlessBackend::SetUnattended(bool on) {
+  std::lock_guard lock(mutex_);
+  unattended_ = on;
 }
 
 void HeadlessBackend::AdvanceClock(int ms) {
@@ -392,9 +399,13 @@ int HeadlessBackend::ShowMessageBox(const MessageBoxRequest& request) {
   std::unique_lock lock(mutex_);
   MessageBoxRecord record{request.Caption, request.Lines, request.Icon, request.Buttons, request.DefaultButton,
                           request.Style, request.DefaultButton};
+  std::string text;
+  for (std::size_t i = 0; i < request.Lines.size(); ++i) text += (i ? "|" : "") + request.Lines[i];
+  bool answered = false;
   if (!steps_.empty() && steps_.front().What == ScriptStep::Kind::Answer) {
     const ScriptStep step = steps_.front();
     steps_.pop_front();
+    answered = true;
     if (step.Value == 0) {
       record.Answer = request.DefaultButton;
     } else if (step.Value & request.Buttons && (step.Value & (step.Value - 1)) == 0) {
@@ -407,17 +418,49 @@ int HeadlessBackend::ShowMessageBox(const MessageBoxRequest& request) {
     lock.unlock();
     const int answer = callback(record);
     lock.lock();
-    if (answer > 0 && (answer & request.Buttons) && (answer & (answer - 1)) == 0) record.Answer = answer;
+    if (answer > 0 && (answer & request.Buttons) && (answer & (answer - 1)) == 0) {
+      record.Answer = answer;
+      answered = true;
+    }
   }
-  std::string text;
-  for (std::size_t i = 0; i < request.Lines.size(); ++i) text += (i ? "|" : "") + request.Lines[i];
+  if (answered) {
+    if (request.Buttons & (request.Buttons - 1)) lastUnanswered_.clear();
+  } else {
+    record.Answer = UnansweredChoice(request, text);
+  }
   std::string line = "messagebox " + Quote(request.Caption) + " " + Quote(text);
   if (!request.Icon.empty()) line += " icon=" + IconName(request.Icon);
   line += " buttons=" + std::to_string(request.Buttons) + " default=" + std::to_string(request.DefaultButton) +
           " -> " + std::to_string(record.Answer);
   Record(std::move(line));
   messageBoxes_.push_back(record);
+  if (unattended_) {
+    std::string shown = text;
+    std::replace(shown.begin(), shown.end(), '|', ' ');
+    std::cerr << (request.Caption.empty() ? std::string() : request.Caption + ": ") << shown << " -> "
+              << ButtonName(record.Answer) << std::endl;
+  }
   return record.Answer;
+}
+
+int HeadlessBackend::UnansweredChoice(const MessageBoxRequest& request, const std::string& text) {
+  const int buttons = request.Buttons;
+  // A box with one button asks nothing; it cannot loop on an answer.
+  if ((buttons & (buttons - 1)) == 0) return request.DefaultButton;
+  const std::string question = request.Caption + '\n' + text + '\n' + std::to_string(buttons);
+  const bool again = question == lastUnanswered_;
+  lastUnanswered_ = question;
+  const bool retries = request.DefaultButton == ButtonYes || request.DefaultButton == ButtonRetry;
+  if (!again || !retries) return request.DefaultButton;
+  for (int declining : {ButtonNo, ButtonCancel, ButtonAbort, ButtonIgnore}) {
+    if (!(buttons & declining)) continue;
+    const std::string note = "the same question came again with nobody to answer it; answered " +
+                             ButtonName(declining) + " instead of " + ButtonName(request.DefaultButton);
+    Record("unattended " + Quote(request.Caption) + " " + note);
+    std::cerr << (request.Caption.empty() ? std::string() : request.Caption + ": ") << note << std::endl;
+    return declining;
+  }
+  return request.DefaultButton;
 }
 
 void HeadlessBackend::ShowHalt(const std::string& text) {

@@ -17,6 +17,18 @@
 // refuses 100 such closes in a row halts the program, so an automated run
 // never hangs.
 //
+// Message boxes take the answer step in front of the script, else the
+// OnMessageBox callback's answer, else their default button. With no person
+// to answer, a retry question whose default is to try again (Yes, Retry)
+// could ask forever; so a question answered by default that comes again with
+// the same caption, text and buttons (notifications in between do not count)
+// is answered with its declining choice instead (No, else Cancel, Abort,
+// Ignore), and a line on standard error says so.
+//
+// Unattended runs (the command line's scheduled purge) call SetUnattended(true)
+// before any window opens: every message box is then also written to standard
+// error with the answer it got, since nobody sees it.
+//
 // Threading: every member may be called from any thread; the runtime calls
 // WaitForInput and MessageBox from its user interface thread. Callbacks run
 // without the backend's lock held.
@@ -97,6 +109,10 @@ class HeadlessBackend : public Backend {
   void OnIdle(std::function<void(HeadlessBackend&)> callback);
   // Answers message boxes that no Answer step covers (else the default button).
   void OnMessageBox(std::function<int(const MessageBoxRecord&)> callback);
+  // Unattended mode (see the top of the file); off by default. The command
+  // line's `--through` run switches it on right after making this backend the
+  // active one; operator scripts (`--script`) leave it off.
+  void SetUnattended(bool on);
   void AdvanceClock(int ms);
   void SetIdleLimit(int ms);
   std::size_t PendingSteps() const;
@@ -138,6 +154,9 @@ class HeadlessBackend : public Backend {
   void Problem(const ScriptStep& step, const std::string& what);
   void Snapshot(const Window& window, int control);
   std::optional<Input> StepInput(const ScriptStep& step);
+  // The answer to a box nobody answered: its default, or its declining choice
+  // when the same question was just answered by default. Caller holds mutex_.
+  int UnansweredChoice(const MessageBoxRequest& request, const std::string& text);
 
   mutable std::mutex mutex_;  // guards everything below
   std::condition_variable woken_;
@@ -151,6 +170,9 @@ class HeadlessBackend : public Backend {
   std::int64_t idleSpentMs_ = 0;
   int closesWithoutInput_ = 0;
   bool inIdleCallback_ = false;
+  bool unattended_ = false;
+  // Caption, text and buttons of the last question answered by default.
+  std::string lastUnanswered_;
   std::vector<std::string> transcript_;
   std::vector<MessageBoxRecord> messageBoxes_;
   std::vector<std::string> halts_;

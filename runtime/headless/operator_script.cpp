@@ -191,4 +191,15 @@ std::string DescribeStep(const ScriptStep& step) {
   return {};
 }
 
+std::string ButtonName(int button) {
+  for (const auto& [name, value] : kButtons) {
+    if (value != button || value == 0) continue;
+    std::string text = name;
+    for (std::size_t i = 1; i < text.size(); ++i)
+      text[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+    return text;
+  }
+  return std::to_string(button);
+}
+
 }  // namespace rt

@@ -44,4 +44,8 @@ bool ParseOperatorScript(std::string_view text, std::vector<ScriptStep>& steps, 
 // One line of a step, for transcripts ("accept ?OK").
 std::string DescribeStep(const ScriptStep& step);
 
+// The name an answer step uses for a button value ("Yes"); the number for
+// anything that is not one button.
+std::string ButtonName(int button);
+
 }  // namespace rt

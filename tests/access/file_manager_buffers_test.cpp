@@ -261,6 +261,22 @@ TEST_F(BuffersTest, NumberingThatKeepsFailingAsksAfterTheThirdTryAndKeepsTheBuff
   m.Close();
 }
 
+// With nobody to answer, "Try Again?" takes its default Yes once; asked again
+// the same way it is declined, so numbering that cannot succeed ends.
+TEST_F(BuffersTest, UnansweredNumberingRetryEndsWhenTheQuestionComesAgain) {
+  CreateWith({{0, 1, "TAKEN"}});
+  auto& m = Manager({.AutoIncKey = 1});
+  ASSERT_EQ(m.Open(), LevelBenign);
+  access_test::SetItem(*m.File, {0, 0, "taken"});
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(m.PrimeAutoIncrement(), LevelNotify);
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Auto Increment Error", "Auto Increment Error"}));
+  EXPECT_NE(errors.find("answered No instead of Yes"), std::string::npos) << errors;
+  EXPECT_EQ(Contents(), std::vector<std::string>{"0/1/TAKEN"});
+  m.Close();
+}
+
 TEST_F(BuffersTest, AnAliasPrimesThroughTheAliasedManagerAndStandsOnThePrimedRecord) {
   CreateWith({{0, 3, "THREE"}});
   auto& base = Manager({.AutoIncKey = 1});

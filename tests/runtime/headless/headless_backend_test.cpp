@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "runtime/core/program.h"
+#include "runtime/windows/message_box.h"
 #include "runtime/windows/event_loop.h"
 #include "tests/runtime/windows/headless_fixture.h"
 #include "tests/support/temp_folder.h"
@@ -153,6 +154,43 @@ TEST_F(HeadlessBackendTest, ScriptFilesLoadOrSayWhyNot) {
   OpenWindow(window);
   ServeForm();
   EXPECT_EQ(name, "Bo");
+}
+
+// With nobody to answer, a retry question that comes again is declined
+// instead of asked forever; a question someone answered starts afresh.
+TEST_F(HeadlessBackendTest, UnansweredRetryQuestionIsDeclinedWhenItComesAgain) {
+  auto ask = [] { return MessageBox("Try again?", "Retry", {}, ButtonYes | ButtonNo, ButtonYes); };
+  ::testing::internal::CaptureStderr();
+  std::vector<int> answers;
+  answers.push_back(ask());
+  MessageBox("Something failed.", "Note");  // a notification in between
+  answers.push_back(ask());
+  answers.push_back(ask());
+  answers.push_back(MessageBox("Stop?", "Retry", {}, ButtonRetry | ButtonCancel, ButtonRetry));
+  answers.push_back(MessageBox("Stop?", "Retry", {}, ButtonRetry | ButtonCancel, ButtonRetry));
+  answers.push_back(MessageBox("Drop it?", "Q", {}, ButtonYes | ButtonNo, ButtonNo));
+  answers.push_back(MessageBox("Drop it?", "Q", {}, ButtonYes | ButtonNo, ButtonNo));
+  backend.Answer(ButtonYes);
+  answers.push_back(ask());
+  answers.push_back(ask());
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_THAT(answers, ElementsAre(ButtonYes, ButtonNo, ButtonNo, ButtonRetry, ButtonCancel, ButtonNo,
+                                   ButtonNo, ButtonYes, ButtonYes));
+  EXPECT_THAT(errors, HasSubstr("Retry: the same question came again with nobody to answer it; "
+                                "answered No instead of Yes\n"));
+  EXPECT_THAT(errors, HasSubstr("answered Cancel instead of Retry"));
+  EXPECT_THAT(errors, ::testing::Not(HasSubstr("Try again? ->"))) << "not unattended: boxes stay quiet";
+}
+
+TEST_F(HeadlessBackendTest, UnattendedModeWritesEveryBoxWithItsAnswer) {
+  backend.SetUnattended(true);
+  ::testing::internal::CaptureStderr();
+  MessageBox("The file is locked.|Try again?", "Open", {}, ButtonYes | ButtonNo, ButtonYes);
+  MessageBox("The file is locked.|Try again?", "Open", {}, ButtonYes | ButtonNo, ButtonYes);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Open: The file is locked. Try again? -> Yes\n"
+            "Open: the same question came again with nobody to answer it; answered No instead of Yes\n"
+            "Open: The file is locked. Try again? -> No\n");
 }
 
 // A loop waiting on the user interface thread wakes for a notification sent
