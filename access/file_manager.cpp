@@ -325,6 +325,8 @@ int FileManager::Previous() { return ReadSequential(false, OpenVariant::Report);
 int FileManager::TryPrevious() { return ReadSequential(false, OpenVariant::Try); }
 
 int FileManager::ReadSequential(bool forward, OpenVariant variant) {
+  // The flag tells about this read only, even one that fails before it reads.
+  AtEOF = 0;
   if (UseFile(kUseUses) != errors::LevelBenign) return errors::LevelFatal;
   for (;;) {
     AtEOF = 0;

@@ -451,13 +451,14 @@ std::uint16_t RelationManager::StartRelatedScan(int hisKey, FieldPairList& links
 
 RelationManager::ScanStep RelationManager::NextRelated() {
   const int read = Me->TryNext();
-  if (Me->AtEnd()) return ScanStep::End;
-  // A read failure (or a held record) must not end the scan as if it were done.
-  if (read != LevelBenign) {
-    FailChange(0);
-    return ScanStep::Failed;
-  }
-  return ScanStep::Record;
+  if (read == LevelBenign) return ScanStep::Record;
+  // Only a read that itself ran past the last record ends the scan. Any other
+  // failure (a held record, a file that cannot be used, which fails before
+  // the end flag is looked at) fails it: ending it would count the related
+  // records as done while they are still there.
+  if (read == LevelNotify && Me->AtEnd()) return ScanStep::End;
+  FailChange(0);
+  return ScanStep::Failed;
 }
 
 int RelationManager::FailChange(int messageId) {

@@ -378,6 +378,30 @@ TEST_F(Family, RestrictedDeleteOfAParentWithoutChildrenGoesAhead) {
   EXPECT_EQ(Contents(*par_), std::vector<std::string>{"1/A/Alpha"});
 }
 
+// A scan whose read fails before it reads anything (the child file cannot be
+// opened) fails the cascade, even though the child's end-of-file flag is
+// still set from an earlier scan that ran to the end.
+TEST_F(Family, CascadeWhoseChildCannotBeReadFailsInsteadOfEndingOnAStaleEndFlag) {
+  Build();
+  par_->Rm->UseLogout = 0;  // unframed: nothing opens the child before its scan
+  FetchParent("B");         // the last child: its scan ends at the end of file
+  ASSERT_EQ(par_->Rm->Delete(0), LevelBenign);
+  par_->Rm->Close(0);
+  ASSERT_EQ(chi_->Fm->AtEnd(), 1);
+  ASSERT_EQ(chi_->Fm->OpenCount(), 0);
+
+  const std::string away = chi_->Path + ".away";
+  std::filesystem::rename(chi_->Path, away);
+  chi_->Fm->Create = 0;
+  FetchParent("A");
+  EXPECT_NE(par_->Rm->Delete(0), LevelBenign);
+  par_->Rm->Close(0);
+  std::filesystem::rename(away, chi_->Path);
+  EXPECT_EQ(All(), (Snapshot{{"1/A/Alpha"},
+                             {"1/A/1/a1", "1/A/2/a2"},
+                             {"1/A/1/1", "1/A/1/2", "1/A/2/1"}}));
+}
+
 TEST_F(Family, ClearingDeleteBlanksTheChildrenAndTheirChildrenFollow) {
   Build({.ChildDelete = kRiClear});
   FetchParent("A");
