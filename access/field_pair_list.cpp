@@ -36,8 +36,15 @@ FieldValue::~FieldValue() = default;
 
 namespace {
 
-bool SameText(const rt::FieldRef& a, const rt::FieldRef& b) {
-  return rt::SameIgnoringCase(a.ToText(), b.ToText());
+// Values compared as text.
+bool SameText(const rt::FieldRef& a, const rt::FieldRef& b, bool ignoreCase) {
+  return ignoreCase ? rt::SameIgnoringCase(a.ToText(), b.ToText()) : a.ToText() == b.ToText();
+}
+
+// Values compared by type; two strings without regard to case when asked.
+bool SameValue(const rt::FieldRef& a, const rt::FieldRef& b, bool ignoreCase) {
+  if (ignoreCase && a.IsString() && b.IsString()) return SameText(a, b, true);
+  return a.Compare(b) == 0;
 }
 
 }  // namespace
@@ -101,24 +108,28 @@ void FieldPairList::ClearRight() {
     for (auto& p : *List) p.Right.Clear();
 }
 
-std::uint8_t FieldPairList::EqualLeftRight() const {
+std::uint8_t FieldPairList::EqualLeftRight() const { return EqualLeftRight(false); }
+std::uint8_t FieldPairList::EqualLeftBuffer() const { return EqualLeftBuffer(true); }
+std::uint8_t FieldPairList::EqualRightBuffer() const { return EqualRightBuffer(true); }
+
+std::uint8_t FieldPairList::EqualLeftRight(bool ignoreCase) const {
   if (List)
     for (const auto& p : *List)
-      if (p.Left.Compare(p.Right) != 0) return 0;
+      if (!SameValue(p.Left, p.Right, ignoreCase)) return 0;
   return 1;
 }
 
-std::uint8_t FieldPairList::EqualLeftBuffer() const {
+std::uint8_t FieldPairList::EqualLeftBuffer(bool ignoreCase) const {
   if (List)
     for (const auto& p : *List)
-      if (!SameText(p.Left, p.Buffer->Ref())) return 0;
+      if (!SameText(p.Left, p.Buffer->Ref(), ignoreCase)) return 0;
   return 1;
 }
 
-std::uint8_t FieldPairList::EqualRightBuffer() const {
+std::uint8_t FieldPairList::EqualRightBuffer(bool ignoreCase) const {
   if (List)
     for (const auto& p : *List)
-      if (!SameText(p.Right, p.Buffer->Ref())) return 0;
+      if (!SameText(p.Right, p.Buffer->Ref(), ignoreCase)) return 0;
   return 1;
 }
 

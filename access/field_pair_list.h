@@ -7,7 +7,8 @@
 // the parent's linking values as they were read; a view order keeps one for
 // its range values.
 //
-// Three columns, seven copies and three comparisons:
+// Three columns, seven copies and three comparisons (each also with an
+// explicit case rule):
 //   left  ->  buffer   AssignLeftToBuffer      EqualLeftBuffer  (as text, any case)
 //   right ->  buffer   AssignRightToBuffer     EqualRightBuffer (as text, any case)
 //   buffer -> left     AssignBufferToLeft
@@ -84,6 +85,14 @@ class FieldPairList {
   std::uint8_t EqualLeftRight() const;
   std::uint8_t EqualLeftBuffer() const;
   std::uint8_t EqualRightBuffer() const;
+  // The same comparisons under the case rule of a key: with `ignoreCase`
+  // two strings match whatever the case of their letters, without it only
+  // exactly. A relation compares its links by the rule of the key it scans,
+  // so a link never matches a record its key tells apart, nor misses one its
+  // key takes for the same.
+  std::uint8_t EqualLeftRight(bool ignoreCase) const;
+  std::uint8_t EqualLeftBuffer(bool ignoreCase) const;
+  std::uint8_t EqualRightBuffer(bool ignoreCase) const;
 
   // Number of pairs (0 without a list).
   int Count() const;

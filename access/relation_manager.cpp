@@ -35,6 +35,14 @@ bool Acts(const RelationEntry& relation, std::uint8_t mode) {
          relation.Fields->Count() > 0 && relation.HisKey != 0;
 }
 
+// Whether key `key` of a manager's file ignores case. A relation's links are
+// compared by the rule of the related file's key the relation goes through.
+bool KeyIgnoresCase(const RelationManager& manager, int key) {
+  const rt::File* file = manager.Me ? manager.Me->File : nullptr;
+  if (!file || key < 1 || key > file->Declaration().KeyCount()) return false;
+  return (file->Declaration().Key(key).Flags & rt::kKeyNoCase) != 0;
+}
+
 bool Marked(rt::File& file) {
   return std::atoi(rt::FileGetProperty(file, rt::kPropTransaction).c_str()) >= 1;
 }
@@ -412,7 +420,9 @@ int RelationManager::Update(std::uint8_t fromForm) {
 
 int RelationManager::UpdateRelated() {
   for (auto& relation : Relations) {
-    if (!Acts(relation, relation.UpdateMode) || relation.Fields->EqualLeftBuffer()) continue;
+    if (!Acts(relation, relation.UpdateMode) ||
+        relation.Fields->EqualLeftBuffer(KeyIgnoresCase(*relation.File, relation.HisKey)))
+      continue;
     int result = relation.File->UpdateChildren(relation.HisKey, *relation.Fields, relation.UpdateMode);
     if (result != LevelBenign) {
       // The change was rolled back: show the linking values the file still holds.
@@ -470,11 +480,12 @@ int RelationManager::FailChange(int messageId) {
 
 int RelationManager::UpdateChildren(int hisKey, FieldPairList& links, std::uint8_t mode) {
   std::uint16_t saved = StartRelatedScan(hisKey, links, true);
+  const bool ignoreCase = KeyIgnoresCase(*this, hisKey);
   int result = LevelBenign;
   for (;;) {
     const ScanStep step = NextRelated();
     if (step == ScanStep::Failed) result = LevelNotify;
-    if (step != ScanStep::Record || !links.EqualRightBuffer()) break;
+    if (step != ScanStep::Record || !links.EqualRightBuffer(ignoreCase)) break;
     SaveLinks();
     if (mode == kRiRestrict) {
       result = FailChange(errors::ErrUpdateRestricted);
@@ -547,11 +558,12 @@ int RelationManager::DeleteRelated(std::uint8_t ask) {
 int RelationManager::DeleteChildren(int hisKey, FieldPairList& links, std::uint8_t mode,
                                     std::uint8_t ask) {
   std::uint16_t saved = StartRelatedScan(hisKey, links, false);
+  const bool ignoreCase = KeyIgnoresCase(*this, hisKey);
   int result = LevelBenign;
   for (;;) {
     const ScanStep step = NextRelated();
     if (step == ScanStep::Failed) result = LevelNotify;
-    if (step != ScanStep::Record || !links.EqualLeftRight()) break;
+    if (step != ScanStep::Record || !links.EqualLeftRight(ignoreCase)) break;
     if (Me->SkipCascadeRecord()) continue;
     if (mode == kRiRestrict) {
       result = FailChange(errors::ErrDeleteRestricted);

@@ -14,6 +14,10 @@
 //   kRiCascade 3   carry the change: new linking values on update, deletion
 //                  on delete, each related record cascading in turn
 // A relation without link pairs or key never causes work, whatever its modes.
+// Linking values are compared by the case rule of the related file's key the
+// relation goes through: exactly for a case-sensitive key, without regard to
+// case for a key that ignores case (so a change of case alone is a change, or
+// is not, just as the key sees it).
 //
 // Cascading open, close and quick scan. Open(0) opens this file physically
 // and counts a (lazy) open on every direct relative; each relation remembers

@@ -97,6 +97,10 @@ TEST_F(FieldPairListTest, CaseOnlyMattersToTheExactComparison) {
   EXPECT_EQ(list.EqualLeftRight(), 0);
   EXPECT_EQ(list.EqualLeftBuffer(), 1);
   EXPECT_EQ(list.EqualRightBuffer(), 1);
+  // A key's own case rule, either way.
+  EXPECT_EQ(list.EqualLeftRight(true), 1);
+  EXPECT_EQ(list.EqualLeftBuffer(false), 0);
+  EXPECT_EQ(list.EqualRightBuffer(false), 1);
   Child(kCode).SetString("abc");
   EXPECT_EQ(list.EqualLeftRight(), 1);
 }

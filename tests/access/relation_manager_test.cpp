@@ -207,6 +207,20 @@ class RelationFixture : public ::testing::Test {
     rt::FileClose(file);
   }
 
+  // Adds rows of field texts to a file that exists, through the runtime alone.
+  void Add(Node& node, const std::vector<std::vector<std::string>>& rows) {
+    rt::File file(*node.Decl);
+    rt::FileOpen(file);
+    ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+    for (const auto& row : rows) {
+      rt::FileClear(file);
+      for (std::size_t i = 0; i < row.size(); ++i) file.Field(static_cast<int>(i) + 1).SetString(row[i]);
+      rt::FileAdd(file);
+      ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+    }
+    rt::FileClose(file);
+  }
+
   // Every record in key 1 order, fields joined with "/", read through a
   // handle of its own.
   std::vector<std::string> Contents(Node& node) {
@@ -333,6 +347,60 @@ TEST_F(Family, CascadeUpdateCarriesNewCodeToChildrenAndGrandchildren) {
   EXPECT_EQ(All(), (Snapshot{{"1/B/Beta", "1/Z/Alpha"},
                              {"1/B/1/b1", "1/Z/1/a1", "1/Z/2/a2"},
                              {"1/B/1/1", "1/Z/1/1", "1/Z/1/2", "1/Z/2/1"}}));
+  EXPECT_TRUE(Captions().empty());
+}
+
+// The family's keys are case-sensitive: a change of case alone is a change,
+// and a parent never takes the children of one whose code differs only in case.
+TEST_F(Family, LinksThroughACaseSensitiveKeyCompareExactly) {
+  Build();
+  Add(*par_, {{"1", "b", "beta"}});
+  Add(*chi_, {{"1", "b", "2", "b2"}});
+  FetchParent("A");
+  par_->Fm->File->Field(2).SetString("a");
+  EXPECT_EQ(par_->Rm->Update(0), LevelBenign);
+  par_->Rm->Close(0);
+  FetchParent("B");
+  par_->Fm->File->Field(2).SetString("0");
+  EXPECT_EQ(par_->Rm->Update(0), LevelBenign);
+  par_->Rm->Close(0);
+  EXPECT_EQ(All(), (Snapshot{{"1/0/Beta", "1/a/Alpha", "1/b/beta"},
+                             {"1/0/1/b1", "1/a/1/a1", "1/a/2/a2", "1/b/2/b2"},
+                             {"1/0/1/1", "1/a/1/1", "1/a/1/2", "1/a/2/1"}}));
+  EXPECT_TRUE(Captions().empty());
+}
+
+// Through a key that ignores case, codes that differ only in case are one
+// link: renaming by case is no change, and a delete takes every such child.
+TEST_F(RelationFixture, LinksThroughANoCaseKeyIgnoreCase) {
+  using rt::FieldType;
+  Node& own = Make("Own", {Field(FieldType::CText, "OWN:CODE", 6)}, {UniqueKey("OWN:BYCODE", {1})});
+  rt::KeyDeclaration noCase = UniqueKey("ITE:BYOWNER", {1, 2});
+  noCase.Flags |= rt::kKeyNoCase;
+  Node& ite = Make("Ite", {Field(FieldType::CText, "ITE:OWNER", 6), Field(FieldType::Long, "ITE:SEQ")},
+                   {noCase});
+  own.Rm->Declare = [&](TestRelationManager& rm) {
+    rm.AddRelation(*ite.Rm, kRiCascade, kRiCascade, 1);
+    rm.AddRelationLink(1, 1);
+  };
+  Seed(own, {{"A"}, {"B"}});
+  Seed(ite, {{"A", "1"}, {"a", "2"}, {"B", "1"}});
+  auto fetch = [&](const std::string& code) {
+    ASSERT_EQ(own.Rm->Open(0), LevelBenign);
+    own.Fm->File->Field(1).SetString(code);
+    ASSERT_EQ(own.Fm->Fetch(1), LevelBenign);
+    own.Rm->SaveLinks();
+  };
+  fetch("A");
+  own.Fm->File->Field(1).SetString("a");
+  EXPECT_EQ(own.Rm->Update(0), LevelBenign);
+  own.Rm->Close(0);
+  EXPECT_EQ(Contents(ite), (std::vector<std::string>{"A/1", "a/2", "B/1"}));
+  fetch("a");
+  EXPECT_EQ(own.Rm->Delete(0), LevelBenign);
+  own.Rm->Close(0);
+  EXPECT_EQ(Contents(own), std::vector<std::string>{"B"});
+  EXPECT_EQ(Contents(ite), std::vector<std::string>{"B/1"});
   EXPECT_TRUE(Captions().empty());
 }
 
