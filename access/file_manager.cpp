@@ -364,10 +364,12 @@ int FileManager::InsertRecord(OpenVariant variant) {
   if (UseFile(kUseUses) != errors::LevelBenign) return errors::LevelFatal;
   if (ValidateRecord(nullptr) != errors::LevelBenign) return errors::LevelNotify;
   ReadAheadOff();
-  if (!HasAutoInc) {
-    rt::FileAdd(*File);
-  } else if (AutoIncDone) {
+  if (AutoIncDone) {
+    // Priming already added the record (for an alias, through the file it
+    // aliases, whatever this declaration's own keys number).
     WritePrimedRecord();
+  } else if (!HasAutoInc) {
+    rt::FileAdd(*File);
   } else {
     int primed = variant == OpenVariant::Report ? PrimeAutoIncrement() : TryPrimeAutoIncrement();
     if (primed != errors::LevelBenign) return errors::LevelNotify;

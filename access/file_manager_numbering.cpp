@@ -56,6 +56,9 @@ int FileManager::PrimeRecord(std::uint8_t suppressClear) {
     if (result == errors::LevelBenign) {
       std::uint16_t primed = aliased.SaveFile();
       RestoreFileFrom(aliased, primed, 1);
+      // Both declarations hold the same records: Insert and
+      // CancelAutoIncrement here must find the record the aliased file added.
+      primedPointer_ = aliased.primedPointer_;
     }
     aliased.RestoreFile(before, 1);
     aliased.Close();
@@ -137,10 +140,26 @@ int FileManager::NumberAutoIncrement(OpenVariant variant) {
 }
 
 int FileManager::CancelAutoIncrement(RelationManager* relationManager) {
-  if (UseFile(kUseUses) != errors::LevelBenign || !HasAutoInc || !AutoIncDone)
+  if (UseFile(kUseUses) != errors::LevelBenign || !AutoIncDone || primedPointer_ == 0)
     return errors::LevelBenign;
-  int result = relationManager ? relationManager->Delete(0) : Delete(0);
-  if (result == errors::LevelBenign) AutoIncDone = 0;
+  const auto cancel = [&] { return relationManager ? relationManager->Delete(0) : Delete(0); };
+  int result;
+  if (rt::FilePointer(*File) == primedPointer_) {
+    result = cancel();
+  } else {
+    // Reads since priming moved the file: delete the primed record, not the
+    // current one, and come back to the current one afterwards.
+    std::uint16_t current = SaveFile();
+    rt::FileGetByPointer(*File, primedPointer_);
+    const bool primedThere = rt::ErrorCode() == rt::kNoError;
+    result = primedThere ? cancel() : errors::LevelBenign;
+    RestoreFile(current, 1);
+  }
+  // A primed record someone else deleted meanwhile needs no cancelling.
+  if (result == errors::LevelBenign) {
+    AutoIncDone = 0;
+    primedPointer_ = 0;
+  }
   return result;
 }
 

@@ -2,6 +2,7 @@
 // numbering, over a real item file in a fresh folder.
 #include <gtest/gtest.h>
 
+#include "access/relation_manager.h"
 #include "access_fixture.h"
 #include "errors/default_errors.h"
 
@@ -240,6 +241,29 @@ TEST_F(BuffersTest, CancelAutoIncrementDeletesThePrimedRecordAndClearsTheFlag) {
   m.Close();
 }
 
+// A look-up after priming moves the file; cancelling still removes the primed
+// record (through the relation manager too) and comes back to the other one.
+TEST_F(BuffersTest, CancelAutoIncrementDeletesThePrimedRecordEvenAfterALookUp) {
+  CreateWith({{0, 1, "ONE"}});
+  auto& m = Manager({.AutoIncKey = 1});
+  dataaccess::RelationManager relations;
+  relations.Init(m, 1);
+  for (dataaccess::RelationManager* through : {static_cast<dataaccess::RelationManager*>(nullptr),
+                                               &relations}) {
+    ASSERT_EQ(m.Open(), LevelBenign);
+    ASSERT_EQ(m.PrimeRecord(), LevelBenign);
+    m.File->Field(kNumber).SetInt(1);
+    ASSERT_EQ(m.Fetch(kKeyNumber), LevelBenign);
+    EXPECT_EQ(m.CancelAutoIncrement(through), LevelBenign);
+    EXPECT_EQ(m.GetAutoIncDone(), 0);
+    EXPECT_EQ(ItemText(*m.File), "0/1/ONE") << "back on the looked-up record";
+    EXPECT_EQ(Contents(), std::vector<std::string>{"0/1/ONE"});
+    m.Close();
+  }
+  relations.Kill();
+  EXPECT_TRUE(Captions().empty());
+}
+
 TEST_F(BuffersTest, NumberingThatKeepsFailingAsksAfterTheThirdTryAndKeepsTheBuffer) {
   CreateWith({{0, 1, "TAKEN"}});
   auto& m = Manager({.AutoIncKey = 1});
@@ -293,6 +317,19 @@ TEST_F(BuffersTest, AnAliasPrimesThroughTheAliasedManagerAndStandsOnThePrimedRec
   EXPECT_EQ(ItemText(*base.File), "0/3/THREE") << "the aliased manager's record is as it was";
   EXPECT_EQ(base.OpenCount(), 0);
   EXPECT_EQ(Contents(), (std::vector<std::string>{"0/3/THREE", "0/4/NEW"}));
+
+  // The alias's Insert writes the record priming added instead of adding it
+  // again, and its cancel removes exactly the record it primed.
+  alias.File->Field(kName).SetString("FOUR");
+  EXPECT_EQ(alias.Insert(), LevelBenign);
+  EXPECT_EQ(alias.GetAutoIncDone(), 0);
+  access_test::SetItem(*alias.File, {0, 0, "GONE"});
+  ASSERT_EQ(alias.PrimeRecord(1), LevelBenign);
+  access_test::SetItem(*alias.File, {0, 3, ""});
+  ASSERT_EQ(alias.Fetch(kKeyNumber), LevelBenign);
+  EXPECT_EQ(alias.CancelAutoIncrement(nullptr), LevelBenign);
+  EXPECT_EQ(Contents(), (std::vector<std::string>{"0/3/THREE", "0/4/FOUR"}));
+  EXPECT_TRUE(Captions().empty());
   alias.Close();
 }
 
