@@ -32,25 +32,39 @@ void FileRegistry::Kill() {
   FileMapping.clear();
   RelationMapping.clear();
   StatusQ.clear();
+  liveFileManagers_.clear();
+  liveRelationManagers_.clear();
   Errs = nullptr;
 }
 
 void FileRegistry::RegisterFileManager(FileManager& fileManager) {
   Errs = fileManager.Errors;
+  liveFileManagers_.insert(&fileManager);
   if (fileManager.File) FileMapping[fileManager.File] = &fileManager;
 }
 
 void FileRegistry::RegisterRelationManager(RelationManager& relationManager,
                                            const FileManager& fileManager) {
+  liveRelationManagers_.insert(&relationManager);
   if (fileManager.File) RelationMapping[fileManager.File] = &relationManager;
 }
 
 void FileRegistry::UnregisterFileManager(const FileManager& fileManager) {
+  liveFileManagers_.erase(&fileManager);
   std::erase_if(FileMapping, [&](const auto& entry) { return entry.second == &fileManager; });
 }
 
 void FileRegistry::UnregisterRelationManager(const RelationManager& relationManager) {
+  liveRelationManagers_.erase(&relationManager);
   std::erase_if(RelationMapping, [&](const auto& entry) { return entry.second == &relationManager; });
+}
+
+bool FileRegistry::Holds(const FileManager* fileManager) const {
+  return liveFileManagers_.count(fileManager) != 0;
+}
+
+bool FileRegistry::Holds(const RelationManager* relationManager) const {
+  return liveRelationManagers_.count(relationManager) != 0;
 }
 
 FileManager* FileRegistry::FileManagerFor(const rt::File& file) const {

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,13 @@ class FileRegistry {
   void UnregisterFileManager(const FileManager& fileManager);
   void UnregisterRelationManager(const RelationManager& relationManager);
 
+  // Whether the manager registered itself and has not unregistered since (a
+  // killed or destroyed manager has). Objects that keep manager pointers
+  // beyond their own control, such as a view reader torn down after the
+  // dictionary, ask this before they touch one. The pointer is only compared.
+  bool Holds(const FileManager* fileManager) const;
+  bool Holds(const RelationManager* relationManager) const;
+
   // The manager serving a file on this thread; null when none is registered.
   FileManager* FileManagerFor(const rt::File& file) const;
   FileManager* FileManagerFor(const rt::FileDeclaration& decl) const;
@@ -90,6 +98,10 @@ class FileRegistry {
   std::vector<ScopeEntry> StatusQ;
 
  private:
+  // Managers registered and not yet unregistered, whichever file they map.
+  std::set<const FileManager*> liveFileManagers_;
+  std::set<const RelationManager*> liveRelationManagers_;
+
   // The innermost scope entry of the file on this thread, or null.
   ScopeEntry* InnermostScope(const rt::File* id);
   std::string CurrentProcedure() const;

@@ -89,7 +89,11 @@ void ViewReader::ReleaseFiles() {
   if (!Used) return;
   // Only the managers UseFiles opened are closed, so every open count comes
   // back to where it was even when an open failed or opening stopped early.
-  for (auto it = openedManagers_.rbegin(); it != openedManagers_.rend(); ++it) (*it)->Close(0);
+  // Managers killed before the reader (the dictionary going first) are gone
+  // and have nothing left to close.
+  const FileRegistry& registry = ThreadRegistry();
+  for (auto it = openedManagers_.rbegin(); it != openedManagers_.rend(); ++it)
+    if (registry.Holds(*it)) (*it)->Close(0);
   openedManagers_.clear();
   Used = 0;
 }
@@ -114,8 +118,7 @@ void ViewReader::Kill() {
   }
   Order = nullptr;
   // Copies still held by the file managers are discarded with the list.
-  if (SavedBuffers)
-    for (auto& saved : *SavedBuffers) saved.FM->RestoreBuffer(saved.Buff, 0);
+  GiveBackBuffers(0);
   SavedBuffers.reset();
   Close();
   ReleaseFiles();
@@ -301,17 +304,21 @@ void ViewReader::SaveBuffers() {
   if (!SavedBuffers) return;
   // Copies left over from an earlier save that was never restored go first,
   // so the managers do not keep them.
-  for (auto& saved : *SavedBuffers) saved.FM->RestoreBuffer(saved.Buff, 0);
-  SavedBuffers->clear();
+  GiveBackBuffers(0);
   FileRegistry& registry = ThreadRegistry();
   for (rt::File* file : ViewFiles())
     if (FileManager* manager = registry.FileManagerFor(*file))
       SavedBuffers->push_back(SavedViewBuffer{manager->SaveBuffer(), manager});
 }
 
-void ViewReader::RestoreBuffers() {
+void ViewReader::RestoreBuffers() { GiveBackBuffers(1); }
+
+void ViewReader::GiveBackBuffers(std::uint8_t restore) {
   if (!SavedBuffers) return;
-  for (auto& saved : *SavedBuffers) saved.FM->RestoreBuffer(saved.Buff, 1);
+  // A manager killed since the save took its copies with it.
+  const FileRegistry& registry = ThreadRegistry();
+  for (auto& saved : *SavedBuffers)
+    if (registry.Holds(saved.FM)) saved.FM->RestoreBuffer(saved.Buff, restore);
   SavedBuffers->clear();
 }
 

@@ -15,6 +15,9 @@
 //                 reports out of range or the end (LevelNotify, no message),
 //                 or the read fails (message 1, LevelFatal).
 //   Kill          closes the view and the files Init opened, releases lists.
+//                 Managers killed before the reader (a dictionary torn down
+//                 first) are forgotten, not touched: the thread's file
+//                 registry tells which are still there.
 //
 // Filters. Each order keeps named filters sorted by id (the first 30
 // characters count, trailing blanks do not); SetFilter is the one named
@@ -213,6 +216,9 @@ class ViewReader {
 
  private:
   int Read(bool forward);
+  // Restores (restore 1) or discards the saved record buffers and empties the
+  // list; managers gone since the save are left alone.
+  void GiveBackBuffers(std::uint8_t restore);
   // The primary file's manager; null without one.
   FileManager* PrimaryManager() const;
   // Shows message `id` through the primary file's manager.

@@ -473,6 +473,24 @@ TEST_F(ViewReading, ReaderOfAnOpenFileLeavesItOpen) {
   relations.Close(0);
 }
 
+// The dictionary may destroy its managers before a reader goes; the reader's
+// Kill then forgets them instead of reaching into freed memory (ASan checks).
+TEST_F(ViewReading, KillAfterTheManagersWereDestroyedTouchesNoneOfThem) {
+  auto own = std::make_unique<dataaccess::RelationManager>();
+  own->Init(*manager, 1);
+  reader.Init(*view, *own);
+  reader.AddSortOrder(kKeyGroup);
+  reader.SaveBuffers();
+  ASSERT_EQ(manager->OpenCount(), 1);
+  own.reset();
+  managers_.back()->Kill();
+  managers_.pop_back();
+  manager = nullptr;
+  reader.Kill();
+  EXPECT_EQ(reader.Killed, 1);
+  EXPECT_FALSE(reader.SavedBuffers.has_value());
+}
+
 TEST_F(ViewReading, FileThatCannotOpenLeavesOpenCountsAsTheyWere) {
   { std::ofstream(path_, std::ios::trunc) << "this is not a data file"; }
   // Shown without ending the program, so the reader carries on past it.
