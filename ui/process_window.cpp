@@ -1,5 +1,6 @@
 #include "ui/process_window.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "errors/default_errors.h"
@@ -21,6 +22,9 @@ namespace {
 using errors::LevelBenign;
 using errors::LevelFatal;
 using errors::LevelNotify;
+
+// How often within a batch the clock is read to catch an overrun.
+constexpr std::int32_t kOverrunChecks = 64;
 
 }  // namespace
 
@@ -148,12 +152,26 @@ int ProcessWindow::HandleWindowEvent() {
       DeferWindow = 0;
     }
     std::int64_t e = 0;
+    bool overran = false;
     do {
       if (UseMRP && Process->View && rt::ViewGetProperty(*Process->View, rt::kPropReadAhead) == "0")
         rt::ViewSetProperty(*Process->View, rt::kPropReadAhead, std::to_string(RecordsPerCycle));
-      while (Process->RecordsProcessed - start < RecordsPerCycle)
+      // Records that got slower than the batch was sized for (the machine is
+      // busy) must not hold the loop: the clock is read every 1/64 of a
+      // batch, and an event that overran one and a half slices ends there.
+      const std::int32_t checkEvery = std::max(1, RecordsPerCycle / kOverrunChecks);
+      std::int32_t sinceCheck = 0;
+      while (Process->RecordsProcessed - start < RecordsPerCycle) {
         if (const int r = ProcessCycleRecord(); r != LevelBenign) return r;
+        if (++sinceCheck < checkEvery) continue;
+        sinceCheck = 0;
+        if (2 * std::int64_t{Elapsed(t0, Now())} > 3 * std::int64_t{TimeSlice}) {
+          overran = true;
+          break;
+        }
+      }
       e = Elapsed(t0, Now());
+      if (overran) break;
       if (5 * e < 4 * std::int64_t{TimeSlice} && RecordsPerCycle < kMaxRecordsPerCycle)
         RecordsPerCycle *= 2;
     } while (2 * e < TimeSlice);

@@ -28,7 +28,11 @@
 // taking batches while 2e < S; each batch that ends with 5e < 4S doubles the
 // batch target (counted from the records processed when the event began, so
 // only the difference is taken); an event that ran 2e > 3S halves the target
-// for the next one. Targets stay powers of two (at most 2^30). The clock is
+// for the next one. Records that become slower than the batch was sized for
+// (another program takes the machine) could make one event run far longer;
+// so the clock is also read 64 times a batch, and an event that has run past
+// one and a half slices ends there, between two records, and halves the
+// target. Targets stay powers of two (at most 2^30). The clock is
 // the time of day, so e is taken across midnight by adding a day when the
 // reading went backwards: a negative e would keep one event doubling its
 // batch until the data ended, with the window deaf to Cancel all the while.
