@@ -229,8 +229,8 @@ void ProcessorVersusPlainWalk(benchmark::State& state) {
         maxTurn = std::max(maxTurn, run.MaxTurn);
         meanTurn += run.MeanTurn;
         batch = run.Batch;
-        std::cerr << "processor " << processorSeconds << " s, batch " << run.Batch
-                  << ", longest turn " << run.MaxTurn << " s\n";
+        std::cerr << "processor " << processorSeconds << " s, processor time " << cpuSeconds()
+                  << " s, batch " << run.Batch << ", longest turn " << run.MaxTurn << " s\n";
       }
     }
     state.SetIterationTime(processorSeconds);
