@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "access/file_manager.h"
+#include "access/file_registry.h"
 #include "access/relation_manager.h"
 #include "errors/level.h"
 #include "runtime/core/text.h"
@@ -49,7 +50,10 @@ void RecordProcessor::Kill() {
   }
   Percentile = nullptr;
   ValueField = rt::FieldRef();
-  if (Primary) Primary->SetQuickScan(0, dataaccess::kQuickScanAll);
+  // A relation manager killed before the processor (the dictionary going
+  // first) has nothing left to switch.
+  if (Primary && dataaccess::ThreadRegistry().Holds(Primary))
+    Primary->SetQuickScan(0, dataaccess::kQuickScanAll);
   Children.reset();
   if (StepMgr) StepMgr->Kill();
   ViewReader::Kill();

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "access/file_manager.h"
+#include "access/file_registry.h"
 #include "access/relation_manager.h"
 #include "errors/default_errors.h"
 #include "errors/error_manager.h"
@@ -146,9 +147,13 @@ int WindowController::Kill() {
   CL.reset();
   Buttons.reset();
   History.reset();
-  for (auto& file : Files) file.Manager->RestoreBuffer(file.Saved, 0);
+  // A manager killed before the window took its saved copies with it.
+  const dataaccess::FileRegistry& registry = dataaccess::ThreadRegistry();
+  for (auto& file : Files)
+    if (registry.Holds(file.Manager)) file.Manager->RestoreBuffer(file.Saved, 0);
   Files.clear();
-  if (dataaccess::FileManager* file = PrimaryFile(); file && Saved) file->RestoreBuffer(Saved, 0);
+  if (Primary && registry.Holds(Primary) && Primary->Me && Saved)
+    Primary->Me->RestoreBuffer(Saved, 0);
   Saved = 0;
   if (Toolbar) Toolbar->Kill();
   if (Resize) Resize->Kill();

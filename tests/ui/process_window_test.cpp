@@ -357,4 +357,19 @@ TEST_F(ProcessWindowTest, ProcessorIsKilledExactlyOnceHoweverTheProcessEnds) {
   }
 }
 
+TEST_F(ProcessWindowTest, ProcessorOutlivingItsRelationManagerLeavesItAlone) {
+  Start(3);
+  auto primary = std::make_unique<dataaccess::RelationManager>();
+  primary->Init(*manager, 1);
+  {
+    ItemProcessor processor;
+    std::uint8_t percent = 0;
+    processor.Init(*view, *primary, -1, rt::FieldRef(), nullptr, &percent);
+    processor.Reset();
+    EXPECT_EQ(processor.FetchNext(1), LevelBenign);
+    primary.reset();  // the manager goes first; the processor's Kill must not touch it
+  }
+  EXPECT_TRUE(Captions().empty());
+}
+
 }  // namespace
