@@ -1,3 +1,3 @@
-#include "app/main_routine.h"
+#include "app/command_line.h"
 
-int main() { return app::ProgramEntry(); }
+int main(int argc, char** argv) { return app::RunCommandLine(argc, argv); }

@@ -5,7 +5,9 @@
 
 #include "access/file_registry.h"
 #include "app/dictionary.h"
+#include "app/exit_status.h"
 #include "app/globals.h"
+#include "app/purge_process.h"
 #include "app/schema.h"
 #include "runtime/core/thread_instance.h"
 #include "runtime/files/file.h"
@@ -43,9 +45,12 @@ void MainRegisterFiles() {
 }
 
 std::vector<rt::Module> ModuleTable() {
+  // The purge module comes last, so its thread-end routine closes the
+  // procedure's view before the main module's destroys the files.
   return {dataaccess::RegistryModule(),
           rt::Module{"Veltrane", MainConstruct, MainDestruct, MainThreadStart, MainThreadEnd,
-                     MainRegisterFiles}};
+                     MainRegisterFiles},
+          PurgeModule()};
 }
 
 void MainRoutine() {
@@ -58,15 +63,27 @@ void MainRoutine() {
   matcher.SetOption(2, false);
   GlobalSettings()->Init(kSettingsFile, settings::StorageIni, 0);
   DictionaryInit();
+  PurgeProcess();
   GlobalSettings()->BeforeKill();
   GlobalSettings()->Kill();
   matcher.Kill();
 }
 
+int ExitStatus(const PurgeOutcome& outcome) {
+  switch (outcome.End) {
+    case PurgeEnd::Finished: return outcome.NotRemoved == 0 ? kExitDone : kExitError;
+    case PurgeEnd::Cancelled: return kExitCancelled;
+    case PurgeEnd::NotRun:
+    case PurgeEnd::Failed: break;
+  }
+  return kExitError;
+}
+
 int ProgramEntry() {
   std::fesetenv(FE_DFL_ENV);
   if (rt::RuntimeInit(ModuleTable()) != 0) rt::RuntimeStart(MainRoutine);
-  return rt::RuntimeExit();
+  const int code = rt::RuntimeExit();
+  return code != 0 ? code : ExitStatus(LastPurgeOutcome());
 }
 
 }  // namespace app

@@ -1,9 +1,10 @@
 // Start-up and shutdown of the program: the order of the main module's hooks,
 // the order files are discarded in, and per-thread copies on a second thread.
+// The main routine runs its purge on an empty punch file, the cut-off dialog
+// answered through the headless backend.
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,13 @@
 #include "app/globals.h"
 #include "app/main_routine.h"
 #include "app/schema.h"
+#include "runtime/core/error_state.h"
 #include "runtime/core/program.h"
 #include "runtime/files/file.h"
+#include "runtime/files/file_operations.h"
+#include "runtime/headless/headless_backend.h"
+#include "runtime/windows/backend.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -54,14 +60,35 @@ rt::Module Observer() {
           {}};
 }
 
+// An empty punch file in a fresh working folder, made inside the frame.
+void MakeEmptyPunchFile() {
+  std::filesystem::create_directories("data");
+  rt::FileCreate(rt::FileOf(app::TimecardFile()));
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::ErrorText();
+}
+
 class Startup : public ::testing::Test {
  protected:
   void SetUp() override {
     events.clear();
     DestroyWitness::statusGoneLogged = false;
     DestroyWitness::dictionaryGoneLogged = false;
+    ASSERT_FALSE(folder.Path().empty());
+    previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder.Path());
+    backend.Type("?LASTDATE", "12/31/2023");
+    backend.Accept("?OK");
+    rt::SetBackend(&backend);
   }
-  void TearDown() override { rt::RuntimeExit(); }
+  void TearDown() override {
+    rt::RuntimeExit();
+    rt::SetBackend(nullptr);
+    std::filesystem::current_path(previous);
+  }
+
+  TempFolder folder{"veltrane-startup"};
+  std::filesystem::path previous;
+  rt::HeadlessBackend backend;
 };
 
 TEST_F(Startup, HooksRunInOrderAndFilesAreDiscardedAliasFirst) {
@@ -71,6 +98,7 @@ TEST_F(Startup, HooksRunInOrderAndFilesAreDiscardedAliasFirst) {
   std::vector<std::unique_ptr<DestroyWitness>> witnesses;
   rt::RuntimeStart([&] {
     events.push_back("main");
+    MakeEmptyPunchFile();
     for (const auto* decl : app::AllFiles()) {
       EXPECT_TRUE(rt::IsThreadFile(*decl)) << decl->Label();
       witnesses.push_back(std::make_unique<DestroyWitness>(decl->Label()));
@@ -97,6 +125,7 @@ TEST_F(Startup, MainRoutineSetsTheTextMatcherOptions) {
   ASSERT_NE(rt::RuntimeInit(app::ModuleTable()), 0);
   bool option1 = false, option2 = true, initialised = true;
   rt::RuntimeStart([&] {
+    MakeEmptyPunchFile();
     app::MainRoutine();
     option1 = app::GlobalTextMatcher()->Option(1);
     option2 = app::GlobalTextMatcher()->Option(2);
@@ -145,26 +174,6 @@ TEST_F(Startup, SecondThreadGetsItsOwnPerThreadObjects) {
   EXPECT_EQ(mine.request, 6);
   EXPECT_NE(std::find(events.begin(), events.end(), "thread start 2"), events.end());
   EXPECT_NE(std::find(events.begin(), events.end(), "thread end 2"), events.end());
-}
-
-}  // namespace
-
-namespace {
-
-TEST(FirstRun, LeavesOnlyTheBookkeepingSectionInTheSettingsFile) {
-  namespace fs = std::filesystem;
-  auto dir = fs::temp_directory_path() / ("veltrane-first-run-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  auto previous = fs::current_path();
-  fs::current_path(dir);
-  int code = app::ProgramEntry();
-  fs::current_path(previous);
-  EXPECT_EQ(code, 0);
-  std::ifstream in(dir / "Veltrane.INI", std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(text, "[__Dont_Touch_Me__]\nSectors=0\n");
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,0 +1,192 @@
+#include "app/command_line.h"
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string_view>
+
+#include "app/backend_choice.h"
+#include "app/exit_status.h"
+#include "app/headless_run.h"
+#include "app/main_routine.h"
+#include "app/purge_process.h"
+#include "app/trace_file.h"
+#include "app/version.h"
+#include "runtime/core/pictures.h"
+#include "runtime/windows/backend.h"
+
+namespace app {
+namespace {
+
+constexpr std::string_view kHeadless = "headless";
+
+std::string JoinedBackendNames(std::string_view separator) {
+  std::string text;
+  for (const std::string& name : BackendNames()) {
+    if (!text.empty()) text += separator;
+    text += name;
+  }
+  return text;
+}
+
+int UsageError(const std::string& error) {
+  std::cerr << "veltrane: " << error << "\nTry 'veltrane --help' for more information.\n";
+  return kExitUsage;
+}
+
+// The one-line summary of an unattended purge.
+std::string Summary(const PurgeOutcome& outcome, const std::string& through, double seconds) {
+  char elapsed[32];
+  std::snprintf(elapsed, sizeof elapsed, "%.1f s", seconds);
+  const std::string removed = std::to_string(outcome.Removed) + " punches through " + through;
+  std::string text;
+  switch (outcome.End) {
+    case PurgeEnd::Finished: text = "removed " + removed + " in " + elapsed; break;
+    case PurgeEnd::Cancelled: text = "cancelled after removing " + removed + " (" + elapsed + ")"; break;
+    case PurgeEnd::Failed:
+    case PurgeEnd::NotRun:
+      text = "stopped by an error after removing " + removed + " (" + elapsed + ")";
+      break;
+  }
+  if (outcome.NotRemoved > 0)
+    text += "; " + std::to_string(outcome.NotRemoved) + " due for removal could not be removed";
+  return "veltrane: " + text;
+}
+
+}  // namespace
+
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line,
+                      std::string& error) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    bool hasValue = false;
+    if (const std::size_t equals = name.find('='); name.rfind("--", 0) == 0 && equals != name.npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+      hasValue = true;
+    }
+    if (name == "--help" || name == "-h" || name == "--version") {
+      if (hasValue) return error = name + " takes no value", false;
+      (name == "--version" ? line.Version : line.Help) = true;
+      continue;
+    }
+    std::string* target = name == "--backend" ? &line.Backend
+                          : name == "--script" ? &line.Script
+                          : name == "--through" ? &line.Through
+                                                : nullptr;
+    if (!target) return error = "unknown option '" + args[i] + "'", false;
+    if (!hasValue) {
+      if (i + 1 >= args.size()) return error = name + " needs a value", false;
+      value = args[++i];
+    }
+    if (value.empty()) return error = name + " needs a value", false;
+    if (!target->empty()) return error = name + " is given twice", false;
+    *target = value;
+  }
+  if (line.Help || line.Version) return true;
+  if (!line.Backend.empty()) {
+    bool known = false;
+    for (const std::string& name : BackendNames()) known = known || name == line.Backend;
+    if (!known)
+      return error = "unknown backend '" + line.Backend + "' (one of: " +
+                     JoinedBackendNames(", ") + ")",
+             false;
+  }
+  const bool headless = !line.Script.empty() || !line.Through.empty();
+  if (!line.Script.empty() && !line.Through.empty())
+    return error = "--script and --through exclude each other", false;
+  if (headless && !line.Backend.empty() && line.Backend != kHeadless)
+    return error = std::string(line.Script.empty() ? "--through" : "--script") +
+                   " runs on the headless backend, not on " + line.Backend,
+           false;
+  if (!line.Through.empty() && !rt::Deformat(line.Through, "D02"))
+    return error = "--through needs a date MM/DD/YYYY, not '" + line.Through + "'", false;
+  return true;
+}
+
+std::string UsageText() {
+  std::ostringstream text;
+  text << "usage: veltrane [--backend NAME] [--script FILE] [--through MM/DD/YYYY]\n"
+          "       veltrane --help | --version\n"
+          "\n"
+          "Removes old punches from data/Timecard.DAT below the current folder: asks\n"
+          "for the last duty date to purge, then removes every punch on or before it.\n"
+          "Window placements are kept in Veltrane.INI in the current folder.\n"
+          "\n"
+          "  --backend NAME        show the windows on NAME ("
+       << JoinedBackendNames(", ")
+       << ")\n"
+          "                        instead of the best screen there is\n"
+          "  --script FILE         headless: the operator script FILE answers the\n"
+          "                        windows; what they showed goes to standard output\n"
+          "  --through MM/DD/YYYY  unattended purge through that date (dates from\n"
+          "                        01/01/2024 on are refused); progress and a summary\n"
+          "                        go to standard error\n"
+          "  --help                show this text\n"
+          "  --version             show the version\n"
+          "\n"
+          "Exit status: 0 done, 1 bad usage or no screen, 2 cancelled or refused,\n"
+          "3 stopped by an error (also when a punch due for removal stayed).\n"
+          "\n"
+          "Every punch examined and removed is traced to the debug-output channel\n"
+          "(watch it with veltrane-debugview). With "
+       << kTraceFileVariable
+       << "=FILE in the\n"
+          "environment the trace is appended to FILE instead, every line of it.\n";
+  return text.str();
+}
+
+int RunCommandLine(int argc, char** argv) {
+  CommandLine line;
+  std::string error;
+  if (!ParseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc), line,
+                        error))
+    return UsageError(error);
+  if (line.Help) {
+    std::cout << UsageText();
+    return kExitDone;
+  }
+  if (line.Version) {
+    std::cout << "veltrane " << kVersion << "\n";
+    return kExitDone;
+  }
+
+  std::unique_ptr<rt::Backend> backend;
+  HeadlessRun* headless = nullptr;
+  if (!line.Script.empty() || !line.Through.empty() || line.Backend == kHeadless) {
+    auto run = std::make_unique<HeadlessRun>();
+    if (!line.Script.empty() && !run->UseScript(line.Script, error)) return UsageError(error);
+    if (!line.Through.empty()) run->AnswerCutoff(line.Through);
+    headless = run.get();
+    backend = std::move(run);
+  } else {
+    backend = line.Backend.empty() ? ChooseBackend(error) : MakeBackend(line.Backend, error);
+    if (!backend) {
+      std::cerr << "veltrane: " << error << "\n";
+      return kExitUsage;
+    }
+  }
+  if (!TraceToFileFromEnvironment(error)) {
+    std::cerr << "veltrane: " << error << "\n";
+    return kExitUsage;
+  }
+
+  rt::SetBackend(backend.get());
+  const auto start = std::chrono::steady_clock::now();
+  const int status = ProgramEntry();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (headless) {
+    headless->EndProgressLine();
+    headless->PrintTranscript();
+    if (!line.Through.empty())
+      std::cerr << Summary(LastPurgeOutcome(), line.Through, seconds) << std::endl;
+  }
+  rt::SetBackend(nullptr);
+  return status;
+}
+
+}  // namespace app

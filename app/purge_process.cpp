@@ -1,0 +1,291 @@
+#include "app/purge_process.h"
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "access/file_manager.h"
+#include "access/relation_manager.h"
+#include "app/dictionary.h"
+#include "app/exit_status.h"
+#include "app/globals.h"
+#include "app/purge_variables.h"
+#include "app/schema.h"
+#include "app/select_last_date.h"
+#include "app/string_utility.h"
+#include "app/window_layouts.h"
+#include "errors/default_errors.h"
+#include "errors/level.h"
+#include "runtime/core/error_state.h"
+#include "runtime/core/halt.h"
+#include "runtime/core/pictures.h"
+#include "runtime/core/text.h"
+#include "runtime/core/thread_instance.h"
+#include "runtime/files/file.h"
+#include "runtime/files/file_operations.h"
+#include "runtime/files/transaction.h"
+#include "runtime/files/view.h"
+#include "runtime/windows/properties.h"
+#include "runtime/windows/window.h"
+#include "ui/process_window.h"
+#include "ui/record_processor.h"
+#include "ui/step_manager.h"
+#include "ui/window_controller.h"
+
+namespace app {
+namespace {
+
+using errors::LevelBenign;
+using errors::LevelFatal;
+using errors::LevelNotify;
+
+constexpr std::int32_t kCommitEvery = 150000;
+// Seconds TxBegin may wait for a file.
+constexpr int kTxTimeout = 1;
+
+// The procedure's view over Timecard, bound on first use in a thread.
+struct ProcedureView {
+  std::unique_ptr<rt::View> View;
+  bool Opened = false;
+};
+const rt::ThreadVar<ProcedureView> PurgeView;
+
+PurgeOutcome lastOutcome;
+
+class PurgeProcessor : public ui::RecordProcessor {
+ public:
+  explicit PurgeProcessor(const StringUtility& trace) : trace_(trace) {}
+  // Runs Kill, and so the final commit, when Init ran and Kill did not.
+  ~PurgeProcessor() override { Destroy(); }
+
+  int TakeRecord() override;
+  // The base Kill, then the final commit.
+  void Kill() override;
+  // The base read; notes whether the walk reached the end of the punches or
+  // a read failed.
+  int FetchNext(std::uint8_t count) override;
+
+  bool ReachedEnd() const { return reachedEnd_; }
+  bool Failed() const { return failed_; }
+  std::int32_t Committed() const { return committed_; }
+  std::int32_t NotRemoved() const { return notRemoved_; }
+
+ private:
+  void Trace(std::string_view message) const { trace_.TraceChannel(message, 0); }
+  // Begins the transaction over Timecard, then AliasTimeCard.
+  bool Begin();
+  bool Commit();
+  // A transaction could not begin or commit: traces it, rolls back what the
+  // transaction holds and reports message `messageId` with the runtime's text.
+  void TransactionFailed(int messageId, std::string_view what);
+
+  const StringUtility& trace_;
+  bool reachedEnd_ = false;
+  bool failed_ = false;
+  std::int32_t committed_ = 0;
+  std::int32_t notRemoved_ = 0;
+};
+
+bool PurgeProcessor::Begin() {
+  rt::TxBegin(kTxTimeout, rt::FileOf(TimecardFile()));
+  if (rt::ErrorCode() == rt::kNoError) rt::TxBegin(kTxTimeout, rt::FileOf(AliasTimeCardFile()));
+  if (rt::ErrorCode() == rt::kNoError) return true;
+  TransactionFailed(errors::ErrTransactionStart, "TxBegin failed ErrorCode:");
+  return false;
+}
+
+bool PurgeProcessor::Commit() {
+  rt::TxCommit();
+  if (rt::ErrorCode() == rt::kNoError) {
+    // After a failure the batch was rolled back and nothing more is removed.
+    if (!failed_) committed_ = RemovedCount;
+    return true;
+  }
+  TransactionFailed(errors::ErrUpdateFailed, "TxCommit failed ErrorCode:");
+  return false;
+}
+
+void PurgeProcessor::TransactionFailed(int messageId, std::string_view what) {
+  failed_ = true;
+  Trace(std::string(what) + std::to_string(rt::ErrorCode()) + " " + rt::ErrorText());
+  dataaccess::FileManager* timecard = FileManagerOf(TimecardFile());
+  if (timecard) timecard->SetError(messageId);  // keeps the runtime's text for the message
+  // Nothing of the failed batch may reach the file later (the final commit
+  // would otherwise try it again), and no lock is held while the message shows.
+  rt::TxRollback();
+  if (timecard) timecard->ThrowLastError();
+}
+
+int PurgeProcessor::TakeRecord() {
+  const int result = RecordProcessor::TakeRecord();
+  rt::File& timecard = rt::FileOf(TimecardFile());
+  if (FirstRecord == 1) {
+    FirstRecord = 0;
+    RemovedCount = 0;
+    if (!Begin()) return LevelFatal;
+  }
+  const std::int64_t dutyDate = timecard.Field(tim::kDutyDate).GetInt();
+  if (dutyDate > LastDate) return result;
+  Trace("TIM:DutyDate:" + rt::Format(dutyDate, "D02"));
+  rt::File& alias = rt::FileOf(AliasTimeCardFile());
+  for (int field : {tim::kCompany, tim::kDutyDate, tim::kEmpCard, tim::kPunchTime})
+    alias.Field(field).SetFrom(timecard.Field(field));
+  dataaccess::FileManager* aliasManager = FileManagerOf(AliasTimeCardFile());
+  if (!aliasManager || aliasManager->Fetch(tim::kKeyCompDateCardPtime) != LevelBenign) {
+    ++notRemoved_;
+    return result;
+  }
+  rt::FileDelete(alias);
+  if (const int code = rt::ErrorCode(); code != rt::kNoError) {
+    Trace("ErrorCode:" + std::to_string(code));
+    ++notRemoved_;
+    return result;
+  }
+  ++RemovedCount;
+  Trace("Removed:" + std::to_string(RemovedCount));
+  if (RemovedCount % kCommitEvery == 0) {
+    Trace("Committing 150000");
+    if (!Commit() || !Begin()) return LevelFatal;
+  }
+  return result;
+}
+
+void PurgeProcessor::Kill() {
+  if (!Inited || Killed) {
+    RecordProcessor::Kill();
+    return;
+  }
+  RecordProcessor::Kill();
+  // Also after Cancel, a halt or a walk that read nothing; without a
+  // transaction (none begun, or one rolled back) it does nothing.
+  Commit();
+}
+
+int PurgeProcessor::FetchNext(std::uint8_t count) {
+  const int result = RecordProcessor::FetchNext(count);
+  if (count && ChildRead == 0) {
+    if (result == LevelNotify) reachedEnd_ = true;
+    if (result == LevelFatal) failed_ = true;
+  }
+  return result;
+}
+
+class PurgeWindow : public ui::ProcessWindow {
+ public:
+  PurgeWindow(rt::Window& window, PurgeProcessor& processor, ui::StepManager& steps,
+              rt::View& view, std::uint8_t& thermometer)
+      : window_(window), processor_(processor), steps_(steps), view_(view),
+        thermometer_(thermometer) {}
+
+  int Init() override;
+  int Kill() override;
+
+ private:
+  rt::Window& window_;
+  PurgeProcessor& processor_;
+  ui::StepManager& steps_;
+  rt::View& view_;
+  std::uint8_t& thermometer_;
+};
+
+int PurgeWindow::Init() {
+  LastDate = 0;
+  RemovedCount = 0;
+  FirstRecord = 1;
+  rt::File& timecard = rt::FileOf(TimecardFile());
+  const std::string diskName(rt::TrimBlanks(rt::FileGetProperty(timecard, rt::kPropName)));
+  if (!rt::FileExists(diskName)) rt::Halt(kExitError, "Place this program above: " + diskName);
+  GlobalErrors()->PushProcedureName("Main");
+  Request = rt::ThreadInstance(GlobalRequest);
+  if (const int r = ProcessWindow::Init(); r != LevelBenign) return r;
+  FirstField = progress::kThermometer;
+  VCRRequest = &rt::ThreadInstance(app::VCRRequest);
+  Errors = GlobalErrors();
+  rt::ThreadInstance(GlobalRequest) = 0;
+  rt::ThreadInstance(GlobalResponse) = 0;
+
+  SelectLastDate();
+  // Only OK with a date goes on: a date accepted in the entry before Cancel
+  // must not purge.
+  if (LastDate == 0 || rt::ThreadInstance(GlobalResponse) != ui::RequestCompleted)
+    rt::Halt(kExitCancelled, "Exiting Application");
+
+  dataaccess::RelationManager* aliasRelations = RelationManagerOf(AliasTimeCardFile());
+  dataaccess::RelationManager* timecardRelations = RelationManagerOf(TimecardFile());
+  aliasRelations->Open();
+  timecardRelations->Open();
+  FilesOpened = 1;
+  Open(window_);
+  GlobalSettings()->RestoreWindow("Main", window_);
+  window_.SetProperty(0, rt::PropTimer, 10);
+  steps_.Init(4);
+  processor_.Init(view_, *timecardRelations, progress::kPercentText,
+                  timecard.Field(tim::kCompany), &steps_, &thermometer_);
+  processor_.AddSortOrder(tim::kKeyCompDateCardPtime);
+  window_.SetProperty(0, rt::PropText, "Processing Records");
+  window_.SetProperty(progress::kPercentText, rt::PropText, "0% Completed");
+  window_.SetProperty(progress::kUserString, rt::PropText, "");
+  InitProcess(processor_);
+  AddButton(progress::kCancel, ui::RequestCancelled);
+  rt::FileSend(timecard, "QUICKSCAN=on");
+  SetAlerts();
+  return LevelBenign;
+}
+
+int PurgeWindow::Kill() {
+  if (const int r = KillProcess(); r != LevelBenign) return r;
+  if (FilesOpened) {
+    RelationManagerOf(AliasTimeCardFile())->Close();
+    RelationManagerOf(TimecardFile())->Close();
+  }
+  if (Opened) GlobalSettings()->SaveWindow("Main", window_);
+  steps_.Kill();
+  GlobalErrors()->PopProcedureName();
+  return LevelBenign;
+}
+
+void PurgeThreadEnd() {
+  ProcedureView& bound = rt::ThreadInstance(PurgeView);
+  if (bound.Opened && bound.View) rt::FileClose(*bound.View);
+  PurgeView.Destroy();
+}
+
+}  // namespace
+
+void PurgeProcess() {
+  ProcedureView& bound = rt::ThreadInstance(PurgeView);
+  if (!bound.View) {
+    bound.View = std::make_unique<rt::View>(rt::FileOf(TimecardFile()));
+    bound.Opened = true;
+  }
+  lastOutcome = {};
+  std::uint8_t thermometer = 0;
+  auto window = std::make_unique<rt::Window>(ProgressWindowResource(&thermometer));
+  auto steps = std::make_unique<ui::StepManager>();
+  auto trace = std::make_unique<StringUtility>();
+  auto processor = std::make_unique<PurgeProcessor>(*trace);
+  auto controller =
+      std::make_unique<PurgeWindow>(*window, *processor, *steps, *bound.View, thermometer);
+  const std::uint8_t response = controller->Run();
+  rt::ThreadInstance(GlobalResponse) = response;
+
+  lastOutcome.End = !processor->Inited      ? PurgeEnd::NotRun
+                    : processor->Failed()     ? PurgeEnd::Failed
+                    : processor->ReachedEnd() ? PurgeEnd::Finished
+                                              : PurgeEnd::Cancelled;
+  lastOutcome.Removed = processor->Committed();
+  lastOutcome.NotRemoved = processor->NotRemoved();
+  // The processor goes before the trace it writes to, in case its
+  // destruction still has to commit.
+  processor.reset();
+  trace.reset();
+  controller.reset();
+  window.reset();
+}
+
+PurgeOutcome LastPurgeOutcome() { return lastOutcome; }
+
+rt::Module PurgeModule() { return rt::Module{"PurgeProcess", {}, {}, {}, PurgeThreadEnd, {}}; }
+
+}  // namespace app

@@ -1,0 +1,59 @@
+// PurgeProcess: the program's one piece of work. It asks for the cut-off
+// (select_last_date.h), then walks the whole punch file Timecard in
+// TIM:KEYCOMPDATECARDPTIME order from the progress window's timer and removes
+// every punch whose duty date is on or before the cut-off.
+//
+// Each removal fetches the same punch through AliasTimeCard (a second
+// declaration of the same disk file, with its own buffer) and deletes it
+// there, so the view's position is never disturbed. Removals are committed in
+// batches of 150000 and once more when the walk ends, however it ends (end of
+// the punches, Cancel, a halt): what was removed before stays removed.
+//
+// The trace (string_utility.h) gets, per punch on or before the cut-off,
+// "TIM:DutyDate:" and its date (MM/DD/YYYY); then "Removed:" and the count, or
+// "ErrorCode:" and the runtime's code when the delete failed; and "Committing
+// 150000" before each batch commit.
+//
+// Where this differs from a plain walk, for safety:
+//   - the run goes on only when the dialog closed with OK and a date: Cancel
+//     (or the close box) ends the program with "Exiting Application" even when
+//     a date was accepted in the entry first, and nothing is written;
+//   - a transaction that cannot begin or a commit that fails stops the run:
+//     the trace says so, the operator sees the error through the error manager
+//     with the runtime's text, and the uncommitted batch is rolled back, so its
+//     punches are all still in the file.
+//
+// Threading: runs on the user-interface thread, inside its event loop.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/core/program.h"
+
+namespace app {
+
+// Runs the procedure once: the dialog, then the purge. GlobalResponse gets
+// the progress window's response. Halts when the punch file is missing
+// ("Place this program above: " and its disk name) and when no cut-off was
+// chosen ("Exiting Application").
+void PurgeProcess();
+
+// How the last PurgeProcess ended, for the command line.
+enum class PurgeEnd {
+  NotRun,     // it never started its walk (or is still running)
+  Finished,   // the walk reached the end of the punches (an empty file too)
+  Cancelled,  // the operator cancelled the walk
+  Failed,     // a read, a transaction start or a commit failed
+};
+struct PurgeOutcome {
+  PurgeEnd End = PurgeEnd::NotRun;
+  std::int32_t Removed = 0;     // punches removed and committed
+  std::int32_t NotRemoved = 0;  // punches due for removal that could not be fetched or deleted
+};
+PurgeOutcome LastPurgeOutcome();
+
+// The purge's module: only a thread-end routine, which closes the
+// procedure's view when this thread bound it.
+rt::Module PurgeModule();
+
+}  // namespace app
