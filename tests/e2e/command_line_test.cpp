@@ -1,0 +1,49 @@
+// veltrane's command line, run as a child process with no display and no
+// terminal: what each kind of line answers and the exit status it ends with.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/program_run.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+struct LineCase {
+  std::vector<std::string> Args;
+  int Status;
+  std::string Says;  // found in standard output or error
+};
+
+TEST(CommandLine, EachLineGetsItsAnswerAndExitStatus) {
+  TempFolder folder("veltrane-command-line");
+  ASSERT_FALSE(folder.Path().empty());
+  std::ofstream(folder.Path() / "bad.txt") << "expect QUICKWINDOW\naccept\n";
+  const LineCase cases[] = {
+      {{"--help"}, 0, "usage: veltrane [--backend NAME]"},
+      {{"--version"}, 0, "veltrane 0."},
+      {{"--bogus"}, 1, "veltrane: unknown option '--bogus'"},
+      {{"--through"}, 1, "--through needs a value"},
+      {{"--through", "02/30/2023"}, 1, "--through needs a date MM/DD/YYYY, not '02/30/2023'"},
+      {{"--backend", "curses"}, 1, "unknown backend 'curses' (one of: "},
+      {{"--backend=terminal", "--through=12/31/2022"}, 1, "--through runs on the headless backend"},
+      {{"--script", "bad.txt", "--through", "12/31/2022"}, 1, "--script and --through exclude"},
+      {{"--script", "missing.txt"}, 1, "cannot read operator script missing.txt"},
+      {{"--script", "bad.txt"}, 1, "bad.txt: line 2"},
+      {{}, 1, "veltrane: no display and no terminal to show the cut-off dialog on"},
+      {{"--backend", "terminal"}, 1, "veltrane: the terminal backend needs a terminal"},
+      {{"--through", "12/31/2022"}, 3, "veltrane: Place this program above: data\\Timecard.DAT"},
+  };
+  for (const LineCase& c : cases) {
+    std::string line;
+    for (const auto& a : c.Args) line += a + " ";
+    SCOPED_TRACE(line);
+    const e2e::RunResult run = e2e::Run(folder.Path(), e2e::BuiltProgram("app/veltrane"), c.Args);
+    EXPECT_EQ(run.Status, c.Status);
+    EXPECT_NE((run.Out + run.Err).find(c.Says), std::string::npos) << run.Out << run.Err;
+  }
+}
+
+}  // namespace

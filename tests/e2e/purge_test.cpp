@@ -1,0 +1,270 @@
+// The whole program purging real punch files in a child process: unattended
+// (--through) or with an operator script (--script) on the headless backend,
+// the trace captured through VELTRANE_TRACE_FILE, the file inspected with
+// plain SQL afterwards.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/core/dates.h"
+#include "runtime/core/pictures.h"
+#include "tests/e2e/program_run.h"
+#include "tests/support/sqlite_lock_holder.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::int32_t kCutOff = rt::Date(12, 31, 2022);
+const std::string kThrough = "12/31/2022";
+
+std::string Line(const std::string& message) { return "[qv][1] " + message; }
+std::string DateLine(std::int32_t day) { return Line("TIM:DutyDate:" + rt::Format(day, "D02")); }
+std::string RemovedLine(long count) { return Line("Removed:" + std::to_string(count)); }
+
+// `count` punches of company 1 on or before the cut-off (one card, one a
+// second from the first day on), then `later` punches after it.
+std::string Numbered(long count, long later) {
+  const std::string first = std::to_string(kCutOff - 3000);
+  return "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+         std::to_string(count + later - 1) + ") SELECT 1, CASE WHEN i < " + std::to_string(count) +
+         " THEN " + first + " + i / 1000 ELSE " + std::to_string(kCutOff + 1) +
+         " END, 7, i % 1000 FROM n";
+}
+
+class Purge : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(folder.Path().empty());
+    const e2e::RunResult init = e2e::Run(Dir(), e2e::BuiltProgram("tools/veltrane-data"), {"init", "."});
+    ASSERT_EQ(init.Status, 0) << init.Err;
+  }
+
+  const fs::path& Dir() const { return folder.Path(); }
+  fs::path PunchFile() const { return Dir() / "data" / "Timecard.DAT"; }
+  fs::path TraceFile() const { return Dir().string() + ".trace"; }
+  std::vector<std::string> TraceEnv() const { return {"VELTRANE_TRACE_FILE=" + TraceFile().string()}; }
+
+  void Add(const std::string& rows) {
+    e2e::SqlFile timecard(PunchFile());
+    ASSERT_EQ(e2e::AddPunches(timecard, rows), "");
+  }
+  e2e::RunResult Veltrane(const std::vector<std::string>& args) {
+    return e2e::Run(Dir(), e2e::BuiltProgram("app/veltrane"), args, TraceEnv());
+  }
+  e2e::RunResult WithScript(const std::string& script) {
+    const fs::path file = Dir().string() + ".script";
+    std::ofstream(file) << script;
+    return Veltrane({"--script", file.string()});
+  }
+  std::vector<std::string> Trace() const { return e2e::ReadLines(TraceFile()); }
+  // Every punch left, as "company date card time", in key order.
+  std::vector<std::string> Punches() {
+    e2e::SqlFile timecard(PunchFile());
+    return timecard.Column(
+        "SELECT COMPANY || ' ' || DUTYDATE || ' ' || EMP_CARD || ' ' || PUNCH_TIME FROM Timecard "
+        "ORDER BY COMPANY, DUTYDATE, EMP_CARD, PUNCH_TIME");
+  }
+  long long Count(const std::string& where = "1") {
+    e2e::SqlFile timecard(PunchFile());
+    return timecard.Number("SELECT count(*) FROM Timecard WHERE " + where);
+  }
+
+  TempFolder folder{"veltrane-e2e"};
+};
+
+std::string Punch(int company, std::int32_t date, int card, int time) {
+  return std::to_string(company) + " " + std::to_string(date) + " " + std::to_string(card) + " " +
+         std::to_string(time);
+}
+std::string Values(const std::vector<std::string>& punches) {
+  std::string sql;
+  for (const auto& p : punches) {
+    std::string row = p;
+    for (char& c : row)
+      if (c == ' ') c = ',';
+    sql += (sql.empty() ? "VALUES (" : ", (") + row + ")";
+  }
+  return sql.empty() ? "SELECT 0, 0, 0, 0 WHERE 0" : sql;
+}
+
+struct SmallCase {
+  const char* Name;
+  std::vector<std::string> Before;
+  std::vector<std::string> After;
+  std::vector<std::string> TraceLines;
+};
+
+TEST_F(Purge, RemovesEveryPunchOnOrBeforeTheCutOffInKeyOrderAndKeepsTheRest) {
+  const std::int32_t d = kCutOff;
+  const SmallCase cases[] = {
+      {"empty file", {}, {}, {}},
+      {"every punch later", {Punch(1, d + 1, 5, 100), Punch(2, d + 9, 1, 1)},
+       {Punch(1, d + 1, 5, 100), Punch(2, d + 9, 1, 1)}, {}},
+      // On the cut-off goes, a day later stays; duplicate keys both go; a
+      // punch without a duty date counts as on or before.
+      {"boundaries",
+       {Punch(1, d + 1, 5, 100), Punch(1, d, 6, 50), Punch(2, 0, 1, 1), Punch(1, d, 5, 100),
+        Punch(1, d, 6, 50), Punch(1, d - 400, 7, 200)},
+       {Punch(1, d + 1, 5, 100)},
+       {DateLine(d - 400), RemovedLine(1), DateLine(d), RemovedLine(2), DateLine(d), RemovedLine(3),
+        DateLine(d), RemovedLine(4), Line("TIM:DutyDate:00/00/0000"), RemovedLine(5)}},
+  };
+  for (const SmallCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    {
+      e2e::SqlFile timecard(PunchFile());
+      ASSERT_EQ(timecard.Exec("DELETE FROM Timecard"), "");
+    }
+    fs::remove(TraceFile());
+    fs::remove(Dir() / "Veltrane.INI");
+    Add(Values(c.Before));
+    const e2e::RunResult run = Veltrane({"--through", kThrough});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(Punches(), c.After);
+    EXPECT_EQ(Trace(), c.TraceLines);
+    EXPECT_NE(run.Err.find("veltrane: removed " + std::to_string(c.Before.size() - c.After.size()) +
+                           " punches through " + kThrough),
+              std::string::npos)
+        << run.Err;
+    const std::string ini = e2e::ReadFile(Dir() / "Veltrane.INI");
+    for (const char* section : {"[Main]", "[SelectLastDate]", "[__Dont_Touch_Me__]"})
+      EXPECT_NE(ini.find(section), std::string::npos) << section << " in\n" << ini;
+  }
+}
+
+TEST_F(Purge, AFailedDeleteIsTracedAndTheRunGoesOn) {
+  const std::int32_t d = kCutOff;
+  Add(Values({Punch(1, d, 5, 100), Punch(1, d, 6, 50), Punch(1, d, 7, 10)}));
+  {
+    // The file refuses to give up one punch, as a damaged or guarded file would.
+    e2e::SqlFile timecard(PunchFile());
+    ASSERT_EQ(timecard.Exec("CREATE TRIGGER keep BEFORE DELETE ON Timecard WHEN old.EMP_CARD = 6 "
+                            "BEGIN SELECT RAISE(ABORT, 'kept'); END"),
+              "");
+  }
+  const e2e::RunResult run = Veltrane({"--through", kThrough});
+  EXPECT_EQ(run.Status, 3) << "a punch due for removal stayed";
+  EXPECT_EQ(Punches(), std::vector<std::string>{Punch(1, d, 6, 50)});
+  const std::vector<std::string> trace = Trace();
+  ASSERT_EQ(trace.size(), 6u);
+  EXPECT_EQ(trace[3].rfind(Line("ErrorCode:"), 0), 0u) << trace[3];
+  EXPECT_NE(trace[3], Line("ErrorCode:0"));
+  EXPECT_EQ(trace[5], RemovedLine(2));
+  EXPECT_NE(run.Err.find("removed 2 punches through " + kThrough), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("1 due for removal could not be removed"), std::string::npos) << run.Err;
+}
+
+TEST_F(Purge, CommitsEvery150000RemovalsAndOnceMoreAtTheEnd) {
+  Add(Numbered(300001, 2));
+  const e2e::RunResult run = Veltrane({"--through", kThrough});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(Count(), 2);
+  const std::vector<std::string> trace = Trace();
+  std::vector<std::size_t> commits;
+  for (std::size_t i = 0; i < trace.size(); ++i)
+    if (trace[i] == Line("Committing 150000")) commits.push_back(i);
+  ASSERT_EQ(commits.size(), 2u);
+  for (std::size_t n = 0; n < 2; ++n) {
+    const std::size_t at = commits[n];
+    ASSERT_LT(at + 1, trace.size());
+    EXPECT_EQ(trace[at - 1], RemovedLine(150000 * (n + 1)));
+    EXPECT_EQ(trace[at + 1].rfind(Line("TIM:DutyDate:"), 0), 0u) << "the walk goes on after the commit";
+  }
+  EXPECT_EQ(trace.back(), RemovedLine(300001));
+}
+
+TEST_F(Purge, CancelInTheMiddleKeepsWhatWasRemoved) {
+  Add(Numbered(200000, 0));
+  const e2e::RunResult run = WithScript(
+      "type ?LASTDATE " + kThrough + "\naccept ?OK\nexpect PROGRESSWINDOW\nwait 100\n"
+      "accept ?PROGRESS:CANCEL\n");
+  EXPECT_EQ(run.Status, 2) << run.Err;
+  const std::vector<std::string> trace = Trace();
+  ASSERT_FALSE(trace.empty());
+  ASSERT_EQ(trace.back().rfind(Line("Removed:"), 0), 0u) << trace.back();
+  const long removed = std::stol(trace.back().substr(Line("Removed:").size()));
+  EXPECT_GT(removed, 0);
+  EXPECT_LT(removed, 200000) << "cancelled before the end";
+  EXPECT_EQ(Count(), 200000 - removed);
+}
+
+TEST_F(Purge, AKilledRunLosesOnlyItsUncommittedBatchAndTheNextRunFinishes) {
+  Add(Numbered(400000, 10));
+  const pid_t pid = e2e::Spawn(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
+                               Dir().string() + ".out", Dir().string() + ".err", TraceEnv());
+  // Kill once the first batch is committed and the walk has gone on.
+  const std::string mark = RemovedLine(150001) + "\n";
+  bool seen = false;
+  std::string window;
+  std::ifstream trace;
+  for (int i = 0; i < 60000 && !seen; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!trace.is_open()) trace.open(TraceFile(), std::ios::binary);
+    char chunk[65536];
+    trace.clear();
+    while (trace.read(chunk, sizeof chunk), trace.gcount() > 0) {
+      window.append(chunk, static_cast<std::size_t>(trace.gcount()));
+      seen = seen || window.find(mark) != std::string::npos;
+      window.erase(0, window.size() > mark.size() ? window.size() - mark.size() : 0);
+    }
+  }
+  ::kill(pid, SIGKILL);
+  ASSERT_EQ(e2e::WaitFor(pid), 128 + SIGKILL);
+  ASSERT_TRUE(seen);
+  {
+    e2e::SqlFile timecard(PunchFile());
+    EXPECT_EQ(timecard.Column("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+  }
+  // Exactly the first batch in key order (the first 150 days) is gone.
+  EXPECT_EQ(Count(), 400010 - 150000);
+  EXPECT_EQ(Count("DUTYDATE <= " + std::to_string(kCutOff - 3000 + 149)), 0);
+  const e2e::RunResult again = Veltrane({"--through", kThrough});
+  EXPECT_EQ(again.Status, 0) << again.Err;
+  EXPECT_EQ(Count(), 10);
+  EXPECT_EQ(Count("DUTYDATE <= " + std::to_string(kCutOff)), 0);
+}
+
+TEST_F(Purge, ACommitThatFailsIsReportedAndKeepsTheBatch) {
+  Add(Numbered(20, 1));
+  // Another process reads the file and keeps its read lock: the commit cannot
+  // get the file to itself.
+  SqliteLockHolder reader(PunchFile().string(), "BEGIN; SELECT count(*) FROM Timecard;",
+                          Dir().string() + ".lock");
+  ASSERT_TRUE(reader.Ready());
+  const e2e::RunResult run = WithScript("type ?LASTDATE " + kThrough + "\naccept ?OK\n");
+  reader.Release();
+  EXPECT_EQ(run.Status, 3) << run.Err;
+  EXPECT_EQ(Count(), 21) << "every punch of the failed batch is still there";
+  EXPECT_NE(run.Out.find("messagebox \"Record was not updated\""), std::string::npos) << run.Out;
+  const std::vector<std::string> trace = Trace();
+  ASSERT_FALSE(trace.empty());
+  EXPECT_EQ(trace.back().rfind(Line("TxCommit failed ErrorCode:"), 0), 0u) << trace.back();
+}
+
+TEST_F(Purge, TheDialogRefuses2024AndCancelNeverPurges) {
+  Add(Values({Punch(1, rt::Date(12, 31, 2023), 5, 1), Punch(1, rt::Date(1, 1, 2024), 5, 1)}));
+  const auto before = fs::last_write_time(PunchFile());
+  // A date accepted in the entry (Tab), then Cancel.
+  e2e::RunResult run = WithScript("type ?LASTDATE 12/31/2023\nkey Tab\naccept ?CANCEL\n");
+  EXPECT_EQ(run.Status, 2);
+  EXPECT_NE(run.Err.find("veltrane: Exiting Application"), std::string::npos) << run.Err;
+  EXPECT_EQ(Count(), 2);
+  EXPECT_EQ(fs::last_write_time(PunchFile()), before);
+  EXPECT_TRUE(Trace().empty());
+
+  run = WithScript(
+      "type ?LASTDATE 1/1/2024\naccept ?OK\n"
+      "expect QUICKWINDOW\ntype ?LASTDATE 12/31/2023\naccept ?OK\n");
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Out.find("messagebox \"\" \"Date Not acceptable. Pick a date prior 01/2024.\""),
+            std::string::npos)
+      << run.Out;
+  EXPECT_EQ(Punches(), std::vector<std::string>{Punch(1, rt::Date(1, 1, 2024), 5, 1)});
+}
+
+}  // namespace
