@@ -28,6 +28,7 @@ bool HeadlessRun::UseScript(const std::string& path, std::string& error) {
 
 void HeadlessRun::AnswerCutoff(std::string_view date) {
   unattended_ = true;
+  SetUnattended(true);
   Expect("QUICKWINDOW");
   Type("?LASTDATE", date);
   Accept("?OK");

@@ -97,12 +97,13 @@ struct SmallCase {
   std::vector<std::string> Before;
   std::vector<std::string> After;
   std::vector<std::string> TraceLines;
+  std::string Says = "";  // on standard error besides the summary
 };
 
 TEST_F(Purge, RemovesEveryPunchOnOrBeforeTheCutOffInKeyOrderAndKeepsTheRest) {
   const std::int32_t d = kCutOff;
   const SmallCase cases[] = {
-      {"empty file", {}, {}, {}},
+      {"empty file", {}, {}, {}, "No Records: There are no records available to process. -> Ok"},
       {"every punch later", {Punch(1, d + 1, 5, 100), Punch(2, d + 9, 1, 1)},
        {Punch(1, d + 1, 5, 100), Punch(2, d + 9, 1, 1)}, {}},
       // On the cut-off goes, a day later stays; duplicate keys both go; a
@@ -131,6 +132,7 @@ TEST_F(Purge, RemovesEveryPunchOnOrBeforeTheCutOffInKeyOrderAndKeepsTheRest) {
                            " punches through " + kThrough),
               std::string::npos)
         << run.Err;
+    EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
     const std::string ini = e2e::ReadFile(Dir() / "Veltrane.INI");
     for (const char* section : {"[Main]", "[SelectLastDate]", "[__Dont_Touch_Me__]"})
       EXPECT_NE(ini.find(section), std::string::npos) << section << " in\n" << ini;
