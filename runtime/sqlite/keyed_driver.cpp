@@ -42,10 +42,13 @@
 //   a second declaration of a file already enlisted changes nothing. Outside
 //   a transaction each write commits on its own. A file cannot be attached
 //   while a transaction is open (SQLite refuses), and a file closed inside
-//   one stays attached until the transaction ends. What killed runs leave
-//   beside the data (scratch files, the super-journal of a commit cut short)
-//   is cleared when a thread's connection opens, half-done commits rolled
-//   back first (scratch_files.h).
+//   one stays attached until the transaction ends. When a write fails on a
+//   full disk or an I/O error SQLite rolls the whole transaction back by
+//   itself; from then on every write and the commit fail (90) until the
+//   transaction is rolled back, so nothing commits on its own in its place.
+//   What killed runs leave beside the data (scratch files, the super-journal
+//   of a commit cut short) is cleared when a thread's connection opens,
+//   half-done commits rolled back first (scratch_files.h).
 //
 // LOCKS
 //   The sharing bits of the open mode are kept by share_lock.h (5 when another
@@ -324,7 +327,8 @@ class KeyedFile final : public Driver {
   int Verify();
   int CheckLength();
   int FailSqlite(int fallback = kBadRequest);
-  int Ready();  // open, with the busy wait set
+  int Ready();         // open, with the busy wait set
+  int ReadyToWrite();  // Ready, open for writing, and not in a lost transaction
   bool Writable() const { return (mode_ & 0x03) != kAccessRead; }
   KeysetCursor& CursorFor(int key);
   sqlite3_stmt* Prepared(Statement& slot, const std::function<std::string()>& sql, int& code);
@@ -397,6 +401,13 @@ int KeyedFile::Ready() {
   conn_->SetBusyTimeout(BusyMs());
   lastCode_.clear();
   lastText_.clear();
+  return kNoError;
+}
+
+int KeyedFile::ReadyToWrite() {
+  if (int code = Ready()) return code;
+  if (!Writable()) return Fail(kAccessDenied, "file is open read-only");
+  if (conn_->TransactionLost()) return Fail(kBadRequest, sqlite::kLostTransaction);
   return kNoError;
 }
 
@@ -975,8 +986,7 @@ int KeyedFile::Sequential(bool forward) {
 }
 
 int KeyedFile::Add() {
-  if (int code = Ready()) return code;
-  if (!Writable()) return Fail(kAccessDenied, "file is open read-only");
+  if (int code = ReadyToWrite()) return code;
   int code;
   sqlite3_stmt* stmt = Prepared(
       insert_,
@@ -1002,8 +1012,7 @@ int KeyedFile::Add() {
 }
 
 int KeyedFile::Put() {
-  if (int code = Ready()) return code;
-  if (!Writable()) return Fail(kAccessDenied, "file is open read-only");
+  if (int code = ReadyToWrite()) return code;
   if (current_ == 0) return Fail(kRecordNotAvailable, "no current record");
   bool watched = watchedRowid_ == current_ && !watchedRecord_.empty();
   std::string error;
@@ -1054,8 +1063,7 @@ int KeyedFile::Put() {
 }
 
 int KeyedFile::Delete() {
-  if (int code = Ready()) return code;
-  if (!Writable()) return Fail(kAccessDenied, "file is open read-only");
+  if (int code = ReadyToWrite()) return code;
   if (current_ == 0) return Fail(kRecordNotAvailable, "no current record");
   int code;
   sqlite3_stmt* stmt = Prepared(

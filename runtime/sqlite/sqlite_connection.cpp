@@ -252,18 +252,31 @@ void Connection::DetachUnused() {
 }
 
 int Connection::Begin(std::string& error) {
-  if (InTransaction()) return kNoError;
-  return Exec("BEGIN", error);
+  if (began_ || InTransaction()) return kNoError;
+  int code = Exec("BEGIN", error);
+  began_ = code == kNoError;
+  return code;
 }
 
 int Connection::Commit(std::string& error) {
-  if (!InTransaction()) return kNoError;
+  if (TransactionLost()) {
+    error = kLostTransaction;
+    return kBadRequest;
+  }
+  if (!InTransaction()) {
+    began_ = false;
+    return kNoError;
+  }
   int code = Exec("COMMIT", error);
-  if (code == kNoError) DetachUnused();
+  if (code == kNoError) {
+    began_ = false;
+    DetachUnused();
+  }
   return code;
 }
 
 int Connection::Rollback(std::string& error) {
+  began_ = false;
   int code = InTransaction() ? Exec("ROLLBACK", error) : kNoError;
   // Whatever was read ahead may have come from the discarded changes.
   for (auto& [path, file] : attached_) file->NotifyChanged();

@@ -92,8 +92,15 @@ class Connection {
 
   bool InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
   int Begin(std::string& error);
+  // Fails while the transaction is lost (see TransactionLost); Rollback ends it.
   int Commit(std::string& error);
   int Rollback(std::string& error);
+  // SQLite rolls a whole transaction back by itself when a write fails on a
+  // full disk or an I/O error, and then runs every later statement in a
+  // transaction of its own. A transaction that began and went that way is
+  // lost: a write then must fail rather than commit on its own, and so must
+  // the commit, until Rollback ends it.
+  bool TransactionLost() const { return began_ && sqlite3_get_autocommit(db_) != 0; }
 
   // Writes through other connections (threads, processes) are announced to
   // nobody: a reader takes the file's version before it reads ahead, and
@@ -126,8 +133,14 @@ class Connection {
   ScratchFile scratch_;  // the main database, when it is a file
   int nextSchema_ = 1;
   int busyMs_ = -1;
+  bool began_ = false;  // Begin started a transaction that Commit or Rollback has not ended
   std::map<std::string, std::unique_ptr<AttachedFile>> attached_;  // by path
 };
+
+// Why a write or commit fails while Connection::TransactionLost().
+inline constexpr char kLostTransaction[] =
+    "the transaction was rolled back after a write failed (disk full or I/O error); roll it "
+    "back before writing again";
 
 // A runtime error code for an SQLite result code (0 for OK, ROW and DONE).
 int RuntimeCode(int sqliteCode);

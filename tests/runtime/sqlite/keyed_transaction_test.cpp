@@ -1,9 +1,12 @@
 // Transactions on KEYED files: all-or-nothing over several files, a second
 // declaration of an enlisted file, and a process killed in the middle.
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 
 #include <chrono>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <random>
@@ -418,6 +421,53 @@ TEST_F(Transactions, KilledCommitOverTwoFilesIsAllOrNothing) {
     EXPECT_EQ(RawDb(otherPath_).One("PRAGMA integrity_check"), "ok");
   }
   std::cout << "killed commits: " << before << " came back before, " << after << " after\n";
+}
+
+// A write that fails on a full disk makes SQLite roll the whole transaction
+// back by itself. The writes after it must not commit one by one, nor the
+// commit report success for changes that are gone. The disk is a 256 KiB
+// tmpfs mounted in a child's own mount namespace.
+TEST(FullDisk, AWriteThatFindsTheDiskFullLosesTheTransactionAndEveryLaterWriteSaysSo) {
+  TempFolder folder("keyed-full");
+  std::string disk = folder.Path().string() + "/disk";
+  std::string result = folder.Path().string() + "/result";
+  std::filesystem::create_directory(disk);
+  pid_t child = Child([&] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0)
+      ::_exit(77);
+    auto decl = PunchDeclaration(disk + "/Punch.DAT");
+    rt::File file(*decl);
+    rt::FileCreate(file);
+    rt::FileSend(file, "CACHE=64");  // a small cache writes pages out before the commit
+    rt::FileOpen(file);
+    rt::TxBegin(1, file);
+    int added = 0;
+    for (; added < 100000; ++added) {
+      SetPunch(file, {1, 80000, added, added, "FILLER FILL"});
+      rt::FileAdd(file);
+      if (rt::ErrorCode() != 0) break;
+    }
+    std::ofstream out(result);
+    out << "full: " << rt::ErrorCode();
+    SetPunch(file, {2, 80000, 1, 1});
+    rt::FileAdd(file);
+    out << ", next add: " << rt::ErrorCode();
+    rt::TxCommit();
+    out << ", commit: " << rt::ErrorCode();
+    rt::TxRollback();
+    out << ", rollback: " << rt::ErrorCode();
+    rt::FileClose(file);
+    out << ", records: " << RawDb(disk + "/Punch.DAT").One("SELECT count(*) FROM Punch");
+  });
+  int status = WaitExit(child);
+  if (status == 77) GTEST_SKIP() << "cannot mount a tmpfs of our own here";
+  ASSERT_EQ(status, 0);
+  std::ifstream in(result);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "full: 90, next add: 90, commit: 90, rollback: 0, records: 0");
 }
 
 }  // namespace
