@@ -1,10 +1,7 @@
 // veltrane-data as a user runs it: a real process on real folders.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sqlite3.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -12,40 +9,23 @@
 #include <string>
 
 #include "tests/support/temp_folder.h"
+#include "tests/tools/program_run.h"
 
 namespace {
 
-struct ToolRun {
-  int Exit = -1;
-  std::string Out, Err;
-};
+using ToolRun = ProgramRun;
 
 class VeltraneData : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* build = std::getenv("VELTRANE_TEST_BINARY_DIR");
-    ASSERT_NE(build, nullptr) << "VELTRANE_TEST_BINARY_DIR is not set";
-    tool_ = std::string(build) + "/tools/veltrane-data";
+    tool_ = BuildFolder() + "/tools/veltrane-data";
     ASSERT_FALSE(folder_.Path().empty());
     dir_ = folder_.Path().string();
   }
 
   // Runs the tool with `args` (a shell-quoted text), capturing both streams.
-  ToolRun Tool(const std::string& args) {
-    std::string out = dir_ + "/.out", err = dir_ + "/.err";
-    int status = std::system((tool_ + " " + args + " >" + out + " 2>" + err).c_str());
-    ToolRun run;
-    run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.Out = Read(out);
-    run.Err = Read(err);
-    return run;
-  }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  ToolRun Tool(const std::string& args) { return RunCommand(tool_ + " " + args, dir_ + "/run"); }
+  static std::string Read(const std::string& path) { return ReadWholeFile(path); }
   void Write(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
   }
@@ -123,7 +103,7 @@ TEST_F(VeltraneData, BadRowsAreReportedByLineAndNothingIsImported) {
                                "\n" +                                                // 6-7
                                "99999999999" + good.substr(good.find(',')) + "\n");  // line 8
   ToolRun run = Tool("import " + dir_ + "/h Timecard " + dir_ + "/bad.csv");
-  EXPECT_EQ(run.Exit, 1);
+  EXPECT_EQ(run.Exit, 2);
   for (const char* line :
        {":3: 3 cells", ":4: COMPANY: 'x' is not", ":6: COMPANY:", ":8: COMPANY:"})
     EXPECT_NE(run.Err.find(line), std::string::npos) << line << " in\n" << run.Err;
@@ -141,7 +121,7 @@ TEST_F(VeltraneData, TooManyPlacesOrTooLongTextIsRefused) {
   Write(dir_ + "/t.csv",
         header + row("8.25", "CLOCK") + row("8.255", "CLOCK") + row("8.25", "THIRTEEN CHAR"));
   ToolRun run = Tool("import " + dir_ + "/t Timecard " + dir_ + "/t.csv");
-  EXPECT_EQ(run.Exit, 1);
+  EXPECT_EQ(run.Exit, 2);
   EXPECT_NE(run.Err.find(":3: PUNCH_TIME_DEC: '8.255' has more than 2 places"), std::string::npos)
       << run.Err;
   EXPECT_NE(run.Err.find(":4: ORIGIN: text longer than 12"), std::string::npos) << run.Err;
@@ -184,21 +164,112 @@ TEST_F(VeltraneData, DatesAndTimesAreReadableAndOldNumbersStillLoad) {
             std::string::npos);
 }
 
+// A single value of SQL over `db`.
+long long Scalar(sqlite3* db, const std::string& sql) {
+  sqlite3_stmt* statement = nullptr;
+  long long value = -1;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW)
+    value = sqlite3_column_int64(statement, 0);
+  EXPECT_GE(value, 0) << sql << ": " << sqlite3_errmsg(db);
+  sqlite3_finalize(statement);
+  return value;
+}
+
+// The copy kept before a purge holds exactly the punches a purge through the
+// date removes (dated on or before it, undated ones too), each as often as
+// it is in the file; the same selection made in SQL on the files decides.
+TEST_F(VeltraneData, ExportThroughWritesExactlyThePunchesAPurgeRemoves) {
+  std::string p = dir_ + "/p", kept = dir_ + "/kept.csv";
+  ASSERT_EQ(Tool("generate " + p + " --punches 3000 --from 01/02/2023 --to 01/31/2023 --seed 7")
+                .Exit,
+            0);
+  std::string header = Tool("export " + p + " Timecard").Out;
+  header.erase(header.find('\n') + 1);
+  Write(dir_ + "/undated.csv", header + "1,,1,08:00:00.00,5,1,I,8.00,CLOCK,5,,D1,,J1,0\n");
+  ASSERT_EQ(Tool("import " + p + " Timecard " + dir_ + "/undated.csv").Exit, 0);
+
+  ToolRun run = Tool("export " + p + " Timecard " + kept + " --through 01/16/2023");
+  ASSERT_EQ(run.Exit, 0) << run.Err;
+  EXPECT_FALSE(std::filesystem::exists(kept + ".part"));
+  ASSERT_EQ(Tool("import " + dir_ + "/k Timecard " + kept).Exit, 0);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((p + "/data/Timecard.DAT").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, ("ATTACH '" + dir_ + "/k/data/Timecard.DAT' AS k").c_str(), nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  // Day numbers count from 28 December 1800.
+  const std::string cutoff = "CAST(julianday('2023-01-16') - julianday('1800-12-28') AS INTEGER)";
+  const std::string removed = "FROM main.Timecard WHERE DUTYDATE <= " + cutoff;
+  long long count = Scalar(db, "SELECT COUNT(*) " + removed);
+  EXPECT_GT(Scalar(db, "SELECT COUNT(*) FROM Timecard WHERE DUTYDATE = " + cutoff), 0);
+  EXPECT_GT(Scalar(db, "SELECT COUNT(*) FROM Timecard WHERE DUTYDATE = " + cutoff + " + 1"), 0);
+  EXPECT_EQ(Scalar(db, "SELECT COUNT(*) FROM k.Timecard"), count);
+  EXPECT_EQ(run.Out, "exported " + std::to_string(count) +
+                         " punches dated through 01/16/2023 from Timecard to " + kept + "\n");
+  // Every distinct punch with the number of times it is there, both ways.
+  const std::string columns =
+      "COMPANY, DUTYDATE, SHIFT, PUNCH_TIME, EMP_CARD, PUNCHLOC, PUNCHTYPE, PUNCH_TIME_DEC, "
+      "ORIGIN, EMPNO, PUNCHDATE, DEPT, OTHERCODE, JOBNO, FUNCT";
+  const std::string inFile = "SELECT " + columns + ", COUNT(*) " + removed + " GROUP BY " + columns;
+  const std::string inCopy =
+      "SELECT " + columns + ", COUNT(*) FROM k.Timecard GROUP BY " + columns;
+  EXPECT_EQ(Scalar(db, "SELECT COUNT(*) FROM (" + inFile + " EXCEPT " + inCopy + ")"), 0);
+  EXPECT_EQ(Scalar(db, "SELECT COUNT(*) FROM (" + inCopy + " EXCEPT " + inFile + ")"), 0);
+  sqlite3_close(db);
+
+  // An export that fails leaves the copy made before as it was.
+  std::string before = Read(kept);
+  EXPECT_EQ(Tool("export " + dir_ + "/nowhere Timecard " + kept + " --through 01/16/2023").Exit, 2);
+  EXPECT_EQ(Read(kept), before);
+  EXPECT_FALSE(std::filesystem::exists(kept + ".part"));
+}
+
+// Long work draws a live line on a terminal, wiped before the summary; off a
+// terminal only the summary is written, and --quiet silences both.
+TEST_F(VeltraneData, ProgressShowsLiveOnATerminalOnly) {
+  auto generate = [&](const std::string& folder) {
+    return std::vector<std::string>{tool_,    "generate", dir_ + "/" + folder, "--punches",
+                                    "3000", "--seed",   "3"};
+  };
+  ProgramRun live = RunInTerminal(generate("a"));
+  ASSERT_EQ(live.Exit, 0) << live.Out;
+  EXPECT_EQ(live.Out.find("\rgenerating: 0 of 3000 punches, 0%"), 0u) << live.Out;
+  std::string summary = "generated 3000 punches in data/Timecard.DAT";
+  EXPECT_TRUE(live.Out.ends_with("  \r" + summary + "\r\n")) << live.Out;
+
+  auto quiet = generate("b");
+  quiet.push_back("--quiet");
+  EXPECT_EQ(RunInTerminal(quiet), (ProgramRun{0, "", ""}));
+
+  ToolRun off = Tool("generate " + dir_ + "/c --punches 3000 --seed 3");
+  EXPECT_EQ(off.Exit, 0);
+  EXPECT_EQ(off.Out + off.Err, summary + "\n");
+  // Exported to standard output, the summary keeps off the CSV.
+  off = Tool("export " + dir_ + "/c Timecard");
+  EXPECT_EQ(off.Err, "exported 3000 records of Timecard\n");
+  EXPECT_EQ(Tool("export " + dir_ + "/c Timecard -q").Err, "");
+}
+
 TEST_F(VeltraneData, CommandLineMistakesGetAClearMessage) {
   struct Case {
     std::string args;
     int exit;
     std::string message;
   } cases[] = {
-      {"", 2, "no command"},
-      {"frobnicate " + dir_, 2, "unknown command frobnicate"},
-      {"generate " + dir_ + "/q", 2, "generate needs --punches N"},
-      {"generate " + dir_ + "/q --punches many", 2, "--punches must be a whole number"},
-      {"generate " + dir_ + "/q --punches 10 --from 02/30/2023", 2, "--from must be a date"},
-      {"generate " + dir_ + "/q --punches 10 --colour red", 2, "unknown option --colour"},
-      {"export " + dir_ + "/nowhere Timecard", 1, "cannot enter folder"},
-      {"export " + dir_ + " Nothing", 1, "no data file is labelled Nothing"},
-      {"import " + dir_ + " Timecard " + dir_ + "/missing.csv", 1, "cannot read"},
+      {"", 1, "no command"},
+      {"frobnicate " + dir_, 1, "unknown command frobnicate"},
+      {"generate " + dir_ + "/q", 1, "generate needs --punches N"},
+      {"generate " + dir_ + "/q --punches many", 1, "--punches must be a whole number"},
+      {"generate " + dir_ + "/q --punches 10 --from 02/30/2023", 1, "--from must be a date"},
+      {"generate " + dir_ + "/q --punches 10 --colour red", 1, "unknown option --colour"},
+      {"generate --punches 10", 1, "generate needs FOLDER"},
+      {"export " + dir_ + " Employee --through 01/01/2020", 1, "--through applies to Timecard"},
+      {"export " + dir_ + " Timecard --through 13/01/2020", 1, "--through must be a date"},
+      {"export " + dir_ + "/nowhere Timecard", 2, "cannot enter folder"},
+      {"export " + dir_ + " Nothing", 2, "no data file is labelled Nothing"},
+      {"import " + dir_ + " Timecard " + dir_ + "/missing.csv", 2, "cannot read"},
   };
   for (const auto& c : cases) {
     ToolRun run = Tool(c.args);

@@ -15,6 +15,7 @@
 #include "runtime/files/file_operations.h"
 #include "runtime/files/transaction.h"
 #include "runtime/text/latin1.h"
+#include "tools/veltrane-data/progress_line.h"
 
 namespace veltrane_data {
 namespace {
@@ -237,23 +238,32 @@ bool ReadRows(std::istream& in, std::vector<Row>& rows, int& badLine) {
 
 }  // namespace
 
-bool ExportCsv(rt::File& file, std::ostream& out, std::string& error) {
+std::int64_t ExportCsv(rt::File& file, std::ostream& out, const RecordFilter& keep,
+                       ProgressLine& progress, std::string& error) {
   auto columns = Columns(file.Declaration());
   for (std::size_t i = 0; i < columns.size(); ++i)
     out << (i ? "," : "") << Quoted(columns[i].Header);
   out << "\n";
+  progress.Start("exporting", "records read", rt::FileRecords(file));
   rt::FileSetProperty(file, rt::kPropReadAhead, "200");
   rt::FileSetKey(file, 0);
+  std::int64_t read = 0, written = 0;
   for (rt::FileNext(file); rt::ErrorCode() == 0; rt::FileNext(file)) {
+    progress.Update(++read);
+    if (keep && !keep(file)) continue;
     for (std::size_t i = 0; i < columns.size(); ++i)
       out << (i ? "," : "") << Quoted(Cell(file, columns[i]));
     out << "\n";
+    ++written;
   }
-  if (rt::ErrorCode() != rt::kRecordNotAvailable) return error = rt::FileErrorText(), false;
-  return out.good() || (error = "cannot write the CSV", false);
+  if (rt::ErrorCode() != rt::kRecordNotAvailable) return error = rt::FileErrorText(), -1;
+  out.flush();
+  if (!out.good()) return error = "cannot write the CSV", -1;
+  return written;
 }
 
-long ImportCsv(rt::File& file, std::istream& in, std::vector<CsvProblem>& problems) {
+long ImportCsv(rt::File& file, std::istream& in, ProgressLine& progress,
+               std::vector<CsvProblem>& problems) {
   std::vector<Row> rows;
   int badLine = 0;
   if (!ReadRows(in, rows, badLine)) {
@@ -277,7 +287,9 @@ long ImportCsv(rt::File& file, std::istream& in, std::vector<CsvProblem>& proble
   }
   // Every row is checked before anything is written.
   std::vector<std::vector<std::uint8_t>> records;
+  progress.Start("checking", "rows", static_cast<std::int64_t>(rows.size() - 1));
   for (std::size_t r = 1; r < rows.size(); ++r) {
+    progress.Update(static_cast<std::int64_t>(r));
     const auto& row = rows[r];
     if (row.Cells.size() != columns.size()) {
       problems.push_back({row.Line, std::to_string(row.Cells.size()) + " cells, expected " +
@@ -302,7 +314,9 @@ long ImportCsv(rt::File& file, std::istream& in, std::vector<CsvProblem>& proble
     problems.push_back({0, "cannot begin a transaction: " + rt::FileErrorText()});
     return 0;
   }
+  progress.Start("importing", "records", static_cast<std::int64_t>(records.size()));
   for (std::size_t i = 0; i < records.size(); ++i) {
+    progress.Update(static_cast<std::int64_t>(i + 1));
     std::copy(records[i].begin(), records[i].end(), file.Buffer());
     rt::FileAdd(file);
     if (rt::ErrorCode() != 0) {

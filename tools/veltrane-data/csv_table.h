@@ -11,6 +11,8 @@
 // quoted, quotes doubled.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -21,8 +23,17 @@ class File;
 
 namespace veltrane_data {
 
-// Writes every record of `file` (open) to `out`. False with `error` on a read failure.
-bool ExportCsv(rt::File& file, std::ostream& out, std::string& error);
+class ProgressLine;
+
+// Takes the record in the file's buffer for export or not; an empty filter
+// takes every record.
+using RecordFilter = std::function<bool(rt::File&)>;
+
+// Writes the records of `file` (open) that `keep` takes to `out`, in record
+// order, and shows on `progress` how many were read. Returns the count
+// written, or -1 with `error` on a read or write failure.
+std::int64_t ExportCsv(rt::File& file, std::ostream& out, const RecordFilter& keep,
+                       ProgressLine& progress, std::string& error);
 
 // A row that cannot be imported: its line in the CSV text and why.
 struct CsvProblem {
@@ -32,8 +43,10 @@ struct CsvProblem {
 
 // Reads the whole CSV text first; when every row is valid, adds all records
 // to `file` (open for writing) in one transaction. When any row is bad, or an
-// add fails, nothing is imported and `problems` lists them. Returns the count
-// of records imported.
-long ImportCsv(rt::File& file, std::istream& in, std::vector<CsvProblem>& problems);
+// add fails, nothing is imported and `problems` lists them. Shows on
+// `progress` how far the checks and the adds have come. Returns the count of
+// records imported.
+long ImportCsv(rt::File& file, std::istream& in, ProgressLine& progress,
+               std::vector<CsvProblem>& problems);
 
 }  // namespace veltrane_data

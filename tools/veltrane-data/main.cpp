@@ -1,21 +1,19 @@
 // veltrane-data: makes, fills, exports, imports and inspects the data files
 // of a working folder (its files live in FOLDER/data/), through the runtime's
-// file operations like the program itself.
+// file operations like the program itself. kHelp below lists the commands.
 //
-//   veltrane-data init FOLDER
-//   veltrane-data generate FOLDER --punches N [--from MM/DD/YYYY --to MM/DD/YYYY
-//                 --companies C --cards K --seed S]
-//   veltrane-data import FOLDER LABEL FILE.csv
-//   veltrane-data export FOLDER LABEL [FILE.csv]
-//   veltrane-data stats FOLDER [--through MM/DD/YYYY]
-//
-// Errors go to standard error as one clear line each; the exit code is then 1
-// (2 for a command line that cannot be read).
+// Long work (generate, import, export) shows a live progress line on
+// standard error while that is a terminal; --quiet silences it and the
+// summary. Exit status: 0 done; 1 a command line that cannot be read (what
+// was wrong and the usage on standard error); 2 the work failed (one clear
+// line on standard error).
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -24,6 +22,7 @@
 #include <vector>
 
 #include "app/schema.h"
+#include "app/version.h"
 #include "runtime/core/error_state.h"
 #include "runtime/core/pictures.h"
 #include "runtime/core/text.h"
@@ -31,27 +30,61 @@
 #include "runtime/files/file_operations.h"
 #include "runtime/files/view.h"
 #include "tools/veltrane-data/csv_table.h"
+#include "tools/veltrane-data/progress_line.h"
 #include "tools/veltrane-data/punch_generator.h"
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr int kBadUsage = 1;
+constexpr int kFailed = 2;
+
+constexpr const char* kSynopsis =
     "usage: veltrane-data init FOLDER\n"
-    "       veltrane-data generate FOLDER --punches N [--from MM/DD/YYYY --to MM/DD/YYYY "
-    "--companies C --cards K --seed S]\n"
+    "       veltrane-data generate FOLDER --punches N [--from MM/DD/YYYY] [--to MM/DD/YYYY]\n"
+    "                     [--companies C] [--cards K] [--seed S]\n"
     "       veltrane-data import FOLDER LABEL FILE.csv\n"
-    "       veltrane-data export FOLDER LABEL [FILE.csv]\n"
+    "       veltrane-data export FOLDER LABEL [FILE.csv] [--through MM/DD/YYYY]\n"
     "       veltrane-data stats FOLDER [--through MM/DD/YYYY]\n";
+
+constexpr const char* kHelp =
+    "Makes, fills, exports and inspects the data files of a Veltrane working\n"
+    "folder. The files are in FOLDER/data/; LABEL names one of them (Timecard,\n"
+    "Employee, PayType, ...).\n"
+    "\n"
+    "  init      creates the data files that are missing, empty\n"
+    "  generate  adds N made-up punches to Timecard (dates run up to --to,\n"
+    "            12/31/2023 unless given; the same --seed gives the same punches)\n"
+    "  import    adds every row of a CSV file to a data file, or none when a row\n"
+    "            is bad (each bad row is named by its line)\n"
+    "  export    writes a data file as CSV, to standard output without FILE.csv;\n"
+    "            with --through (Timecard only), exactly the punches a purge\n"
+    "            through that date removes, to keep a copy before purging\n"
+    "  stats     record counts, the range of duty dates, and with --through how\n"
+    "            many punches a purge through that date would remove\n"
+    "\n"
+    "  -q, --quiet  no progress line and no summary\n"
+    "  -h, --help   shows this help\n"
+    "  --version    shows the version\n"
+    "\n"
+    "Exit status: 0 done, 1 a command line that cannot be read, 2 the work failed.\n";
 
 int Fail(const std::string& message) {
   std::cerr << "veltrane-data: " << message << "\n";
-  return 1;
+  return kFailed;
 }
 
 int Usage(const std::string& message) {
-  std::cerr << "veltrane-data: " << message << "\n" << kUsage;
-  return 2;
+  std::cerr << "veltrane-data: " << message << "\n"
+            << kSynopsis << "Try 'veltrane-data --help' for more.\n";
+  return kBadUsage;
 }
+
+// What follows the command on the command line.
+struct Invocation {
+  std::vector<std::string> Args;               // FOLDER and what follows it
+  std::map<std::string, std::string> Options;  // "--name value", keyed by name
+  bool Quiet = false;
+};
 
 std::string RuntimeError() {
   std::string text = rt::ErrorText();
@@ -77,7 +110,7 @@ const rt::FileDeclaration* FileByLabel(const std::string& label) {
 
 // Creates the data folder and every file that is not there yet. The alias
 // shares its disk file with Timecard.
-int Init(bool quiet) {
+int CreateMissingFiles(bool quiet) {
   ::mkdir("data", 0777);
   for (const auto* decl : app::AllFiles()) {
     if (rt::FileExists(decl->DiskName())) continue;
@@ -89,21 +122,6 @@ int Init(bool quiet) {
   return 0;
 }
 
-// Options after the positional arguments: "--name value" pairs.
-bool ReadOptions(const std::vector<std::string>& args, std::size_t first,
-                 const std::vector<std::string>& allowed,
-                 std::map<std::string, std::string>& options, std::string& error) {
-  for (std::size_t i = first; i < args.size(); i += 2) {
-    const auto& name = args[i];
-    bool known = false;
-    for (const auto& a : allowed) known = known || name == "--" + a;
-    if (!known) return error = "unknown option " + name, false;
-    if (i + 1 >= args.size()) return error = name + " needs a value", false;
-    options[name.substr(2)] = args[i + 1];
-  }
-  return true;
-}
-
 std::optional<long long> Number(const std::string& text, long long low, long long high) {
   if (text.empty() || text.size() > 12) return std::nullopt;
   for (char c : text)
@@ -113,104 +131,174 @@ std::optional<long long> Number(const std::string& text, long long low, long lon
   return value;
 }
 
-int Generate(const std::vector<std::string>& args) {
-  std::map<std::string, std::string> options;
+// The day number of a "--name MM/DD/YYYY" option; 0 when it is not given.
+// Nothing when it is given but is no date.
+std::optional<std::int32_t> DateOption(const Invocation& call, const std::string& name) {
+  auto it = call.Options.find(name);
+  if (it == call.Options.end()) return 0;
+  auto day = rt::Deformat(it->second, "D02");
+  if (!day || *day <= 0) return std::nullopt;
+  return static_cast<std::int32_t>(*day);
+}
+
+// Makes a finished export file durable under its own name: a copy kept before
+// a purge must not be lost to a crash that the purge's commit survives, and a
+// failed export must not replace a good copy. `part` is renamed to `path`.
+bool KeepFile(const std::string& part, const std::string& path, std::string& error) {
+  int fd = ::open(part.c_str(), O_RDONLY | O_CLOEXEC);
+  bool synced = fd >= 0 && ::fsync(fd) == 0;
+  if (fd >= 0) ::close(fd);
+  if (!synced || std::rename(part.c_str(), path.c_str()) != 0)
+    return error = "cannot write " + path, false;
+  std::string folder = std::filesystem::path(path).parent_path().string();
+  fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  return true;
+}
+
+int Init(const Invocation& call) {
+  ::mkdir(call.Args[0].c_str(), 0777);
   std::string error;
-  if (!ReadOptions(args, 2, {"punches", "from", "to", "companies", "cards", "seed"}, options,
-                   error))
-    return Usage(error);
-  if (!options.count("punches")) return Usage("generate needs --punches N");
+  if (!EnterFolder(call.Args[0], error)) return Fail(error);
+  return CreateMissingFiles(call.Quiet);
+}
+
+int Generate(const Invocation& call) {
+  auto option = [&](const char* name) -> const std::string* {
+    auto it = call.Options.find(name);
+    return it == call.Options.end() ? nullptr : &it->second;
+  };
+  if (!option("punches")) return Usage("generate needs --punches N");
   veltrane_data::GeneratorOptions o;
-  auto punches = Number(options["punches"], 1, 100000000);
+  auto punches = Number(*option("punches"), 1, 100000000);
   if (!punches) return Usage("--punches must be a whole number from 1 to 100000000");
   o.Punches = *punches;
-  for (const char* name : {"from", "to"}) {
-    if (!options.count(name)) continue;
-    auto day = rt::Deformat(options[name], "D02");
-    if (!day) return Usage("--" + std::string(name) + " must be a date MM/DD/YYYY");
-    (std::string(name) == "from" ? o.From : o.To) = static_cast<std::int32_t>(*day);
-  }
-  if (options.count("companies")) {
-    auto n = Number(options["companies"], 1, 999);
+  auto from = DateOption(call, "from"), to = DateOption(call, "to");
+  if (!from) return Usage("--from must be a date MM/DD/YYYY");
+  if (!to) return Usage("--to must be a date MM/DD/YYYY");
+  o.From = *from;
+  o.To = *to;
+  if (const auto* text = option("companies")) {
+    auto n = Number(*text, 1, 999);
     if (!n) return Usage("--companies must be from 1 to 999");
     o.Companies = static_cast<int>(*n);
   }
-  if (options.count("cards")) {
-    auto n = Number(options["cards"], 1, 9999999);
+  if (const auto* text = option("cards")) {
+    auto n = Number(*text, 1, 9999999);
     if (!n) return Usage("--cards must be from 1 to 9999999");
     o.Cards = static_cast<int>(*n);
   }
-  if (options.count("seed")) {
-    auto n = Number(options["seed"], 0, 999999999999LL);
+  if (const auto* text = option("seed")) {
+    auto n = Number(*text, 0, 999999999999LL);
     if (!n) return Usage("--seed must be a whole number");
     o.Seed = static_cast<std::uint64_t>(*n);
   }
-  ::mkdir(args[1].c_str(), 0777);
-  if (!EnterFolder(args[1], error)) return Fail(error);
-  if (int code = Init(true)) return code;
+  std::string error;
+  ::mkdir(call.Args[0].c_str(), 0777);
+  if (!EnterFolder(call.Args[0], error)) return Fail(error);
+  if (int code = CreateMissingFiles(true)) return code;
   rt::File timecard(app::TimecardFile());
   rt::FileOpen(timecard, 0x12);  // nobody else writes while we fill
   if (rt::ErrorCode() != 0) return Fail("cannot open Timecard: " + RuntimeError());
-  if (!veltrane_data::GeneratePunches(timecard, o, error)) return Fail(error);
-  std::cout << "generated " << o.Punches << " punches in " << app::TimecardFile().Path() << "\n";
+  veltrane_data::ProgressLine progress(stderr, !call.Quiet);
+  bool generated = veltrane_data::GeneratePunches(timecard, o, progress, error);
+  progress.Clear();
+  if (!generated) return Fail(error);
+  if (!call.Quiet)
+    std::cout << "generated " << o.Punches << " punches in " << app::TimecardFile().Path() << "\n";
   return 0;
 }
 
-int Export(const std::vector<std::string>& args) {
-  if (args.size() < 3 || args.size() > 4) return Usage("export needs FOLDER LABEL [FILE.csv]");
-  const auto* decl = FileByLabel(args[2]);
-  if (!decl) return Fail("no data file is labelled " + args[2]);
+int Export(const Invocation& call) {
+  const auto* decl = FileByLabel(call.Args[1]);
+  if (!decl) return Fail("no data file is labelled " + call.Args[1]);
+  auto through = DateOption(call, "through");
+  if (!through) return Usage("--through must be a date MM/DD/YYYY");
+  if (*through != 0 && decl != &app::TimecardFile())
+    return Usage("--through applies to Timecard only");
+  // The CSV is written beside its final name and takes that name only once
+  // complete; the path is made absolute before entering the folder.
+  std::string path, part;
   std::ofstream out;
-  if (args.size() == 4) {
-    out.open(args[3], std::ios::binary | std::ios::trunc);
-    if (!out) return Fail("cannot write " + args[3]);
+  if (call.Args.size() == 3) {
+    path = std::filesystem::absolute(call.Args[2]).string();
+    part = path + ".part";
+    out.open(part, std::ios::binary | std::ios::trunc);
+    if (!out) return Fail("cannot write " + call.Args[2]);
   }
+  auto failed = [&](const std::string& message) {
+    if (!part.empty()) std::remove(part.c_str());
+    return Fail(message);
+  };
   std::string error;
-  if (!EnterFolder(args[1], error)) return Fail(error);
+  if (!EnterFolder(call.Args[0], error)) return failed(error);
   rt::File file(*decl);
   rt::FileOpen(file, 0x40);
-  if (rt::ErrorCode() != 0) return Fail("cannot open " + decl->Path() + ": " + RuntimeError());
-  if (!veltrane_data::ExportCsv(
-          file, args.size() == 4 ? static_cast<std::ostream&>(out) : std::cout, error))
-    return Fail("cannot export " + decl->Label() + ": " + error);
+  if (rt::ErrorCode() != 0) return failed("cannot open " + decl->Path() + ": " + RuntimeError());
+  // A purge through a date removes every punch dated on or before it, a punch
+  // without a date (0) too.
+  veltrane_data::RecordFilter keep;
+  if (*through != 0)
+    keep = [cutoff = *through](rt::File& punches) {
+      return punches.Field(app::tim::kDutyDate).GetInt() <= cutoff;
+    };
+  veltrane_data::ProgressLine progress(stderr, !call.Quiet);
+  std::int64_t written = veltrane_data::ExportCsv(
+      file, part.empty() ? std::cout : static_cast<std::ostream&>(out), keep, progress, error);
+  progress.Clear();
+  if (written < 0) return failed("cannot export " + decl->Label() + ": " + error);
+  if (!part.empty()) {
+    out.close();
+    if (out.fail()) return failed("cannot write " + call.Args[2]);
+    if (!KeepFile(part, path, error)) return failed(error);
+  }
+  if (call.Quiet) return 0;
+  std::string summary = "exported " + std::to_string(written);
+  if (*through != 0)
+    summary += " punches dated through " + rt::Format(*through, "D02") + " from Timecard";
+  else
+    summary += " records of " + decl->Label();
+  if (part.empty())
+    std::cerr << summary << "\n";  // standard output carries the CSV
+  else
+    std::cout << summary << " to " << call.Args[2] << "\n";
   return 0;
 }
 
-int Import(const std::vector<std::string>& args) {
-  if (args.size() != 4) return Usage("import needs FOLDER LABEL FILE.csv");
-  const auto* decl = FileByLabel(args[2]);
-  if (!decl) return Fail("no data file is labelled " + args[2]);
-  std::ifstream in(args[3], std::ios::binary);
-  if (!in) return Fail("cannot read " + args[3]);
+int Import(const Invocation& call) {
+  const auto* decl = FileByLabel(call.Args[1]);
+  if (!decl) return Fail("no data file is labelled " + call.Args[1]);
+  const std::string& csv = call.Args[2];
+  std::ifstream in(csv, std::ios::binary);
+  if (!in) return Fail("cannot read " + csv);
   std::string error;
-  ::mkdir(args[1].c_str(), 0777);
-  if (!EnterFolder(args[1], error)) return Fail(error);
-  if (int code = Init(true)) return code;
+  ::mkdir(call.Args[0].c_str(), 0777);
+  if (!EnterFolder(call.Args[0], error)) return Fail(error);
+  if (int code = CreateMissingFiles(true)) return code;
   rt::File file(*decl);
   rt::FileOpen(file, 0x12);
   if (rt::ErrorCode() != 0) return Fail("cannot open " + decl->Path() + ": " + RuntimeError());
   std::vector<veltrane_data::CsvProblem> problems;
-  long imported = veltrane_data::ImportCsv(file, in, problems);
+  veltrane_data::ProgressLine progress(stderr, !call.Quiet);
+  long imported = veltrane_data::ImportCsv(file, in, progress, problems);
+  progress.Clear();
   if (!problems.empty()) {
-    for (const auto& p : problems) std::cerr << args[3] << ":" << p.Line << ": " << p.Text << "\n";
-    return Fail("nothing imported: " + std::to_string(problems.size()) + " bad row(s) in " +
-                args[3]);
+    for (const auto& p : problems) std::cerr << csv << ":" << p.Line << ": " << p.Text << "\n";
+    return Fail("nothing imported: " + std::to_string(problems.size()) + " bad row(s) in " + csv);
   }
-  std::cout << "imported " << imported << " records into " << decl->Label() << "\n";
+  if (!call.Quiet)
+    std::cout << "imported " << imported << " records into " << decl->Label() << "\n";
   return 0;
 }
 
-int Stats(const std::vector<std::string>& args) {
-  std::map<std::string, std::string> options;
+int Stats(const Invocation& call) {
+  auto through = DateOption(call, "through");
+  if (!through) return Usage("--through must be a date MM/DD/YYYY");
   std::string error;
-  if (!ReadOptions(args, 2, {"through"}, options, error)) return Usage(error);
-  std::int64_t through = 0;
-  if (options.count("through")) {
-    auto day = rt::Deformat(options["through"], "D02");
-    if (!day) return Usage("--through must be a date MM/DD/YYYY");
-    through = *day;
-  }
-  if (!EnterFolder(args[1], error)) return Fail(error);
+  if (!EnterFolder(call.Args[0], error)) return Fail(error);
   for (const auto* decl : app::AllFiles()) {
     if (decl == &app::AliasTimeCardFile()) continue;
     rt::File file(*decl);
@@ -237,37 +325,80 @@ int Stats(const std::vector<std::string>& args) {
     std::cout << "Timecard duty dates: " << rt::Format(first, "D02") << " to "
               << rt::Format(last, "D02") << "\n";
   }
-  if (through != 0) {
+  if (*through != 0) {
     rt::ViewSetProperty(view, rt::kPropOrder, "");
-    rt::ViewSetProperty(view, rt::kPropFilter, "TIM:DUTYDATE <= " + std::to_string(through));
+    rt::ViewSetProperty(view, rt::kPropFilter, "TIM:DUTYDATE <= " + std::to_string(*through));
     rt::FileBuffer(view, 500, 0, 0, 60);
     rt::ViewSetStart(view, 0);
     long long removed = 0;
     for (rt::FileNext(view); rt::ErrorCode() == 0; rt::FileNext(view)) ++removed;
     if (rt::ErrorCode() != rt::kRecordNotAvailable)
       return Fail("cannot read Timecard: " + RuntimeError());
-    std::cout << "a purge through " << rt::Format(through, "D02") << " would remove " << removed
+    std::cout << "a purge through " << rt::Format(*through, "D02") << " would remove " << removed
               << " punches\n";
   }
   return 0;
+}
+
+struct Command {
+  const char* Name;
+  std::size_t LeastArgs, MostArgs;  // FOLDER included
+  const char* Arguments;            // named in the message when the count is wrong
+  std::vector<std::string> Options;
+  int (*Run)(const Invocation&);
+};
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {
+      {"init", 1, 1, "FOLDER only", {}, Init},
+      {"generate", 1, 1, "FOLDER and --punches N",
+       {"punches", "from", "to", "companies", "cards", "seed"}, Generate},
+      {"import", 3, 3, "FOLDER LABEL FILE.csv", {}, Import},
+      {"export", 2, 3, "FOLDER LABEL [FILE.csv]", {"through"}, Export},
+      {"stats", 1, 1, "FOLDER", {"through"}, Stats},
+  };
+  return commands;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() < 2) return Usage(args.empty() ? "no command" : "no FOLDER");
-  const std::string& command = args[0];
-  if (command == "init") {
-    if (args.size() != 2) return Usage("init needs FOLDER only");
-    ::mkdir(args[1].c_str(), 0777);
-    std::string error;
-    if (!EnterFolder(args[1], error)) return Fail(error);
-    return Init(false);
+  for (const auto& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kSynopsis << "\n" << kHelp;
+      return 0;
+    }
+    if (arg == "--version") {
+      std::cout << "veltrane-data " << app::kVersion << "\n";
+      return 0;
+    }
   }
-  if (command == "generate") return Generate(args);
-  if (command == "import") return Import(args);
-  if (command == "export") return Export(args);
-  if (command == "stats") return Stats(args);
-  return Usage("unknown command " + command);
+  if (args.empty()) return Usage("no command");
+  const Command* command = nullptr;
+  for (const auto& c : Commands())
+    if (args[0] == c.Name) command = &c;
+  if (!command)
+    return Usage((args[0].starts_with("-") ? "unknown option " : "unknown command ") + args[0]);
+
+  Invocation call;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--quiet" || arg == "-q") {
+      call.Quiet = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      std::string name = arg.starts_with("--") ? arg.substr(2) : std::string();
+      bool known = false;
+      for (const auto& option : command->Options) known = known || option == name;
+      if (!known) return Usage("unknown option " + arg + " for " + command->Name);
+      if (i + 1 == args.size()) return Usage(arg + " needs a value");
+      if (call.Options.count(name)) return Usage(arg + " is given twice");
+      call.Options[name] = args[++i];
+    } else {
+      call.Args.push_back(arg);
+    }
+  }
+  if (call.Args.size() < command->LeastArgs || call.Args.size() > command->MostArgs)
+    return Usage(std::string(command->Name) + " needs " + command->Arguments);
+  return command->Run(call);
 }

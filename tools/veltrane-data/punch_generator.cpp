@@ -10,6 +10,7 @@
 #include "runtime/files/file.h"
 #include "runtime/files/file_operations.h"
 #include "runtime/files/transaction.h"
+#include "tools/veltrane-data/progress_line.h"
 
 namespace veltrane_data {
 namespace {
@@ -46,7 +47,8 @@ struct DayPunch {
 
 }  // namespace
 
-bool GeneratePunches(rt::File& timecard, GeneratorOptions o, std::string& error) {
+bool GeneratePunches(rt::File& timecard, GeneratorOptions o, ProgressLine& progress,
+                     std::string& error) {
   if (o.Punches <= 0) return error = "--punches must be above 0", false;
   if (o.Companies < 1) return error = "--companies must be at least 1", false;
   if (o.To == 0) o.To = rt::Date(12, 31, 2023);
@@ -85,6 +87,7 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, std::string& error)
          static_cast<int>(Below(random, 40))});
 
   using namespace app::tim;
+  progress.Start("generating", "punches", o.Punches);
   std::int64_t written = 0;
   int sinceCommit = 0;
   rt::TxBegin(5, timecard);
@@ -111,7 +114,7 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, std::string& error)
     timecard.Field(kFunct).SetInt(0);
     rt::FileAdd(timecard);
     if (rt::ErrorCode() != 0) return error = "cannot add a punch: " + rt::FileErrorText(), false;
-    ++written;
+    progress.Update(++written);
     if (++sinceCommit == kCommitEvery) {
       sinceCommit = 0;
       rt::TxCommit();

@@ -15,6 +15,8 @@ class File;
 
 namespace veltrane_data {
 
+class ProgressLine;
+
 struct GeneratorOptions {
   std::int64_t Punches = 0;
   std::int32_t From = 0;  // first duty date; 0: early enough for Punches
@@ -24,9 +26,11 @@ struct GeneratorOptions {
   std::uint64_t Seed = 1;
 };
 
-// Adds the punches to `timecard` (open for writing), committing every 50000.
-// Returns false with `error` set when the options cannot give that many
-// punches or a write fails; what was committed before stays.
-bool GeneratePunches(rt::File& timecard, GeneratorOptions options, std::string& error);
+// Adds the punches to `timecard` (open for writing), committing every 50000,
+// and shows how far it has come on `progress`. Returns false with `error` set
+// when the options cannot give that many punches or a write fails; what was
+// committed before stays.
+bool GeneratePunches(rt::File& timecard, GeneratorOptions options, ProgressLine& progress,
+                     std::string& error);
 
 }  // namespace veltrane_data

@@ -2,13 +2,13 @@
 // line on standard output as it arrives, one line per datagram, flushed at
 // once so it can be piped or followed live.
 //
-//   veltrane-debugview [--channel NAME]
+//   veltrane-debugview [--channel NAME] | --help | --version
 //
 // It binds the abstract Unix socket "@veltrane-debug-output" (or @NAME). Only
-// one viewer can hold a name; a second one says so and exits with 1. Ctrl+C or
-// SIGTERM ends it cleanly with 0. Control characters in a line are printed as
-// \xNN, because any local process can send to the socket and must not be able
-// to drive the terminal.
+// one viewer can hold a name; a second one says so and exits with 2. Ctrl+C or
+// SIGTERM ends it cleanly with 0; a command line it cannot read exits with 1.
+// Control characters in a line are printed as \xNN, because any local process
+// can send to the socket and must not be able to drive the terminal.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/version.h"
 #include "runtime/trace/debug_channel_listener.h"
 #include "runtime/trace/debug_output.h"
 
@@ -25,12 +26,32 @@ volatile std::sig_atomic_t stopRequested = 0;
 
 void RequestStop(int) { stopRequested = 1; }
 
-int Usage(std::FILE* to, int status) {
-  std::fprintf(to,
+constexpr int kBadUsage = 1;
+constexpr int kCannotWatch = 2;
+
+int Help() {
+  std::printf(
+      "usage: veltrane-debugview [--channel NAME]\n"
+      "Prints every trace line sent to the debug-output channel (default @%s) as it\n"
+      "arrives, until Ctrl+C.\n"
+      "\n"
+      "  --channel NAME  watches @NAME instead\n"
+      "  -h, --help      shows this help\n"
+      "  --version       shows the version\n"
+      "\n"
+      "Exit status: 0 ended by Ctrl+C, 1 a command line that cannot be read,\n"
+      "2 the channel cannot be watched (another viewer holds it).\n",
+      std::string(rt::kDebugChannelName).c_str());
+  return 0;
+}
+
+int Usage(const std::string& message) {
+  std::fprintf(stderr,
+               "veltrane-debugview: %s\n"
                "usage: veltrane-debugview [--channel NAME]\n"
-               "Prints every trace line sent to the debug-output channel (default @%s).\n",
-               std::string(rt::kDebugChannelName).c_str());
-  return status;
+               "Try 'veltrane-debugview --help' for more.\n",
+               message.c_str());
+  return kBadUsage;
 }
 
 std::string Printable(std::string_view line) {
@@ -57,13 +78,18 @@ int main(int argc, char** argv) {
   std::string name(rt::kDebugChannelName);
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") return Usage(stdout, 0);
-    if (arg == "--channel" && i + 1 < argc && argv[i + 1][0] != '\0') {
+    if (arg == "--help" || arg == "-h") return Help();
+    if (arg == "--version") {
+      std::printf("veltrane-debugview %s\n", app::kVersion);
+      return 0;
+    }
+    if (arg == "--channel") {
+      if (i + 1 == argc || argv[i + 1][0] == '\0') return Usage("--channel needs a NAME");
       name = argv[++i];
       continue;
     }
-    std::fprintf(stderr, "veltrane-debugview: unexpected argument '%s'\n", argv[i]);
-    return Usage(stderr, 2);
+    return Usage((arg.starts_with("-") ? "unknown option " : "unexpected argument ") +
+                 std::string(arg));
   }
 
   rt::DebugChannelListener listener;
@@ -72,7 +98,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "veltrane-debugview: another viewer is already watching @%s\n", name.c_str());
     else
       std::fprintf(stderr, "veltrane-debugview: cannot watch @%s: %s\n", name.c_str(), std::strerror(reason));
-    return 1;
+    return kCannotWatch;
   }
   struct sigaction onStop {};
   onStop.sa_handler = RequestStop;
