@@ -4,6 +4,6 @@
 
 namespace app {
 
-inline constexpr const char* kVersion = VELTRANE_VERSION;
+extern const char kVersion[];
 
 }  // namespace app
