@@ -31,8 +31,13 @@ std::string JoinedBackendNames(std::string_view separator) {
   return text;
 }
 
+constexpr const char* kSynopsis =
+    "usage: veltrane [--backend NAME] [--script FILE] [--through MM/DD/YYYY]\n"
+    "       veltrane --help | --version\n";
+
 int UsageError(const std::string& error) {
-  std::cerr << "veltrane: " << error << "\nTry 'veltrane --help' for more information.\n";
+  std::cerr << "veltrane: " << error << "\n"
+            << kSynopsis << "Try 'veltrane --help' for more information.\n";
   return kExitUsage;
 }
 
@@ -109,9 +114,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line,
 
 std::string UsageText() {
   std::ostringstream text;
-  text << "usage: veltrane [--backend NAME] [--script FILE] [--through MM/DD/YYYY]\n"
-          "       veltrane --help | --version\n"
-          "\n"
+  text << kSynopsis
+       << "\n"
           "Removes old punches from data/Timecard.DAT below the current folder: asks\n"
           "for the last duty date to purge, then removes every punch on or before it.\n"
           "Window placements are kept in Veltrane.INI in the current folder.\n"

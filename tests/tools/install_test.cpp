@@ -19,9 +19,10 @@ TEST(Install, PutsTheProgramsTheirPagesAndTheMenuEntryUnderThePrefix) {
   ASSERT_FALSE(prefix.Path().empty());
   const fs::path root = prefix.Path() / "usr";
   const std::string scratch = (prefix.Path() / "run").string();
-  ProgramRun install =
-      RunCommand("cmake --install '" + BuildFolder() + "' --prefix '" + root.string() + "'", scratch);
-  ASSERT_EQ(install.Exit, 0) << install.Out << install.Err;
+  e2e::RunResult install = RunCommand(
+      "cmake --install '" + e2e::BuiltProgram("").string() + "' --prefix '" + root.string() + "'",
+      scratch);
+  ASSERT_EQ(install.Status, 0) << install.Out << install.Err;
 
   struct File {
     std::string path;
@@ -48,27 +49,46 @@ TEST(Install, PutsTheProgramsTheirPagesAndTheMenuEntryUnderThePrefix) {
   for (const char* program : {"veltrane", "veltrane-data", "veltrane-debugview"}) {
     SCOPED_TRACE(program);
     fs::path page = root / "share/man/man1" / (std::string(program) + ".1");
-    ProgramRun shown = RunCommand("MANWIDTH=80 man --warnings -l '" + page.string() + "'", scratch);
-    EXPECT_EQ(shown.Exit, 0);
+    e2e::RunResult shown =
+        RunCommand("MANWIDTH=80 man --warnings -l '" + page.string() + "'", scratch);
+    EXPECT_EQ(shown.Status, 0);
     EXPECT_EQ(shown.Err, "");
     EXPECT_NE(shown.Out.find(std::string(program) + " - "), std::string::npos) << shown.Out;
     EXPECT_NE(shown.Out.find("Veltrane " + std::string(app::kVersion)), std::string::npos);
   }
 
-  // The menu entry is valid and starts the installed launcher, which starts
-  // the installed program.
+  // The menu entry is valid and starts the installed launcher with the icon.
   fs::path entry = root / "share/applications/veltrane.desktop";
-  EXPECT_EQ(RunCommand("desktop-file-validate '" + entry.string() + "'", scratch),
-            (ProgramRun{0, "", ""}));
-  std::string text = ReadWholeFile(entry.string());
+  e2e::RunResult validated = RunCommand("desktop-file-validate '" + entry.string() + "'", scratch);
+  EXPECT_EQ(validated.Status, 0);
+  EXPECT_EQ(validated.Out + validated.Err, "");
+  std::string text = e2e::ReadFile(entry);
   EXPECT_NE(text.find("\nExec=\"" + (root / "libexec/veltrane/veltrane-launch").string() + "\"\n"),
             std::string::npos)
       << text;
   EXPECT_NE(text.find("\nTryExec=" + (root / "bin/veltrane").string() + "\n"), std::string::npos);
   EXPECT_NE(text.find("\nIcon=veltrane\n"), std::string::npos);
-  EXPECT_NE(ReadWholeFile((root / "libexec/veltrane/veltrane-launch").string())
-                .find("exec \"" + (root / "bin/veltrane").string() + "\" \"$@\""),
-            std::string::npos);
+
+  // Run from anywhere, the launcher runs the program in the user's data
+  // folder: $XDG_DATA_HOME/veltrane, else ~/.local/share/veltrane, made when
+  // missing. A purge there leaves its INI beside the data it purged.
+  const fs::path xdg = prefix.Path() / "xdg", home = prefix.Path() / "home";
+  const std::string launcher = "'" + (root / "libexec/veltrane/veltrane-launch").string() + "'";
+  ASSERT_EQ(RunCommand("'" + (root / "bin/veltrane-data").string() + "' generate '" +
+                           (xdg / "veltrane").string() + "' --punches 400 --seed 2",
+                       scratch)
+                .Status,
+            0);
+  e2e::RunResult purge = RunCommand(
+      "cd / && XDG_DATA_HOME='" + xdg.string() + "' " + launcher + " --through 12/31/2022", scratch);
+  EXPECT_EQ(purge.Status, 0) << purge.Err;
+  EXPECT_NE(purge.Err.find("veltrane: removed "), std::string::npos) << purge.Err;
+  EXPECT_TRUE(fs::exists(xdg / "veltrane/Veltrane.INI"));
+  e2e::RunResult version = RunCommand(
+      "cd / && HOME='" + home.string() + "' XDG_DATA_HOME=relative " + launcher + " --version",
+      scratch);
+  EXPECT_EQ(version.Out, "veltrane " + std::string(app::kVersion) + "\n");
+  EXPECT_TRUE(fs::is_directory(home / ".local/share/veltrane"));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Runs the built programs as a user does: real processes, their output
-// captured, either off a terminal (streams in files) or on a pseudo-terminal.
+// The programs run as a user runs them, beside what tests/e2e/program_run.h
+// offers: a shell command line with its streams captured, and a program on a
+// pseudo-terminal.
 #pragma once
 
 #include <poll.h>
@@ -9,46 +10,27 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-struct ProgramRun {
-  int Exit = -1;  // -1 when it did not end by itself
-  std::string Out, Err;
-  bool operator==(const ProgramRun&) const = default;
-};
-
-// The build folder the tests run from (tests/CMakeLists.txt sets it).
-inline std::string BuildFolder() {
-  const char* build = std::getenv("VELTRANE_TEST_BINARY_DIR");
-  return build ? build : "";
-}
-
-inline std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+#include "tests/e2e/program_run.h"
 
 // Runs `command`, a shell command line, with no input, capturing standard
 // output and standard error through files named after `scratch`.
-inline ProgramRun RunCommand(const std::string& command, const std::string& scratch) {
+inline e2e::RunResult RunCommand(const std::string& command, const std::string& scratch) {
   std::string out = scratch + ".out", err = scratch + ".err";
   int status = std::system((command + " </dev/null >" + out + " 2>" + err).c_str());
-  ProgramRun run;
-  run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.Out = ReadWholeFile(out);
-  run.Err = ReadWholeFile(err);
+  e2e::RunResult run;
+  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.Out = e2e::ReadFile(out);
+  run.Err = e2e::ReadFile(err);
   return run;
 }
 
 // Runs `argv` with its three standard streams on a new pseudo-terminal and
-// returns everything it wrote there, in `Out`. Gives up after 120 s.
-inline ProgramRun RunInTerminal(const std::vector<std::string>& argv) {
-  ProgramRun run;
+// returns everything it wrote there, in `Out`. Gives up after 120 s (status -1).
+inline e2e::RunResult RunInTerminal(const std::vector<std::string>& argv) {
+  e2e::RunResult run;
   winsize size{};
   size.ws_row = 30;
   size.ws_col = 100;
@@ -64,8 +46,7 @@ inline ProgramRun RunInTerminal(const std::vector<std::string>& argv) {
   }
   for (int waited = 0; waited < 120000;) {
     pollfd ready{terminal, POLLIN, 0};
-    int got = ::poll(&ready, 1, 100);
-    if (got == 0) {
+    if (::poll(&ready, 1, 100) == 0) {
       waited += 100;
       continue;
     }
@@ -78,7 +59,7 @@ inline ProgramRun RunInTerminal(const std::vector<std::string>& argv) {
   int status = 0;
   for (int i = 0; i < 500; ++i) {
     if (::waitpid(pid, &status, WNOHANG) == pid) {
-      run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       return run;
     }
     ::usleep(10000);

@@ -13,19 +13,19 @@
 
 namespace {
 
-using ToolRun = ProgramRun;
+using ToolRun = e2e::RunResult;
 
 class VeltraneData : public ::testing::Test {
  protected:
   void SetUp() override {
-    tool_ = BuildFolder() + "/tools/veltrane-data";
+    tool_ = e2e::BuiltProgram("tools/veltrane-data").string();
     ASSERT_FALSE(folder_.Path().empty());
     dir_ = folder_.Path().string();
   }
 
   // Runs the tool with `args` (a shell-quoted text), capturing both streams.
   ToolRun Tool(const std::string& args) { return RunCommand(tool_ + " " + args, dir_ + "/run"); }
-  static std::string Read(const std::string& path) { return ReadWholeFile(path); }
+  static std::string Read(const std::string& path) { return e2e::ReadFile(path); }
   void Write(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
   }
@@ -35,13 +35,13 @@ class VeltraneData : public ::testing::Test {
 };
 
 TEST_F(VeltraneData, GenerateExportImportRoundTripsEveryRecord) {
-  ASSERT_EQ(Tool("generate " + dir_ + "/a --punches 3000 --companies 4 --cards 300 --seed 11").Exit,
+  ASSERT_EQ(Tool("generate " + dir_ + "/a --punches 3000 --companies 4 --cards 300 --seed 11").Status,
             0);
-  ASSERT_EQ(Tool("export " + dir_ + "/a Timecard " + dir_ + "/a.csv").Exit, 0);
+  ASSERT_EQ(Tool("export " + dir_ + "/a Timecard " + dir_ + "/a.csv").Status, 0);
   ToolRun imported = Tool("import " + dir_ + "/b Timecard " + dir_ + "/a.csv");
-  ASSERT_EQ(imported.Exit, 0) << imported.Err;
+  ASSERT_EQ(imported.Status, 0) << imported.Err;
   EXPECT_EQ(imported.Out, "imported 3000 records into Timecard\n");
-  ASSERT_EQ(Tool("export " + dir_ + "/b Timecard " + dir_ + "/b.csv").Exit, 0);
+  ASSERT_EQ(Tool("export " + dir_ + "/b Timecard " + dir_ + "/b.csv").Status, 0);
   std::string a = Read(dir_ + "/a.csv");
   EXPECT_EQ(a, Read(dir_ + "/b.csv"));
   // A header and one line per punch, some of them double swipes.
@@ -60,7 +60,7 @@ TEST_F(VeltraneData, SameSeedSamePunchesOtherSeedOthers) {
   for (const char* name : {"x", "y", "z"})
     ASSERT_EQ(Tool("generate " + dir_ + "/" + name + " --punches 500 --seed " +
                    (std::string(name) == "z" ? "2" : "1"))
-                  .Exit,
+                  .Status,
               0);
   std::string x = Tool("export " + dir_ + "/x Timecard").Out;
   EXPECT_EQ(x, Tool("export " + dir_ + "/y Timecard").Out);
@@ -70,10 +70,10 @@ TEST_F(VeltraneData, SameSeedSamePunchesOtherSeedOthers) {
 TEST_F(VeltraneData, StatsCountWhatAPurgeWouldRemove) {
   ASSERT_EQ(
       Tool("generate " + dir_ + "/s --punches 2000 --from 01/02/2023 --to 01/31/2023 --seed 5")
-          .Exit,
+          .Status,
       0);
   ToolRun stats = Tool("stats " + dir_ + "/s --through 01/15/2023");
-  ASSERT_EQ(stats.Exit, 0) << stats.Err;
+  ASSERT_EQ(stats.Status, 0) << stats.Err;
   EXPECT_NE(stats.Out.find("Timecard: 2000 records"), std::string::npos) << stats.Out;
   EXPECT_NE(stats.Out.find("Timecard duty dates: 01/02/2023 to "), std::string::npos) << stats.Out;
   // The punches through the 15th, counted from the export's duty dates (all
@@ -90,7 +90,7 @@ TEST_F(VeltraneData, StatsCountWhatAPurgeWouldRemove) {
 }
 
 TEST_F(VeltraneData, BadRowsAreReportedByLineAndNothingIsImported) {
-  ASSERT_EQ(Tool("generate " + dir_ + "/g --punches 3 --cards 3 --seed 1").Exit, 0);
+  ASSERT_EQ(Tool("generate " + dir_ + "/g --punches 3 --cards 3 --seed 1").Status, 0);
   std::string csv = Tool("export " + dir_ + "/g Timecard").Out;
   std::istringstream lines(csv);
   std::string header, good;
@@ -103,7 +103,7 @@ TEST_F(VeltraneData, BadRowsAreReportedByLineAndNothingIsImported) {
                                "\n" +                                                // 6-7
                                "99999999999" + good.substr(good.find(',')) + "\n");  // line 8
   ToolRun run = Tool("import " + dir_ + "/h Timecard " + dir_ + "/bad.csv");
-  EXPECT_EQ(run.Exit, 2);
+  EXPECT_EQ(run.Status, 2);
   for (const char* line :
        {":3: 3 cells", ":4: COMPANY: 'x' is not", ":6: COMPANY:", ":8: COMPANY:"})
     EXPECT_NE(run.Err.find(line), std::string::npos) << line << " in\n" << run.Err;
@@ -113,7 +113,7 @@ TEST_F(VeltraneData, BadRowsAreReportedByLineAndNothingIsImported) {
 }
 
 TEST_F(VeltraneData, TooManyPlacesOrTooLongTextIsRefused) {
-  ASSERT_EQ(Tool("init " + dir_ + "/t").Exit, 0);
+  ASSERT_EQ(Tool("init " + dir_ + "/t").Status, 0);
   std::string header = Tool("export " + dir_ + "/t Timecard").Out;
   auto row = [](const std::string& dec, const std::string& origin) {
     return "1,81000,1,100," + std::string("5,1,I,") + dec + "," + origin + ",5,81000,D1,,J1,0\n";
@@ -121,7 +121,7 @@ TEST_F(VeltraneData, TooManyPlacesOrTooLongTextIsRefused) {
   Write(dir_ + "/t.csv",
         header + row("8.25", "CLOCK") + row("8.255", "CLOCK") + row("8.25", "THIRTEEN CHAR"));
   ToolRun run = Tool("import " + dir_ + "/t Timecard " + dir_ + "/t.csv");
-  EXPECT_EQ(run.Exit, 2);
+  EXPECT_EQ(run.Status, 2);
   EXPECT_NE(run.Err.find(":3: PUNCH_TIME_DEC: '8.255' has more than 2 places"), std::string::npos)
       << run.Err;
   EXPECT_NE(run.Err.find(":4: ORIGIN: text longer than 12"), std::string::npos) << run.Err;
@@ -130,33 +130,33 @@ TEST_F(VeltraneData, TooManyPlacesOrTooLongTextIsRefused) {
 // Export then import gives back the same bytes: a ctext field's trailing
 // blanks are part of its value (JOBNO is part of a key).
 TEST_F(VeltraneData, ExportKeepsTheTrailingBlanksOfCtextFields) {
-  ASSERT_EQ(Tool("init " + dir_ + "/a").Exit, 0);
+  ASSERT_EQ(Tool("init " + dir_ + "/a").Status, 0);
   std::string header = Tool("export " + dir_ + "/a Timecard").Out;
   Write(dir_ + "/in.csv", header + "1,81000,1,100,5,1,I,8.25,CLOCK,5,81000,\"D1  \",,\" J1 \",0\n");
-  ASSERT_EQ(Tool("import " + dir_ + "/a Timecard " + dir_ + "/in.csv").Exit, 0);
+  ASSERT_EQ(Tool("import " + dir_ + "/a Timecard " + dir_ + "/in.csv").Status, 0);
   std::string exported = Tool("export " + dir_ + "/a Timecard").Out;
   EXPECT_NE(exported.find(",\"D1  \",,\" J1 \","), std::string::npos) << exported;
   Write(dir_ + "/a.csv", exported);
-  ASSERT_EQ(Tool("import " + dir_ + "/b Timecard " + dir_ + "/a.csv").Exit, 0);
+  ASSERT_EQ(Tool("import " + dir_ + "/b Timecard " + dir_ + "/a.csv").Status, 0);
   EXPECT_EQ(Tool("export " + dir_ + "/b Timecard").Out, exported);
 }
 
 // Dates and times are written for people, and files exported before with
 // day numbers and hundredths still load.
 TEST_F(VeltraneData, DatesAndTimesAreReadableAndOldNumbersStillLoad) {
-  ASSERT_EQ(Tool("init " + dir_ + "/o").Exit, 0);
+  ASSERT_EQ(Tool("init " + dir_ + "/o").Status, 0);
   std::string header = Tool("export " + dir_ + "/o Timecard").Out;
   Write(dir_ + "/old.csv", header + "1,81446,1,2130006,5,1,I,5.91,CLOCK,5,81445,D1,,J1,0\n" +
                                "2,0,1,0,6,1,O,0,EDIT,6,0,D2,,J2,0\n");
   ToolRun imported = Tool("import " + dir_ + "/o Timecard " + dir_ + "/old.csv");
-  ASSERT_EQ(imported.Exit, 0) << imported.Err;
+  ASSERT_EQ(imported.Status, 0) << imported.Err;
   std::string exported = Tool("export " + dir_ + "/o Timecard").Out;
   EXPECT_EQ(exported, header +
                           "1,12/25/2023,1,05:55:00.06,5,1,I,5.91,CLOCK,5,12/24/2023,D1,,J1,0\n"
                           "2,,1,00:00:00.00,6,1,O,0.00,EDIT,6,,D2,,J2,0\n");
   Write(dir_ + "/new.csv", exported);
   imported = Tool("import " + dir_ + "/n Timecard " + dir_ + "/new.csv");
-  ASSERT_EQ(imported.Exit, 0) << imported.Err;
+  ASSERT_EQ(imported.Status, 0) << imported.Err;
   EXPECT_EQ(Tool("export " + dir_ + "/n Timecard").Out, exported);
   Write(dir_ + "/bad.csv", header + "1,12/25/2023,1,24:00:00.00,5,1,I,5.91,CLOCK,5,0,D1,,J1,0\n");
   EXPECT_NE(Tool("import " + dir_ + "/x Timecard " + dir_ + "/bad.csv")
@@ -182,17 +182,17 @@ long long Scalar(sqlite3* db, const std::string& sql) {
 TEST_F(VeltraneData, ExportThroughWritesExactlyThePunchesAPurgeRemoves) {
   std::string p = dir_ + "/p", kept = dir_ + "/kept.csv";
   ASSERT_EQ(Tool("generate " + p + " --punches 3000 --from 01/02/2023 --to 01/31/2023 --seed 7")
-                .Exit,
+                .Status,
             0);
   std::string header = Tool("export " + p + " Timecard").Out;
   header.erase(header.find('\n') + 1);
   Write(dir_ + "/undated.csv", header + "1,,1,08:00:00.00,5,1,I,8.00,CLOCK,5,,D1,,J1,0\n");
-  ASSERT_EQ(Tool("import " + p + " Timecard " + dir_ + "/undated.csv").Exit, 0);
+  ASSERT_EQ(Tool("import " + p + " Timecard " + dir_ + "/undated.csv").Status, 0);
 
   ToolRun run = Tool("export " + p + " Timecard " + kept + " --through 01/16/2023");
-  ASSERT_EQ(run.Exit, 0) << run.Err;
+  ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_FALSE(std::filesystem::exists(kept + ".part"));
-  ASSERT_EQ(Tool("import " + dir_ + "/k Timecard " + kept).Exit, 0);
+  ASSERT_EQ(Tool("import " + dir_ + "/k Timecard " + kept).Status, 0);
 
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open((p + "/data/Timecard.DAT").c_str(), &db), SQLITE_OK);
@@ -221,7 +221,7 @@ TEST_F(VeltraneData, ExportThroughWritesExactlyThePunchesAPurgeRemoves) {
 
   // An export that fails leaves the copy made before as it was.
   std::string before = Read(kept);
-  EXPECT_EQ(Tool("export " + dir_ + "/nowhere Timecard " + kept + " --through 01/16/2023").Exit, 2);
+  EXPECT_EQ(Tool("export " + dir_ + "/nowhere Timecard " + kept + " --through 01/16/2023").Status, 2);
   EXPECT_EQ(Read(kept), before);
   EXPECT_FALSE(std::filesystem::exists(kept + ".part"));
 }
@@ -233,18 +233,20 @@ TEST_F(VeltraneData, ProgressShowsLiveOnATerminalOnly) {
     return std::vector<std::string>{tool_,    "generate", dir_ + "/" + folder, "--punches",
                                     "3000", "--seed",   "3"};
   };
-  ProgramRun live = RunInTerminal(generate("a"));
-  ASSERT_EQ(live.Exit, 0) << live.Out;
+  ToolRun live = RunInTerminal(generate("a"));
+  ASSERT_EQ(live.Status, 0) << live.Out;
   EXPECT_EQ(live.Out.find("\rgenerating: 0 of 3000 punches, 0%"), 0u) << live.Out;
   std::string summary = "generated 3000 punches in data/Timecard.DAT";
   EXPECT_TRUE(live.Out.ends_with("  \r" + summary + "\r\n")) << live.Out;
 
   auto quiet = generate("b");
   quiet.push_back("--quiet");
-  EXPECT_EQ(RunInTerminal(quiet), (ProgramRun{0, "", ""}));
+  ToolRun silent = RunInTerminal(quiet);
+  EXPECT_EQ(silent.Status, 0);
+  EXPECT_EQ(silent.Out, "");
 
   ToolRun off = Tool("generate " + dir_ + "/c --punches 3000 --seed 3");
-  EXPECT_EQ(off.Exit, 0);
+  EXPECT_EQ(off.Status, 0);
   EXPECT_EQ(off.Out + off.Err, summary + "\n");
   // Exported to standard output, the summary keeps off the CSV.
   off = Tool("export " + dir_ + "/c Timecard");
@@ -259,11 +261,12 @@ TEST_F(VeltraneData, CommandLineMistakesGetAClearMessage) {
     std::string message;
   } cases[] = {
       {"", 1, "no command"},
-      {"frobnicate " + dir_, 1, "unknown command frobnicate"},
+      {"frobnicate " + dir_, 1, "unknown command 'frobnicate'"},
       {"generate " + dir_ + "/q", 1, "generate needs --punches N"},
       {"generate " + dir_ + "/q --punches many", 1, "--punches must be a whole number"},
       {"generate " + dir_ + "/q --punches 10 --from 02/30/2023", 1, "--from must be a date"},
-      {"generate " + dir_ + "/q --punches 10 --colour red", 1, "unknown option --colour"},
+      {"generate " + dir_ + "/q --punches 10 --colour red", 1, "unknown option '--colour'"},
+      {"generate " + dir_ + "/q --punches=ten", 1, "--punches must be a whole number"},
       {"generate --punches 10", 1, "generate needs FOLDER"},
       {"export " + dir_ + " Employee --through 01/01/2020", 1, "--through applies to Timecard"},
       {"export " + dir_ + " Timecard --through 13/01/2020", 1, "--through must be a date"},
@@ -273,7 +276,7 @@ TEST_F(VeltraneData, CommandLineMistakesGetAClearMessage) {
   };
   for (const auto& c : cases) {
     ToolRun run = Tool(c.args);
-    EXPECT_EQ(run.Exit, c.exit) << c.args;
+    EXPECT_EQ(run.Status, c.exit) << c.args;
     EXPECT_NE(run.Err.find(c.message), std::string::npos) << c.args << ": " << run.Err;
   }
 }

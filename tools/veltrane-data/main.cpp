@@ -75,7 +75,7 @@ int Fail(const std::string& message) {
 
 int Usage(const std::string& message) {
   std::cerr << "veltrane-data: " << message << "\n"
-            << kSynopsis << "Try 'veltrane-data --help' for more.\n";
+            << kSynopsis << "Try 'veltrane-data --help' for more information.\n";
   return kBadUsage;
 }
 
@@ -100,6 +100,13 @@ bool EnterFolder(const std::string& folder, std::string& error) {
     return false;
   }
   return true;
+}
+
+// Makes FOLDER, with any folders above it that are missing, and works inside it.
+bool MakeAndEnterFolder(const std::string& folder, std::string& error) {
+  std::error_code ignored;  // entering it says what went wrong
+  std::filesystem::create_directories(folder, ignored);
+  return EnterFolder(folder, error);
 }
 
 const rt::FileDeclaration* FileByLabel(const std::string& label) {
@@ -160,9 +167,8 @@ bool KeepFile(const std::string& part, const std::string& path, std::string& err
 }
 
 int Init(const Invocation& call) {
-  ::mkdir(call.Args[0].c_str(), 0777);
   std::string error;
-  if (!EnterFolder(call.Args[0], error)) return Fail(error);
+  if (!MakeAndEnterFolder(call.Args[0], error)) return Fail(error);
   return CreateMissingFiles(call.Quiet);
 }
 
@@ -197,8 +203,7 @@ int Generate(const Invocation& call) {
     o.Seed = static_cast<std::uint64_t>(*n);
   }
   std::string error;
-  ::mkdir(call.Args[0].c_str(), 0777);
-  if (!EnterFolder(call.Args[0], error)) return Fail(error);
+  if (!MakeAndEnterFolder(call.Args[0], error)) return Fail(error);
   if (int code = CreateMissingFiles(true)) return code;
   rt::File timecard(app::TimecardFile());
   rt::FileOpen(timecard, 0x12);  // nobody else writes while we fill
@@ -275,8 +280,7 @@ int Import(const Invocation& call) {
   std::ifstream in(csv, std::ios::binary);
   if (!in) return Fail("cannot read " + csv);
   std::string error;
-  ::mkdir(call.Args[0].c_str(), 0777);
-  if (!EnterFolder(call.Args[0], error)) return Fail(error);
+  if (!MakeAndEnterFolder(call.Args[0], error)) return Fail(error);
   if (int code = CreateMissingFiles(true)) return code;
   rt::File file(*decl);
   rt::FileOpen(file, 0x12);
@@ -379,7 +383,8 @@ int main(int argc, char** argv) {
   for (const auto& c : Commands())
     if (args[0] == c.Name) command = &c;
   if (!command)
-    return Usage((args[0].starts_with("-") ? "unknown option " : "unknown command ") + args[0]);
+    return Usage((args[0].starts_with("-") ? "unknown option '" : "unknown command '") + args[0] +
+                 "'");
 
   Invocation call;
   for (std::size_t i = 1; i < args.size(); ++i) {
@@ -387,13 +392,17 @@ int main(int argc, char** argv) {
     if (arg == "--quiet" || arg == "-q") {
       call.Quiet = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      std::string name = arg.starts_with("--") ? arg.substr(2) : std::string();
+      // "--name value" or "--name=value".
+      std::size_t equals = arg.find('=');
+      std::string option = arg.substr(0, equals);
+      std::string name = option.starts_with("--") ? option.substr(2) : std::string();
       bool known = false;
-      for (const auto& option : command->Options) known = known || option == name;
-      if (!known) return Usage("unknown option " + arg + " for " + command->Name);
-      if (i + 1 == args.size()) return Usage(arg + " needs a value");
-      if (call.Options.count(name)) return Usage(arg + " is given twice");
-      call.Options[name] = args[++i];
+      for (const auto& allowed : command->Options) known = known || allowed == name;
+      if (!known) return Usage("unknown option '" + option + "' for " + command->Name);
+      if (equals == std::string::npos && i + 1 == args.size())
+        return Usage(option + " needs a value");
+      if (call.Options.count(name)) return Usage(option + " is given twice");
+      call.Options[name] = equals == std::string::npos ? args[++i] : arg.substr(equals + 1);
     } else {
       call.Args.push_back(arg);
     }

@@ -49,7 +49,7 @@ int Usage(const std::string& message) {
   std::fprintf(stderr,
                "veltrane-debugview: %s\n"
                "usage: veltrane-debugview [--channel NAME]\n"
-               "Try 'veltrane-debugview --help' for more.\n",
+               "Try 'veltrane-debugview --help' for more information.\n",
                message.c_str());
   return kBadUsage;
 }
@@ -88,8 +88,8 @@ int main(int argc, char** argv) {
       name = argv[++i];
       continue;
     }
-    return Usage((arg.starts_with("-") ? "unknown option " : "unexpected argument ") +
-                 std::string(arg));
+    return Usage((arg.starts_with("-") ? "unknown option '" : "unexpected argument '") +
+                 std::string(arg) + "'");
   }
 
   rt::DebugChannelListener listener;
