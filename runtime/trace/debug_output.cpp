@@ -2,10 +2,15 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <string>
+#include <thread>
 
 #include "runtime/core/error_state.h"
+#include "runtime/core/halt.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -22,6 +27,9 @@ struct Counters {
   std::atomic<std::uint64_t> sends{0};
   std::atomic<std::uint64_t> delivered{0};
   std::atomic<std::uint64_t> dropped{0};
+  std::atomic<std::uint64_t> missed{0};
+  // Lines a listener missed since the last datagram it took: told with the next.
+  std::atomic<std::uint64_t> untold{0};
 };
 
 Counters& Counts() {
@@ -83,18 +91,68 @@ Channel& TheChannel() {
   return channel;
 }
 
-void SendToChannel(std::string_view line) {
+// How long the count-only datagram at the end waits for room, at most.
+constexpr int kFinalNoticeTries = 200;
+constexpr auto kFinalNoticePause = std::chrono::milliseconds(1);
+
+// One datagram; the errno of the failure, or 0 when a listener took it.
+int SendDatagram(std::string_view data) {
   Channel& channel = TheChannel();
-  Counters& counts = Counts();
   const Address* to = channel.current.load(std::memory_order_acquire);
-  int savedErrno = errno;
   ssize_t sent;
   do {
-    counts.sends.fetch_add(1, std::memory_order_relaxed);
-    sent = ::sendto(channel.fd, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+    Counts().sends.fetch_add(1, std::memory_order_relaxed);
+    sent = ::sendto(channel.fd, data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                     reinterpret_cast<const sockaddr*>(&to->to.Address), to->to.Length);
   } while (sent < 0 && errno == EINTR);
-  (sent < 0 ? counts.dropped : counts.delivered).fetch_add(1, std::memory_order_relaxed);
+  return sent < 0 ? errno : 0;
+}
+
+bool NobodyListens(int reason) { return reason == ECONNREFUSED || reason == ENOENT; }
+
+// NUL count, then NUL line unless countOnly (see debug_output.h).
+std::string Counted(std::uint64_t missed, std::string_view line, bool countOnly) {
+  std::string data(1, '\0');
+  data += std::to_string(missed);
+  if (!countOnly) {
+    data += '\0';
+    data += line;
+  }
+  return data;
+}
+
+// Tells the listener the lines it missed last, if any, when the process ends.
+void TellUntold() {
+  const std::uint64_t missed = Counts().untold.exchange(0, std::memory_order_acq_rel);
+  if (missed == 0) return;
+  const std::string notice = Counted(missed, {}, true);
+  for (int i = 0; i < kFinalNoticeTries; ++i) {
+    const int reason = SendDatagram(notice);
+    if (reason == 0 || (reason != EAGAIN && reason != EWOULDBLOCK)) return;
+    std::this_thread::sleep_for(kFinalNoticePause);
+  }
+}
+
+void SendToChannel(std::string_view line) {
+  Counters& counts = Counts();
+  int savedErrno = errno;
+  const std::uint64_t untold = counts.untold.exchange(0, std::memory_order_acq_rel);
+  const int reason = untold == 0 ? SendDatagram(line) : SendDatagram(Counted(untold, line, false));
+  if (reason == 0) {
+    counts.delivered.fetch_add(1, std::memory_order_relaxed);
+  } else {
+    counts.dropped.fetch_add(1, std::memory_order_relaxed);
+    // With nobody listening there is nobody to tell what went missing.
+    if (!NobodyListens(reason)) {
+      counts.missed.fetch_add(1, std::memory_order_relaxed);
+      counts.untold.fetch_add(untold + 1, std::memory_order_acq_rel);
+      static std::once_flag atEnd;
+      std::call_once(atEnd, [] {
+        std::atexit(TellUntold);
+        AddHaltCleanup(TellUntold);
+      });
+    }
+  }
   errno = savedErrno;
 }
 
@@ -144,7 +202,7 @@ std::string DebugChannelName() {
 DebugChannelCounts DebugChannelStatistics() {
   Counters& counts = Counts();
   return {counts.sends.load(std::memory_order_relaxed), counts.delivered.load(std::memory_order_relaxed),
-          counts.dropped.load(std::memory_order_relaxed)};
+          counts.dropped.load(std::memory_order_relaxed), counts.missed.load(std::memory_order_relaxed)};
 }
 
 }  // namespace rt

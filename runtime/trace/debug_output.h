@@ -11,6 +11,19 @@
 //   - a datagram carries exactly one line, no line ending, no NUL.
 // veltrane-debugview binds the name and prints what arrives.
 //
+// Lines a listener misses are counted, not hidden. A line dropped while a
+// listener is there (its queue full, or the line too long for a datagram) is
+// counted by the sender, and the next datagram it delivers says how many went
+// missing before it:
+//     datagram := line                  nothing missed since the last one
+//               | NUL count NUL line    count lines missed just before this one
+//               | NUL count             only the count (the process is ending)
+// count in decimal digits. Lines dropped because nobody listens are not
+// counted: there was no listener to miss them. When the process ends (exit or
+// halt) with lines still uncounted, a count-only datagram is sent, trying for
+// a short while to find room in the listener's queue.
+// DebugChannelListener (debug_channel_listener.h) reads this form.
+//
 // Tests install a sink instead; while one is installed every line goes to it
 // and nothing is sent.
 //
@@ -51,6 +64,7 @@ struct DebugChannelCounts {
   std::uint64_t Sends = 0;      // send system calls made
   std::uint64_t Delivered = 0;  // accepted by a listener's queue
   std::uint64_t Dropped = 0;    // nobody listening, queue full, or too long
+  std::uint64_t Missed = 0;     // of those dropped, lines a listener missed (queue full, too long)
 };
 DebugChannelCounts DebugChannelStatistics();
 

@@ -9,6 +9,10 @@
 // SIGTERM ends it cleanly with 0; a command line it cannot read exits with 1.
 // Control characters in a line are printed as \xNN, because any local process
 // can send to the socket and must not be able to drive the terminal.
+//
+// Lines the viewer did not read in time are dropped by the sender, which
+// counts them: where a gap is, a line "veltrane-debugview: N lines missed
+// here" stands in the output, and the total goes to standard error at the end.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -110,11 +114,17 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "veltrane-debugview: watching @%s (Ctrl+C ends)\n", name.c_str());
   while (!stopRequested) {
     // The timeout bounds how long a stop request waits to be seen.
-    std::optional<std::string> line = listener.Receive(200);
-    if (!line) continue;
-    std::string text = Printable(*line);
+    std::optional<rt::DebugDatagram> datagram = listener.ReceiveDatagram(200);
+    if (!datagram) continue;
+    std::string text;
+    if (datagram->MissedBefore > 0)
+      text = "veltrane-debugview: " + std::to_string(datagram->MissedBefore) + " lines missed here\n";
+    if (datagram->HasLine) text += Printable(datagram->Line);
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
       break;  // the reader went away (a closed pipe): nothing left to do
   }
+  if (listener.MissedLines() > 0)
+    std::fprintf(stderr, "veltrane-debugview: %llu lines missed in all (traced faster than they were read)\n",
+                 static_cast<unsigned long long>(listener.MissedLines()));
   return 0;
 }

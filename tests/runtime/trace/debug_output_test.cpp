@@ -8,9 +8,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "runtime/core/halt.h"
 #include "runtime/trace/debug_channel_listener.h"
 
 namespace {
@@ -103,6 +105,44 @@ TEST_F(DebugOutputTest, ASinkTakesTheLinesInsteadOfTheChannel) {
   rt::DebugOutput("third");
   EXPECT_EQ(listener.Receive(5000), std::optional<std::string>("third"));
   EXPECT_EQ(lines.size(), 2u);
+}
+
+// Lines dropped while a listener is there are counted and told with the next
+// datagram it takes, or in a count of their own when the process ends; lines
+// nobody was listening for are not counted.
+TEST_F(DebugOutputTest, AListenerIsToldHowManyLinesItMissed) {
+  auto start = rt::DebugChannelStatistics();
+  rt::DebugOutput("before anybody listens");
+  EXPECT_EQ(rt::DebugChannelStatistics().Missed, start.Missed);
+
+  rt::DebugChannelListener listener;
+  ASSERT_EQ(listener.Bind(name_), 0);
+  auto flood = [&] {
+    const auto before = rt::DebugChannelStatistics();
+    for (int i = 0; i < 500; ++i) rt::DebugOutput("line " + std::to_string(i));
+    while (listener.Receive(0)) {
+    }
+    return rt::DebugChannelStatistics().Missed - before.Missed;
+  };
+  const std::uint64_t missed = flood();
+  ASSERT_GT(missed, 0u);
+  rt::DebugOutput("after the gap");
+  auto datagram = listener.ReceiveDatagram(5000);
+  ASSERT_TRUE(datagram.has_value());
+  EXPECT_EQ(datagram->Line, "after the gap");
+  EXPECT_TRUE(datagram->HasLine);
+  EXPECT_EQ(datagram->MissedBefore, missed);
+
+  // The process ends (here a halt) with missed lines nobody was told of yet.
+  const std::uint64_t last = flood();
+  rt::SetHaltHandler([](int, const std::string&) { throw std::runtime_error("halted"); });
+  EXPECT_THROW(rt::Halt(3), std::runtime_error);
+  rt::SetHaltHandler({});
+  datagram = listener.ReceiveDatagram(5000);
+  ASSERT_TRUE(datagram.has_value());
+  EXPECT_FALSE(datagram->HasLine);
+  EXPECT_EQ(datagram->MissedBefore, last);
+  EXPECT_EQ(listener.MissedLines(), missed + last);
 }
 
 TEST_F(DebugOutputTest, OnlyOneListenerHoldsAName) {

@@ -140,6 +140,31 @@ TEST_F(DebugViewTest, PrintsEachLineAsItArrivesAndEndsCleanlyOnCtrlC) {
   EXPECT_EQ(viewer.Wait(), std::optional<int>(0));
 }
 
+TEST_F(DebugViewTest, SaysWhereLinesWereMissedAndHowManyInAll) {
+  ViewerProcess viewer({"--channel", channel_});
+  ASSERT_TRUE(viewer.Started());
+  ASSERT_TRUE(viewer.ErrorLine().has_value());
+  // A viewer that cannot keep up: stopped while 200 lines are sent.
+  viewer.Signal(SIGSTOP);
+  const auto before = rt::DebugChannelStatistics();
+  for (int i = 0; i < 200; ++i) rt::DebugOutput("line " + std::to_string(i));
+  const auto after = rt::DebugChannelStatistics();
+  const std::uint64_t kept = after.Delivered - before.Delivered, missed = after.Missed - before.Missed;
+  ASSERT_GT(missed, 0u);
+  viewer.Signal(SIGCONT);
+  for (std::uint64_t i = 0; i < kept; ++i)
+    EXPECT_EQ(viewer.OutputLine(), std::optional<std::string>("line " + std::to_string(i)));
+  rt::DebugOutput("after the gap");
+  EXPECT_EQ(viewer.OutputLine(),
+            std::optional<std::string>("veltrane-debugview: " + std::to_string(missed) + " lines missed here"));
+  EXPECT_EQ(viewer.OutputLine(), std::optional<std::string>("after the gap"));
+  viewer.Signal(SIGINT);
+  EXPECT_EQ(viewer.Wait(), std::optional<int>(0));
+  auto total = viewer.ErrorLine();
+  ASSERT_TRUE(total.has_value());
+  EXPECT_NE(total->find(std::to_string(missed) + " lines missed in all"), std::string::npos) << *total;
+}
+
 TEST_F(DebugViewTest, ASecondViewerOnTheSameChannelSaysSoAndExits) {
   ViewerProcess first({"--channel", channel_});
   ASSERT_TRUE(first.Started());
