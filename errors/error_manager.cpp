@@ -98,8 +98,15 @@ void ErrorManager::AddHistoryEntry() {
 
 int ErrorManager::ShowHistoryWindow(std::string_view caption, int icon, int buttons,
                                     int defaultButton) {
-  // Until the history window is on offer, the recorded messages are listed in
-  // one message box, newest last.
+  HistoryWindowFunction show;
+  {
+    std::scoped_lock lock(*critSect_);
+    show = historyWindow_;
+  }
+  // The window copies the history under the lock itself and runs without it.
+  if (show) return show(*this, caption, icon, buttons, defaultButton);
+  // Without a history window the recorded messages are listed in one message
+  // box, newest last.
   std::string text;
   for (const auto& entry : HistorySnapshot()) {
     if (!text.empty()) text += '|';
@@ -414,6 +421,11 @@ void ErrorManager::ClearHistory() {
 std::vector<HistoryEntry> ErrorManager::HistorySnapshot() {
   std::scoped_lock lock(*critSect_);
   return history_;
+}
+
+void ErrorManager::SetHistoryWindow(HistoryWindowFunction show) {
+  std::scoped_lock lock(*critSect_);
+  historyWindow_ = show;
 }
 
 int ErrorManager::EntryCount() {

@@ -35,6 +35,14 @@ struct HistoryEntry {
   std::int16_t Id = 0;
 };
 
+class ErrorManager;
+
+// Shows `manager`'s history in a window with the given caption, icon number
+// (0: the information icon), button set and default button, and returns the
+// button pressed (the default when the window was closed otherwise).
+using HistoryWindowFunction = int (*)(ErrorManager& manager, std::string_view caption, int icon,
+                                      int buttons, int defaultButton);
+
 class ErrorManager {
  public:
   static constexpr std::size_t kExpandedCapacity = 1999;
@@ -119,6 +127,10 @@ class ErrorManager {
   std::vector<HistoryEntry> HistorySnapshot();
   // Number of entries in the table.
   int EntryCount();
+  // Where ShowHistoryWindow shows the history. The history window belongs to
+  // the window layer, which sits above this one, so the program installs it
+  // at start; without one (null) the history is listed in one message box.
+  void SetHistoryWindow(HistoryWindowFunction show);
 
   // The style passed unchanged to the message box.
   std::int16_t MsgStyle = 0;
@@ -140,6 +152,7 @@ class ErrorManager {
   ErrorLog* errorLog_ = nullptr;                         // not owned; guarded by critSect_
   std::unique_ptr<StandardErrorLog> stdErrorLog_;        // the default log; guarded by critSect_
   std::vector<HistoryEntry> history_;                    // guarded by critSect_
+  HistoryWindowFunction historyWindow_ = nullptr;        // guarded by critSect_
   std::vector<std::pair<int, std::string>> procNames_;   // guarded by critSect_
   bool silent_ = false;
   bool logErrors_ = false;
