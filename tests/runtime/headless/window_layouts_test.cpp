@@ -1,7 +1,7 @@
 // The windows the program will show (tests/support/window_layouts.h), driven
-// only through the window runtime and an operator script: the purge's progress
-// window (timer, thermometer, cancel), the cut-off dialog with its date entry
-// and the calendar opened over it, and the error history window with its list.
+// only through an operator script: the purge's progress window (timer,
+// thermometer, cancel), and the cut-off dialog with its date entry and the
+// calendar opened over it. The history window's tests are in tests/ui.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -78,49 +78,6 @@ TEST_F(HeadlessTest, CalendarArrowKeysMoveTheDateAndEnterCloses) {
   EXPECT_EQ(RunCutoffDialog(lastDate), 1);
   EXPECT_EQ(lastDate, Date(3, 7, 2020)) << "27 Feb 2020 + 2 days crosses the leap day, + 7";
   EXPECT_THAT(backend.Problems(), IsEmpty());
-}
-
-// ---- Error history window ----------------------------------------------------
-
-TEST_F(HeadlessTest, HistoryWindowListsEntriesAndAnswersWithTheButtonPressed) {
-  Window window(HistoryWindow());
-  const std::vector<std::pair<std::string, std::string>> history = {{"Disk full", "Tarvo"}, {"Record locked", "Tarvo"}};
-  OpenWindow(window);
-  SetProperty(0, PropText, "Errors History");
-  SetListSource(2, [&](int row, int column) -> std::string {
-    if (row == -1) return std::to_string(history.size());
-    if (row == -2) return std::to_string(GetProperty(2, PropColumns).Number());
-    if (row == -3) return "1";
-    if (row < 1 || row > static_cast<int>(history.size())) return {};
-    return column == 1 ? history[row - 1].first : column == 2 ? history[row - 1].second : "";
-  });
-  // Help at the right end, OK to its left as the default with the focus.
-  const std::pair<int, const char*> buttons[] = {{128, "&Help"}, {1, "O&k"}};
-  for (int i = 0; i < 2; ++i) {
-    SetProperty(3 + i, PropText, buttons[i].second);
-    Unhide(3 + i);
-  }
-  SetProperty(4, PropDefault, 1);
-  Select(4);
-  ASSERT_TRUE(backend.LoadScript("select ?LIST 2\nkey Enter\n"));
-  int answer = 0;
-  ServeEvents([&] {
-    const int accepted = AcceptedControl();
-    if (accepted >= 3 && accepted <= 4) {
-      answer = buttons[accepted - 3].first;
-      return -1;
-    }
-    return 0;
-  });
-  EXPECT_EQ(answer, 1) << "Enter on the list presses the default button";
-  EXPECT_EQ(window.RowCount(2), 2);
-  EXPECT_EQ(window.Cell(2, 2, 1), "Record locked");
-  EXPECT_EQ(GetProperty(2, PropSelected).Number(), 2);
-  const auto transcript = backend.Transcript();
-  EXPECT_THAT(transcript, Contains("caption HISTORY \"Errors History\""));
-  EXPECT_THAT(transcript, Contains("show HISTORY:4"));
-  EXPECT_THAT(transcript, Contains("text HISTORY:4 \"O&k\""));
-  EXPECT_TRUE(backend.Shown("HISTORY")->Controls.at(10).Hidden);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 // closed. Scenarios:
 //   dialog           the cut-off dialog (with its calendar and refusal)
 //   progress N STEP  the progress window over N records, STEP a tick
-//   history          the error history window over 30 rows
+//   history          the error history window over 30 recorded messages
 //   halt             the cut-off dialog; OK halts with "Exiting Application"
 //   crash            the cut-off dialog; OK crashes with SIGSEGV
 #include <signal.h>
@@ -14,13 +14,17 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <string_view>
 
+#include "errors/error_manager.h"
+#include "errors/level.h"
 #include "runtime/core/dates.h"
 #include "runtime/core/halt.h"
 #include "runtime/core/pictures.h"
 #include "runtime/terminal/terminal_backend.h"
 #include "runtime/windows/event_loop.h"
 #include "tests/support/window_layouts.h"
+#include "ui/message_window.h"
 
 namespace {
 
@@ -31,33 +35,56 @@ std::string Log(int event, int control) {
   return std::to_string(event) + " " + std::to_string(control);
 }
 
-int History(std::ofstream& out) {
-  Window window(testing::HistoryWindow());
-  OpenWindow(window);
-  SetProperty(0, PropText, "Errors History");
-  SetListSource(2, [](int row, int column) -> std::string {
-    if (row == -1) return "30";
-    if (row == -2) return "2";
-    if (row == -3) return "1";
-    return column == 1 ? "Message number " + std::to_string(row) : "Cat " + std::to_string(row);
-  });
-  const std::pair<int, const char*> buttons[] = {{ButtonHelp, "&Help"}, {ButtonOk, "O&k"}};
-  for (int i = 0; i < 2; ++i) {
-    SetProperty(3 + i, PropText, buttons[i].second);
-    Unhide(3 + i);
+// The program's history window, logging its events and, as it closes, the
+// list's selected row.
+class LoggedHistoryWindow : public ui::MessageWindow {
+ public:
+  explicit LoggedHistoryWindow(std::ofstream& out) : out_(out) {}
+  int HandleEvent() override {
+    out_ << Log(CurrentEvent(), EventControl()) << "\n";
+    return MessageWindow::HandleEvent();
   }
-  SetProperty(4, PropDefault, 1);
-  Select(2);
-  int answer = 0;
-  ServeEvents([&] {
-    out << Log(CurrentEvent(), EventControl()) << "\n";
-    if (const int accepted = AcceptedControl(); accepted == 3 || accepted == 4) {
-      answer = buttons[accepted - 3].first;
-      return -1;
-    }
-    return 0;
-  });
-  out << "answer " << answer << "\nselected " << window.Control(2)->Selected << "\n";
+  int Kill() override {
+    if (Win && Win->IsOpen()) out_ << "selected " << Win->Control(ui::kHistoryList)->Selected << "\n";
+    return MessageWindow::Kill();
+  }
+
+ private:
+  std::ofstream& out_;
+};
+
+std::ofstream* gHistoryLog = nullptr;
+
+int ShowLoggedHistory(errors::ErrorManager& err, std::string_view caption, int icon, int buttons,
+                      int defaultButton) {
+  Window win(ui::HistoryWindowResource());
+  LoggedHistoryWindow window(*gHistoryLog);
+  window.Caption = caption;
+  window.Err = &err;
+  window.Icon = icon;
+  window.ButtonTypes = buttons;
+  window.MsgRVal = defaultButton;
+  window.Win = &win;
+  return ui::ShowHistoryWindow(window);
+}
+
+// 30 recorded messages, reviewed the way the program reviews its history.
+int History(std::ofstream& out) {
+  static const ThreadVar<errors::ErrorStatus> status;
+  errors::ErrorManager errs;
+  errs.Init(status);
+  gHistoryLog = &out;
+  errs.SetHistoryWindow(ShowLoggedHistory);
+  errs.SetHistoryThreshold(-1);
+  for (int i = 1; i <= 30; ++i) {
+    errs.AddEntry(1000 + i, "Message number " + std::to_string(i), "Title", errors::LevelNotify,
+                  "Cat " + std::to_string(i));
+    errs.Raise(1000 + i);
+  }
+  // What ReviewHistory shows, with the answer kept.
+  const int answer = errs.ShowHistoryWindow("Errors History", 0, ButtonOk | ButtonHelp, ButtonOk);
+  out << "answer " << answer << "\n";
+  errs.Kill();
   return 0;
 }
 
