@@ -29,20 +29,22 @@ constexpr const char* kMonthNames[] = {"January", "February", "March",     "Apri
 
 rt::WindowResource MakeCalendarScreen() {
   using Kind = rt::ControlKind;
-  rt::WindowResource w{.Name = "CALENDARSCREEN",
-                       .Caption = "Calendar",
-                       .Font = {"Sans Serif", 8, 400},
-                       .Width = 154,
-                       .Height = 138};
+  rt::WindowResource w;
+  w.Name = "CALENDARSCREEN";
+  w.Caption = "Calendar";
+  w.Font = {"Sans Serif", 8, 400};
+  w.Width = 154;
+  w.Height = 138;
   auto add = [&w](int number, std::string label, Kind kind, rt::Rect at, std::string text = {},
                   char align = 'L') -> rt::ControlResource& {
-    w.Controls.push_back({.Number = number,
-                          .Label = std::move(label),
-                          .Kind = kind,
-                          .Position = at,
-                          .Text = std::move(text),
-                          .Align = align});
-    return w.Controls.back();
+    rt::ControlResource& c = w.Controls.emplace_back();
+    c.Number = number;
+    c.Label = std::move(label);
+    c.Kind = kind;
+    c.Position = at;
+    c.Text = std::move(text);
+    c.Align = align;
+    return c;
   };
   // The title band: the month's name between the steps by month and year.
   add(kTitleBg, "?TITLEBG", Kind::Panel, {0, 0, 154, 18});

@@ -25,28 +25,32 @@ constexpr ButtonCaption kButtonOrder[] = {
 };
 
 rt::WindowResource MakeHistoryWindow() {
-  rt::WindowResource w{.Name = "HISTORY",
-                       .Caption = "Error",
-                       .Font = {"Sans Serif", 8, 400},
-                       .Width = 320,
-                       .Height = 96};
-  w.Controls.push_back({.Number = kHistoryIcon,
-                        .Label = "?IMAGE",
-                        .Kind = rt::ControlKind::Image,
-                        .Position = {2, 4, 26, 28},
-                        .Icon = rt::StockIcon(rt::kStockInformation)});
-  w.Controls.push_back(
-      {.Number = kHistoryList,
-       .Label = "?LIST",
-       .Kind = rt::ControlKind::List,
-       .Position = {32, 4, 286, 71},
-       .ListFormat = "217L(2)|M~Message~S(255)@s255@42L(2)|M~Category~L(1)@s255@"});
-  for (int i = 0; i < kHistoryButtonCount; ++i)
-    w.Controls.push_back({.Number = kHistoryFirstButton + i,
-                          .Label = "?BUTTON" + std::to_string(i + 1),
-                          .Kind = rt::ControlKind::Button,
-                          .Position = {284 - 40 * i, 80, 36, 14},
-                          .Hidden = true});
+  rt::WindowResource w;
+  w.Name = "HISTORY";
+  w.Caption = "Error";
+  w.Font = {"Sans Serif", 8, 400};
+  w.Width = 320;
+  w.Height = 96;
+  rt::ControlResource& icon = w.Controls.emplace_back();
+  icon.Number = kHistoryIcon;
+  icon.Label = "?IMAGE";
+  icon.Kind = rt::ControlKind::Image;
+  icon.Position = {2, 4, 26, 28};
+  icon.Icon = rt::StockIcon(rt::kStockInformation);
+  rt::ControlResource& list = w.Controls.emplace_back();
+  list.Number = kHistoryList;
+  list.Label = "?LIST";
+  list.Kind = rt::ControlKind::List;
+  list.Position = {32, 4, 286, 71};
+  list.ListFormat = "217L(2)|M~Message~S(255)@s255@42L(2)|M~Category~L(1)@s255@";
+  for (int i = 0; i < kHistoryButtonCount; ++i) {
+    rt::ControlResource& button = w.Controls.emplace_back();
+    button.Number = kHistoryFirstButton + i;
+    button.Label = "?BUTTON" + std::to_string(i + 1);
+    button.Kind = rt::ControlKind::Button;
+    button.Position = {284 - 40 * i, 80, 36, 14};
+    button.Hidden = true;
+  }
   return w;
 }
 
