@@ -37,6 +37,7 @@ TEST(Install, PutsTheProgramsTheirPagesAndTheMenuEntryUnderThePrefix) {
       {"share/man/man1/veltrane-debugview.1", false},
       {"share/applications/veltrane.desktop", false},
       {"share/icons/hicolor/scalable/apps/veltrane.svg", false},
+      {"share/icons/hicolor/48x48/apps/veltrane.png", false},
   };
   for (const auto& file : files) {
     SCOPED_TRACE(file.path);
