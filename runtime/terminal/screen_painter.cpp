@@ -239,6 +239,12 @@ void ScreenPainter::PutWide(int row, int col, const wchar_t* text, int length, i
   const int start = col + skip;
   const int room = area.Col + area.Cols - start;
   if (room <= 0) return;
+  // Many terminals draw bold text in the bright colour, and bright black on
+  // the grey window is a faint grey that reads as disabled: bold black text
+  // there is drawn in blue, which stays strong either way.
+  if (colors_ && (attr & A_BOLD) && !(attr & A_REVERSE) &&
+      static_cast<int>(attr & A_COLOR) == Pair(COLOR_BLACK, kWindowBg))
+    attr = static_cast<int>(attr & ~A_COLOR) | Pair(COLOR_BLUE, kWindowBg);
   attrset(attr);
   mvaddnwstr(row, start, text + skip, std::min(length - skip, room));
 }
@@ -343,9 +349,10 @@ void ScreenPainter::PaintControl(WindowView& view, const ControlState& c, bool f
       }
       const int length = static_cast<int>(label.size());
       if (cells.Cols >= length + 4) {
-        // "[ OK ]", centred; the default button's brackets are bold.
+        // "[ OK ]", centred; the default button's brackets are bold unless
+        // the whole button shows the focus.
         const int col = cells.Col + (cells.Cols - length - 4) / 2;
-        const int bracket = (c.Default ? attr | A_BOLD : attr) | (focused ? A_REVERSE : 0);
+        const int bracket = focused ? focusAttr : c.Default ? attr | A_BOLD : attr;
         Put(cells.Row, col, "[ ", bracket, clip);
         Put(cells.Row, col + length + 2, " ]", bracket, clip);
         Put(cells.Row, col + 2, label, focusAttr, clip);
