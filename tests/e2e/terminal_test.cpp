@@ -1,0 +1,142 @@
+// The whole program on a terminal: veltrane runs in a shell inside a private
+// tmux server, the tests type into it and read the screen, and the punch file
+// is checked with plain SQL afterwards.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/core/dates.h"
+#include "tests/e2e/program_run.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/tmux_screen.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const std::string kCutOff = std::to_string(rt::Date(12, 31, 2022));
+// Every punch due for removal, in the order the purge walks them.
+const std::string kDueInKeyOrder =
+    "SELECT rowid FROM Timecard WHERE DUTYDATE <= " + kCutOff +
+    " ORDER BY COMPANY, DUTYDATE, EMP_CARD, PUNCH_TIME, rowid";
+// The punches a purge must keep, as one text.
+const std::string kKept =
+    "SELECT group_concat(rowid || ':' || DUTYDATE || ':' || PUNCH_TIME, ',') FROM "
+    "(SELECT * FROM Timecard WHERE DUTYDATE > " + kCutOff + " ORDER BY rowid)";
+
+class TerminalProgram : public ::testing::Test {
+ protected:
+  // Demo data over 2022 and 2023 in a fresh folder, and a cols x rows terminal.
+  void Start(int cols, int rows, int punches) {
+    if (!TmuxScreen::Installed()) GTEST_SKIP() << "tmux is not installed";
+    ASSERT_FALSE(folder_.Path().empty());
+    const e2e::RunResult made =
+        e2e::Run(folder_.Path(), e2e::BuiltProgram("tools/veltrane-data"),
+                 {"generate", ".", "--punches", std::to_string(punches), "--from", "01/01/2022",
+                  "--to", "12/31/2023", "--seed", "7"});
+    ASSERT_EQ(made.Status, 0) << made.Err;
+    due_ = Sql().Column(kDueInKeyOrder);
+    kept_ = Sql().Column(kKept).at(0);
+    ASSERT_GT(due_.size(), 0u);
+    screen_ = std::make_unique<TmuxScreen>(cols, rows);
+    ASSERT_TRUE(screen_->Started());
+  }
+  // veltrane in the data folder, with no display, after a line of the
+  // shell's own that must be back on the screen when the program is gone.
+  void Veltrane(const std::string& options = {}) {
+    screen_->Run("cd " + folder_.Path().string() + " && echo shell-was-here && env -u DISPLAY " +
+                 "-u WAYLAND_DISPLAY VELTRANE_TRACE_FILE=" + TraceFile() + " " +
+                 e2e::BuiltProgram("app/veltrane").string() + " " + options);
+    ASSERT_TRUE(WaitFor("Purge Punches Through"));
+  }
+  bool WaitFor(const std::string& text) {
+    if (screen_->WaitFor(text)) return true;
+    ADD_FAILURE() << "\"" << text << "\" never showed; the screen:\n" << screen_->Shown();
+    return false;
+  }
+  // The program ended with `status`, the shell's screen and settings are back.
+  void ExpectEndedAndRestored(int status, const std::string& lastWords = {}) {
+    ASSERT_TRUE(WaitFor("exit=" + std::to_string(status)));
+    EXPECT_TRUE(screen_->SettingsRestored());
+    EXPECT_THAT(screen_->Screen(), HasSubstr("shell-was-here\n" + lastWords + "exit="));
+    EXPECT_THAT(screen_->Screen(), Not(HasSubstr("\u2502"))) << "a window is still on the screen";
+  }
+  // A window's frame is centred on the screen.
+  void ExpectCentred(int cols, int rows) {
+    const auto [top, left] = screen_->Find("\u250C");
+    const auto [bottom, right] = screen_->Find("\u2518");
+    EXPECT_NEAR(left + right, cols - 1, 1) << screen_->Screen();
+    EXPECT_NEAR(top + bottom, rows - 1, 1) << screen_->Screen();
+  }
+
+  e2e::SqlFile Sql() { return e2e::SqlFile(folder_.Path() / "data" / "Timecard.DAT"); }
+  std::string TraceFile() const { return screen_->File("trace"); }
+
+  TempFolder folder_{"veltrane-terminal"};
+  std::unique_ptr<TmuxScreen> screen_;
+  std::vector<std::string> due_;
+  std::string kept_;
+};
+
+TEST_F(TerminalProgram, ATypedDatePurgesThroughItWhileTheProgressWindowShows) {
+  Start(80, 24, 20000);
+  Veltrane();  // no backend named: with no display the terminal is chosen
+  ExpectCentred(80, 24);
+  EXPECT_THAT(screen_->Shown(), HasSubstr("Last Date Of A Period  mm/dd/yyyy"));
+  screen_->Keys("BTab BTab 12/31/2022 M-o");  // back over the calendar button to the entry
+  ASSERT_TRUE(WaitFor("Processing Records"));
+  EXPECT_THAT(screen_->Shown(), HasSubstr("% Complete"));
+  ExpectEndedAndRestored(0);
+  EXPECT_EQ(Sql().Column(kDueInKeyOrder), std::vector<std::string>{});
+  EXPECT_EQ(Sql().Column(kKept).at(0), kept_);
+}
+
+TEST_F(TerminalProgram, A2024DateIsRefusedAndCancelHaltsWithTheFileUntouched) {
+  Start(80, 24, 2000);
+  Veltrane("--backend terminal");
+  screen_->Keys("BTab BTab 1/1/2024 M-o");
+  ASSERT_TRUE(WaitFor("Date Not acceptable. Pick a date prior 01/2024."));
+  screen_->Keys("Enter");
+  ASSERT_TRUE(WaitFor("01/01/2024"));
+  EXPECT_THAT(screen_->Shown(), Not(HasSubstr("Date Not acceptable")));
+  screen_->Keys("Escape");  // the close box: nothing is purged
+  ASSERT_TRUE(WaitFor("Exiting Application"));
+  EXPECT_THAT(screen_->Shown(), HasSubstr("[ OK ]"));
+  screen_->Keys("Enter");
+  ExpectEndedAndRestored(2, "Exiting Application\n");
+  EXPECT_EQ(Sql().Column(kDueInKeyOrder), due_);
+  EXPECT_EQ(Sql().Column(kKept).at(0), kept_);
+}
+
+TEST_F(TerminalProgram, CancelMidRunKeepsExactlyThePunchesNotYetWalked) {
+  Start(200, 60, 60000);
+  Veltrane("--backend terminal");
+  screen_->Keys("BTab BTab 12/31/2022 Enter");  // Enter in the entry presses OK
+  ASSERT_TRUE(WaitFor("Processing Records"));
+  ExpectCentred(200, 60);
+  // Cancel once the walk has removed a thousand punches.
+  for (int i = 0; i < 400 && TmuxScreen::ReadFile(TraceFile()).find("Removed:1000\n") ==
+                                 std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto [row, col] = screen_->Find("[ Cancel ]");
+  ASSERT_GE(row, 0);
+  screen_->Click(row, col + 3);
+  ExpectEndedAndRestored(2);
+  const std::vector<std::string> left = Sql().Column(kDueInKeyOrder);
+  ASSERT_GT(left.size(), 0u) << "cancelled before the end";
+  ASSERT_LT(left.size(), due_.size()) << "cancelled after the walk began";
+  // What is left is the tail of the walk, and the trace counted the rest.
+  EXPECT_EQ(left, std::vector<std::string>(due_.end() - left.size(), due_.end()));
+  EXPECT_EQ(Sql().Column(kKept).at(0), kept_);
+  const std::vector<std::string> trace = e2e::ReadLines(TraceFile());
+  ASSERT_FALSE(trace.empty());
+  EXPECT_EQ(trace.back(), "[qv][1] Removed:" + std::to_string(due_.size() - left.size()));
+}
+
+}  // namespace
