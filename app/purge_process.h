@@ -49,6 +49,7 @@ struct PurgeOutcome {
   PurgeEnd End = PurgeEnd::NotRun;
   std::int32_t Removed = 0;     // punches removed and committed
   std::int32_t NotRemoved = 0;  // punches due for removal that could not be fetched or deleted
+  std::int32_t RecordsPerCycle = 0;  // the progress window's batch size at the end
 };
 PurgeOutcome LastPurgeOutcome();
 

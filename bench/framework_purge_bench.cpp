@@ -67,20 +67,6 @@ void Fail(const std::string& what) {
   std::exit(1);
 }
 
-// The duty date half of the punches are on or before.
-std::int32_t MedianDutyDate(const fs::path& file, long punches) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  std::string sql = "SELECT DUTYDATE FROM Timecard ORDER BY DUTYDATE LIMIT 1 OFFSET " +
-                    std::to_string(punches / 2);
-  sqlite3_stmt* stmt = nullptr;
-  sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
-  std::int32_t date = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : 0;
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return date;
-}
-
 // What both walks do per punch and per batch.
 class Removal {
  public:
@@ -208,7 +194,7 @@ void FrameworkVersusRawPurge(benchmark::State& state) {
   const long punches = bench::EnvNumber("VELTRANE_BENCH_PUNCHES", 1000000);
   const long readAhead = bench::EnvNumber("VELTRANE_BENCH_READAHEAD", 100);
   const fs::path master = bench::GeneratedPunches(punches);
-  const std::int32_t cutOff = MedianDutyDate(master, punches);
+  const std::int32_t cutOff = bench::MedianDutyDate(master, punches);
 
   // The process-wide objects and the thread's files, as the main routine has
   // them; each walk runs in a folder of its own with a fresh copy.

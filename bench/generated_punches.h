@@ -3,6 +3,9 @@
 // routine has them.
 #pragma once
 
+#include <sqlite3.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -39,6 +42,20 @@ inline std::filesystem::path GeneratedPunches(long punches) {
     std::exit(1);
   }
   return file;
+}
+
+// The duty date half of the punches in `file` are on or before.
+inline std::int32_t MedianDutyDate(const std::filesystem::path& file, long punches) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  const std::string sql = "SELECT DUTYDATE FROM Timecard ORDER BY DUTYDATE LIMIT 1 OFFSET " +
+                          std::to_string(punches / 2);
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
+  const std::int32_t date = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : 0;
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return date;
 }
 
 // The process-wide objects and the thread's files and registry, with the
