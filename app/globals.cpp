@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "ui/message_window.h"
+
 namespace app {
 namespace {
 
@@ -32,6 +34,8 @@ settings::SettingsStore* GlobalSettings() { return SettingsSlot().get(); }
 void BuildGlobals() {
   TextMatcherSlot() = std::make_unique<TextMatcher>();
   ErrorsSlot() = std::make_unique<errors::ErrorManager>();
+  // Its history shows in the program's own window, not in a message box.
+  ui::UseHistoryWindow(*ErrorsSlot());
   SettingsSlot() = std::make_unique<settings::SettingsStore>();
 }
 

@@ -11,8 +11,10 @@
 #include "runtime/windows/event_loop.h"
 #include "runtime/windows/message_box.h"
 #include "runtime/windows/window.h"
+#include "ui/calendar_picker.h"
 #include "ui/toolbar_dispatcher.h"
 #include "ui/window_controller.h"
+#include "ui/window_resizer.h"
 
 namespace app {
 namespace {
@@ -24,10 +26,21 @@ using errors::LevelNotify;
 constexpr int kLastYearAllowed = 2023;
 // A request under which OK closes the dialog as cancelled.
 constexpr std::uint8_t kRequestOkCancels = 4;
+// The resizer's application strategy: controls keep to the top and to the
+// nearer side, entries and lists stretch.
+constexpr std::uint8_t kResizeStrategy = 2;
 
 class CutoffWindow : public ui::WindowController {
  public:
-  explicit CutoffWindow(rt::Window& window) : window_(window) {}
+  explicit CutoffWindow(rt::Window& window) : window_(window), resizer_(window) {
+    calendar_.FirstWeekday = 7;
+    calendar_.ColorSunday = 255;  // red
+    calendar_.ColorSaturday = 255;
+    calendar_.ColorOther = 0;  // black
+    calendar_.ColorHoliday = 0x8000;  // green
+    calendar_.SelectOnClose = 0;
+    calendar_.RightAlignment = 0;
+  }
 
   int Init() override;
   int Kill() override;
@@ -36,6 +49,8 @@ class CutoffWindow : public ui::WindowController {
  private:
   rt::Window& window_;
   ui::ToolbarDispatcher toolbar_;
+  ui::WindowResizer resizer_;
+  ui::CalendarPicker calendar_;
 };
 
 int CutoffWindow::Init() {
@@ -52,7 +67,12 @@ int CutoffWindow::Init() {
             Request == kRequestOkCancels ? ui::RequestCancelled : ui::RequestCompleted);
   AddButton(cutoff::kCancel, ui::RequestCancelled);
   Open(window_);
+  // The window cannot be made smaller than laid out.
+  resizer_.Init(kResizeStrategy, true, false);
+  resizer_.SetParentDefaults();
+  SetResizer(resizer_);
   GlobalSettings()->RestoreWindow("SelectLastDate", window_);
+  resizer_.ResizeWindow();
   SetAlerts();
   return LevelBenign;
 }
@@ -64,7 +84,19 @@ int CutoffWindow::HandleAccepted() {
     rt::Select(cutoff::kLastDate);
     return LevelNotify;
   }
-  return WindowController::HandleAccepted();
+  const int result = WindowController::HandleAccepted();
+  if (accepted == cutoff::kCalendar) {
+    Update();
+    calendar_.SelectOnClose = 1;
+    calendar_.SelectDate("Select a Date", LastDate);
+    // The choice shows in the entry at once; the 2024 rule waits for OK.
+    if (calendar_.Response == ui::RequestCompleted) {
+      LastDate = calendar_.SelectedDate;
+      rt::Display(cutoff::kLastDate);
+    }
+    Reset(1);
+  }
+  return result;
 }
 
 int CutoffWindow::Kill() {

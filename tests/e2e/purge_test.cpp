@@ -269,4 +269,17 @@ TEST_F(Purge, TheDialogRefuses2024AndCancelNeverPurges) {
   EXPECT_EQ(Punches(), std::vector<std::string>{Punch(1, rt::Date(1, 1, 2024), 5, 1)});
 }
 
+TEST_F(Purge, TheCalendarsChoiceShowsInTheEntryAtOnce) {
+  Add(Values({Punch(1, rt::Date(6, 15, 2023), 5, 1), Punch(1, rt::Date(6, 16, 2023), 5, 1)}));
+  // The calendar opens on the entry's date, June 2023; 1 June is a Thursday,
+  // so with Sunday first the 15th is the 19th day button.
+  const e2e::RunResult run = WithScript(
+      "type ?LASTDATE 6/1/2023\nkey Tab\naccept ?CALENDAR\nexpect CALENDARSCREEN\n"
+      "accept ?DAY19\nexpect QUICKWINDOW\naccept ?OK\n");
+  EXPECT_EQ(run.Status, 0) << run.Err << run.Out;
+  const std::string closed = "close CALENDARSCREEN\ntext QUICKWINDOW:5 \"06/15/2023\"\ninput accept ?OK";
+  EXPECT_NE(run.Out.find(closed), std::string::npos) << run.Out;
+  EXPECT_EQ(Punches(), std::vector<std::string>{Punch(1, rt::Date(6, 16, 2023), 5, 1)});
+}
+
 }  // namespace
