@@ -38,17 +38,7 @@ int& ThreadKeyCode() {
 }
 }  // namespace detail
 
-bool ControlState::Focusable() const {
-  if (Hidden || Disabled) return false;
-  switch (Kind) {
-    case ControlKind::Entry:
-    case ControlKind::Combo:
-    case ControlKind::Check:
-    case ControlKind::Button:
-    case ControlKind::List: return true;
-    default: return false;
-  }
-}
+bool ControlState::Focusable() const { return !Hidden && !Disabled && TakesFocus(Kind); }
 
 Window::Window(const WindowResource& resource)
     : problem_(resource.Check()),

@@ -7,6 +7,17 @@
 
 namespace rt {
 
+bool TakesFocus(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::Entry:
+    case ControlKind::Combo:
+    case ControlKind::Check:
+    case ControlKind::Button:
+    case ControlKind::List: return true;
+    default: return false;
+  }
+}
+
 const ControlResource* WindowResource::Find(int number) const {
   for (const auto& c : Controls)
     if (c.Number == number) return &c;

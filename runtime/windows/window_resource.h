@@ -31,6 +31,9 @@ enum class ControlKind : int {
   List = 37,      // multi-column list fed by a row source
 };
 
+// Kinds that can take the focus (when shown and enabled).
+bool TakesFocus(ControlKind kind);
+
 struct Rect {
   int X = 0;
   int Y = 0;
