@@ -1,0 +1,247 @@
+// The program's windows (tests/support/window_layouts.h) on the desktop,
+// driven with real Qt key and mouse input: what the user does must reach the
+// runtime's variables and events, and what the program sets must show.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "runtime/core/dates.h"
+#include "tests/runtime/qt/qt_fixture.h"
+#include "tests/support/window_layouts.h"
+
+namespace rt {
+namespace {
+
+using namespace testing;  // the layouts, their procedures and the fixture
+
+constexpr char kDialog[] = "QUICKWINDOW";
+constexpr char kCalendar[] = "CALENDARSCREEN";
+
+// The step is done once the control is there; then act on it.
+template <class Widget = QWidget, class Action>
+std::function<bool()> On(const char* window, const char* label, Action action) {
+  return [=] {
+    Widget* widget = ShownControl<Widget>(window, label);
+    if (!widget || !widget->isVisible()) return false;
+    action(widget);
+    return true;
+  };
+}
+
+std::function<bool()> Click(const char* window, const char* label) {
+  return On(window, label, [](QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); });
+}
+
+TEST_F(QtTest, CutoffDialogRefusesA2024DateAndTakesADayFromTheCalendar) {
+  std::int32_t lastDate = 0;
+  std::vector<std::string> seen;
+  Desk desk;
+  desk.Then(On<QLineEdit>(kDialog, "?LASTDATE",
+                          [](QLineEdit* e) { QTest::keyClicks(e, "1/1/2024"); }))
+      .Then(Click(kDialog, "?OK"))
+      .Then([&] {
+        QMessageBox* box = OpenMessageBox();
+        if (!box) return false;
+        seen.push_back(box->text().toStdString());
+        Screenshot(box, "cutoff-refusal");
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        return true;
+      })
+      .Then([] {  // the refusal puts the focus back on the date
+        QWidget* focus = QApplication::focusWidget();
+        if (OpenMessageBox() || !focus || focus->objectName() != "?LASTDATE") return false;
+        Screenshot(ShownWindow(kDialog), "cutoff-dialog");
+        QTest::mouseClick(ShownControl(kDialog, "?CALENDAR"), Qt::LeftButton);
+        return true;
+      })
+      .Then(On<QLabel>(kCalendar, "?MONTHYEAR",
+                       [&](QLabel* title) {
+                         seen.push_back(title->text().toStdString());
+                         // 1 January 2024 is a Monday: Sunday the 7th is button 12 + 1 + 6.
+                         auto* sunday = ShownControl<QPushButton>(kCalendar, "?DAY8");
+                         auto* monday = ShownControl<QPushButton>(kCalendar, "?DAY2");
+                         EXPECT_EQ(sunday->palette().color(QPalette::ButtonText), QColor(Qt::red));
+                         EXPECT_NE(monday->palette().color(QPalette::ButtonText), QColor(Qt::red));
+                         EXPECT_TRUE(monday->font().bold()) << "the current day, the 1st, is bold";
+                         EXPECT_FALSE(sunday->font().bold());
+                         EXPECT_FALSE(ShownControl<QPushButton>(kCalendar, "?DAY1")->isVisible())
+                             << "Sunday 31 December is not January";
+                         Screenshot(ShownWindow(kCalendar), "calendar");
+                         QTest::mouseClick(ShownControl(kCalendar, "?PREVMONTH"),
+                                           Qt::LeftButton);  // previous month
+                       }))
+      // December 2023 starts on a Friday: the 31st is the 36th button.
+      .Then(On<QPushButton>(kCalendar, "?DAY36",
+                            [](QPushButton* day) {
+                              EXPECT_EQ(day->text(), "31");
+                              QTest::mouseClick(day, Qt::LeftButton);
+                            }))
+      .Then([&] {
+        auto* entry = ShownControl<QLineEdit>(kDialog, "?LASTDATE");
+        if (ShownWindow(kCalendar) || !entry || entry->text() != "12/31/2023" ||
+            !ActiveWindow(kDialog))
+          return false;
+        QTest::keyClick(ShownWindow(kDialog), Qt::Key_O,
+                        Qt::AltModifier);  // the OK button's accelerator
+        return true;
+      });
+  EXPECT_EQ(RunCutoffDialog(lastDate), 1);
+  EXPECT_TRUE(desk.Done());
+  EXPECT_EQ(lastDate, Date(12, 31, 2023));
+  EXPECT_EQ(seen, (std::vector<std::string>{"Date Not acceptable. Pick a date prior 01/2024.",
+                                            "January 2024"}));
+}
+
+TEST_F(QtTest, CalendarTakesArrowKeysAndEnter) {
+  std::int32_t lastDate = 0;
+  auto keys = [](std::vector<Qt::Key> pressed) {
+    return [pressed] {
+      QWidget* calendar = ShownWindow(kCalendar);
+      if (!calendar || !calendar->focusWidget() ||
+          calendar->focusWidget()->objectName() != "?CLOSE")
+        return false;
+      for (Qt::Key key : pressed) QTest::keyClick(calendar->focusWidget(), key);
+      return true;
+    };
+  };
+  Desk desk;
+  desk.Then(On<QLineEdit>(kDialog, "?LASTDATE",
+                          [](QLineEdit* e) {
+                            QTest::keyClicks(e, "2/27/2020");
+                            QTest::keyClick(e, Qt::Key_Tab);
+                          }))
+      .Then([] {
+        QWidget* focus = QApplication::focusWidget();
+        if (!focus || focus->objectName() != "?CALENDAR") return false;
+        QTest::keyClick(focus, Qt::Key_Return);
+        return true;
+      })
+      .Then(keys({Qt::Key_Right, Qt::Key_Right, Qt::Key_Down}))
+      .Then(keys({Qt::Key_Enter}))
+      .Then([] {
+        auto* entry = ShownControl<QLineEdit>(kDialog, "?LASTDATE");
+        if (ShownWindow(kCalendar) || !entry || entry->text() != "03/07/2020") return false;
+        QTest::mouseClick(ShownControl(kDialog, "?OK"), Qt::LeftButton);
+        return true;
+      });
+  EXPECT_EQ(RunCutoffDialog(lastDate), 1);
+  EXPECT_TRUE(desk.Done());
+  EXPECT_EQ(lastDate, Date(3, 7, 2020)) << "27 Feb 2020 + 2 days crosses the leap day, + 7";
+}
+
+TEST_F(QtTest, UnreadableDateBeepsKeepsTheFocusAndTabFollowsControlNumbers) {
+  std::int32_t lastDate = Date(6, 30, 2022);
+  std::vector<std::string> focus;
+  auto focused = [&] { focus.push_back(QApplication::focusWidget()->objectName().toStdString()); };
+  Desk desk;
+  desk.Then(On<QLineEdit>(kDialog, "?LASTDATE",
+                          [](QLineEdit* e) {
+                            QTest::mouseClick(e, Qt::LeftButton);
+                            QTest::keyClick(e, Qt::Key_A, Qt::ControlModifier);
+                            QTest::keyClicks(e, "13/45/2023");
+                            QTest::keyClick(e, Qt::Key_Tab);
+                          }))
+      .Then([&] {
+        if (backend->Beeps() == 0) return false;
+        focused();
+        auto* entry = ShownControl<QLineEdit>(kDialog, "?LASTDATE");
+        EXPECT_EQ(entry->text(), "06/30/2022") << "the entry shows the date it still holds";
+        QTest::keyClick(entry, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(entry, "7/4/2022");
+        QTest::keyClick(entry, Qt::Key_Tab);
+        return true;
+      })
+      .Then([&] {
+        if (QApplication::focusWidget()->objectName() == "?LASTDATE") return false;
+        focused();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        return true;
+      })
+      .Then([&] {
+        if (QApplication::focusWidget()->objectName() != "?OK" || !ActiveWindow(kDialog))
+          return false;
+        focused();
+        QTest::keyClick(ShownWindow(kDialog), Qt::Key_C, Qt::AltModifier);  // Cancel
+        return true;
+      });
+  EXPECT_EQ(RunCutoffDialog(lastDate), 2);
+  EXPECT_TRUE(desk.Done());
+  EXPECT_EQ(backend->Beeps(), 1);
+  EXPECT_EQ(lastDate, Date(7, 4, 2022))
+      << "the date read when the entry was left stays after Cancel";
+  EXPECT_EQ(focus, (std::vector<std::string>{"?LASTDATE", "?CALENDAR", "?OK"}));
+}
+
+TEST_F(QtTest, ProgressWindowAdvancesOnItsTimerAndCancelStopsIt) {
+  int shownPercent = -1;
+  Desk desk;
+  desk.Then([&] {
+    auto* bar = ShownControl<QProgressBar>("PROGRESSWINDOW", "?PROGRESS:THERMOMETER");
+    if (!bar || !bar->isVisible() || bar->value() < 6) return false;
+    shownPercent = bar->value();
+    EXPECT_EQ(ShownControl<QLabel>("PROGRESSWINDOW", "?PROGRESS:PCTTEXT")->text().toStdString(),
+              std::to_string(shownPercent) + "% Complete");
+    Screenshot(ShownWindow("PROGRESSWINDOW"), "progress");
+    QTest::mouseClick(ShownControl("PROGRESSWINDOW", "?PROGRESS:CANCEL"), Qt::LeftButton);
+    return true;
+  });
+  const int taken = RunProcess(500, 10);
+  EXPECT_TRUE(desk.Done());
+  EXPECT_EQ(taken % 10, 0) << "a tick's batch is never cut";
+  EXPECT_GE(taken * 100 / 500, shownPercent);
+  EXPECT_LT(taken, 500) << "Cancel stopped the run";
+}
+
+TEST_F(QtTest, HistoryListShowsItsRowsAndEnterPressesTheDefaultButton) {
+  const std::vector<std::pair<std::string, std::string>> history = {{"Disk full", "Files"},
+                                                                    {"Record locked", "Files"}};
+  Window window(HistoryWindow());
+  OpenWindow(window);
+  SetProperty(0, PropText, "Errors History");
+  SetListSource(2, [&](int row, int column) -> std::string {
+    if (row == -1) return std::to_string(history.size());
+    if (row < 1 || row > static_cast<int>(history.size())) return row == -3 ? "1" : "";
+    return column == 1 ? history[row - 1].first : history[row - 1].second;
+  });
+  SetProperty(3, PropText, "&Help");
+  SetProperty(4, PropText, "O&k");
+  Unhide(3);
+  Unhide(4);
+  SetProperty(4, PropDefault, 1);
+  Select(4);
+  std::vector<std::string> cells;
+  Desk desk;
+  desk.Then(On<QTreeWidget>("HISTORY", "?LIST", [&](QTreeWidget* list) {
+    for (int row = 0; row < list->topLevelItemCount(); ++row)
+      cells.push_back(list->topLevelItem(row)->text(0).toStdString() + "|" +
+                      list->topLevelItem(row)->text(1).toStdString());
+    EXPECT_EQ(list->headerItem()->text(0), "Message");
+    EXPECT_FALSE(ShownControl<QLabel>("HISTORY", "?IMAGE")->pixmap().isNull())
+        << "the information icon";
+    Screenshot(ShownWindow("HISTORY"), "history");
+    const QRect row2 = list->visualItemRect(list->topLevelItem(1));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row2.center());
+    QTest::keyClick(list, Qt::Key_Return);
+  }));
+  int accepted = 0;
+  ServeEvents([&] {
+    accepted = AcceptedControl();
+    return accepted ? -1 : 0;
+  });
+  EXPECT_EQ(accepted, 4) << "Enter on the list presses the default button";
+  EXPECT_EQ(GetProperty(2, PropSelected).Number(), 2);
+  EXPECT_EQ(cells, (std::vector<std::string>{"Disk full|Files", "Record locked|Files"}));
+}
+
+}  // namespace
+}  // namespace rt
