@@ -127,8 +127,22 @@ std::uint32_t Connection::PagerVersion(const AttachedFile& file) const {
   return version;
 }
 
+// Bytes 24 to 27 of the file's header, which every commit through a rollback
+// journal changes; -1 when they cannot be read. Read without a lock: a read
+// that meets a commit half done only makes the reader ask SQLite.
+std::int64_t Connection::ChangeCounter(const AttachedFile& file) const {
+  sqlite3_file* handle = nullptr;
+  unsigned char bytes[4];
+  if (sqlite3_file_control(db_, file.Schema.c_str(), SQLITE_FCNTL_FILE_POINTER, &handle) !=
+          SQLITE_OK ||
+      !handle || !handle->pMethods || handle->pMethods->xRead(handle, bytes, 4, 24) != SQLITE_OK)
+    return -1;
+  return std::int64_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
+}
+
 FileVersion Connection::Version(AttachedFile& file) {
   FileVersion version;
+  version.Counter = ChangeCounter(file);
   if (!file.DataVersion) {
     int code;
     std::string error;
@@ -148,9 +162,11 @@ bool Connection::UnchangedByOthers(AttachedFile& file, FileVersion& seen) {
   // and with a rollback journal no other connection commits past that. The
   // pager counts every change it learned of, this connection's own commits
   // too; while that count stands still nothing needs asking.
-  if (sqlite3_txn_state(db_, file.Schema.c_str()) != SQLITE_TXN_NONE &&
-      PagerVersion(file) == seen.Pager)
-    return true;
+  if (sqlite3_txn_state(db_, file.Schema.c_str()) != SQLITE_TXN_NONE) {
+    if (PagerVersion(file) == seen.Pager) return true;
+  } else if (seen.Counter != -1 && ChangeCounter(file) == seen.Counter) {
+    return true;  // nobody has committed to the file, this connection neither
+  }
   FileVersion now = Version(file);
   bool unchanged = now.Others == seen.Others && now.Others != -1;
   seen = now;

@@ -64,8 +64,9 @@ struct AttachedFile {
 
 // What a batch read ahead from a file was read against (Connection::Version).
 struct FileVersion {
-  std::int64_t Others = -1;  // PRAGMA data_version: moves with other connections' commits
-  std::uint32_t Pager = 0;   // the pager's count: moves with every change it learns of
+  std::int64_t Others = -1;   // PRAGMA data_version: moves with other connections' commits
+  std::uint32_t Pager = 0;    // the pager's count: moves with every change it learns of
+  std::int64_t Counter = -1;  // the file's change counter: moves with every commit (-1 unread)
 };
 
 class Connection {
@@ -105,9 +106,11 @@ class Connection {
   // Writes through other connections (threads, processes) are announced to
   // nobody: a reader takes the file's version before it reads ahead, and
   // before it serves each record read ahead asks whether the file is still
-  // unchanged by others (refreshing `seen`). Both are cheap while this
-  // connection holds the file in a transaction, since nobody else can commit
-  // to it then; outside one, asking runs PRAGMA data_version.
+  // unchanged by others (refreshing `seen`). Asking costs no statement while
+  // this connection holds the file in a transaction (nobody else can commit
+  // to it then) and one read of the file's header otherwise; only once the
+  // file has changed does it run PRAGMA data_version to tell another
+  // connection's commit from this one's.
   FileVersion Version(AttachedFile& file);
   bool UnchangedByOthers(AttachedFile& file, FileVersion& seen);
 
@@ -128,6 +131,7 @@ class Connection {
   Connection() = default;
   void DetachUnused();
   std::uint32_t PagerVersion(const AttachedFile& file) const;
+  std::int64_t ChangeCounter(const AttachedFile& file) const;
 
   sqlite3* db_ = nullptr;
   ScratchFile scratch_;  // the main database, when it is a file
