@@ -339,7 +339,9 @@ class KeyedFile final : public Driver {
   int ReadByRowid(std::int64_t rowid, const std::vector<ColumnValue>* identity);
   std::string SameRecordSql() const;
   std::vector<ColumnValue> IdentityOf(const std::uint8_t* record) const;
-  int WriteCurrent(sqlite3_stmt* stmt, int identityFirst);
+  int WriteCurrent(sqlite3_stmt* stmt, int identityFirst, bool checked);
+  void RememberRecord();
+  bool NumberMayHaveMoved() const;
   int Sequential(bool forward);
   void Became(std::int64_t rowid, bool read);
   std::vector<SortTerm> KeyTerms(int key) const;
@@ -370,6 +372,13 @@ class KeyedFile final : public Driver {
   // record the number of a deleted last one.
   std::vector<std::uint8_t> readRecord_;
   std::vector<int> identity_;
+  // Whether this connection held the file's lock when the record was read,
+  // the pager's change count then, and the adds through the connection: while
+  // the lock is held on, the count stands and nothing was added, the number
+  // cannot have moved and a write skips the identity check.
+  bool heldAtRead_ = false;
+  std::uint32_t pagerAtRead_ = 0;
+  std::uint64_t addsAtRead_ = 0;
   int sequenceKey_ = 0;
   std::map<int, std::unique_ptr<KeysetCursor>> cursors_;  // by key
   std::vector<KeyedView*> views_;                         // not owned
@@ -380,7 +389,7 @@ class KeyedFile final : public Driver {
 
   std::vector<Statement> getByKey_;
   std::vector<Statement> duplicate_;
-  Statement getByRowid_, insert_, update_, delete_, count_;
+  Statement getByRowid_, insert_, update_, updateChecked_, delete_, deleteChecked_, count_;
 
   std::string lastCode_, lastText_;
 };
@@ -500,9 +509,31 @@ std::vector<ColumnValue> KeyedFile::IdentityOf(const std::uint8_t* record) const
   return values;
 }
 
-// Runs a prepared UPDATE or DELETE of the current record whose placeholders
-// from `identityFirst` on take the identity of the record the handle read.
-int KeyedFile::WriteCurrent(sqlite3_stmt* stmt, int identityFirst) {
+// Keeps the record in the buffer as the one the handle now holds.
+void KeyedFile::RememberRecord() {
+  std::copy(file_.Buffer(), file_.Buffer() + file_.RecordLength(), readRecord_.begin());
+  heldAtRead_ = conn_->Holds(*attached_);
+  if (heldAtRead_) pagerAtRead_ = conn_->PagerVersion(*attached_);
+  addsAtRead_ = attached_->Adds;
+}
+
+// Whether the current record's number may since have been given to another
+// record: only an add can do that, by this connection or, while the file's
+// lock was let go, by another.
+bool KeyedFile::NumberMayHaveMoved() const {
+  return !heldAtRead_ || attached_->Adds != addsAtRead_ || !conn_->Holds(*attached_) ||
+         conn_->PagerVersion(*attached_) != pagerAtRead_;
+}
+
+// Runs a prepared UPDATE or DELETE of the current record. When `checked`, its
+// placeholders from `identityFirst` on take the identity of the record the
+// handle read.
+int KeyedFile::WriteCurrent(sqlite3_stmt* stmt, int identityFirst, bool checked) {
+  if (!checked) {
+    int code = RowWritten(sqlite3_step(stmt));
+    sqlite3_reset(stmt);
+    return code;
+  }
   int index = identityFirst;
   for (int f : identity_)
     sqlite::BindValue(stmt, index++, sqlite::LoadField(readRecord_.data(), decl_, f));
@@ -760,7 +791,9 @@ void KeyedFile::Close() {
   getByRowid_ = Statement();
   insert_ = Statement();
   update_ = Statement();
+  updateChecked_ = Statement();
   delete_ = Statement();
+  deleteChecked_ = Statement();
   count_ = Statement();
   if (conn_ && attached_) conn_->Release(attached_);
   attached_ = nullptr;
@@ -892,7 +925,7 @@ void KeyedFile::SetReadAhead(int records) {
 
 void KeyedFile::Became(std::int64_t rowid, bool read) {
   current_ = rowid;
-  std::copy(file_.Buffer(), file_.Buffer() + file_.RecordLength(), readRecord_.begin());
+  RememberRecord();
   if (read) {
     file_.SetLastRecordSize(file_.RecordLength());
     if (watchArmed_) {
@@ -1006,6 +1039,7 @@ int KeyedFile::Add() {
   code = rc == SQLITE_DONE ? kNoError : FailSqlite();
   sqlite3_reset(stmt);
   if (code != kNoError) return code;
+  ++attached_->Adds;
   Became(sqlite3_last_insert_rowid(conn_->Db()), false);
   attached_->NotifyChanged();
   return kNoError;
@@ -1033,20 +1067,21 @@ int KeyedFile::Put() {
     }
   }
   int code;
+  bool checked = NumberMayHaveMoved();
   sqlite3_stmt* stmt = Prepared(
-      update_,
+      checked ? updateChecked_ : update_,
       [&] {
         std::string sets;
         for (std::size_t i = 0; i < columns_.size(); ++i)
           sets += (i ? "," : "") + Quote(columns_[i]) + "=?";
         return "UPDATE " + attached_->Schema + "." + Quote(table_) + " SET " + sets +
-               " WHERE rowid=?" + SameRecordSql();
+               " WHERE rowid=?" + (checked ? SameRecordSql() : "");
       },
       code);
   if (stmt) {
     int next = BindRecord(stmt, 1);
     sqlite3_bind_int64(stmt, next, current_);
-    code = WriteCurrent(stmt, next + 1);
+    code = WriteCurrent(stmt, next + 1, checked);
   }
   if (watched) {
     std::string ignored;
@@ -1056,7 +1091,7 @@ int KeyedFile::Put() {
     watchedRowid_ = 0;
   }
   if (code == kNoError) {
-    std::copy(file_.Buffer(), file_.Buffer() + file_.RecordLength(), readRecord_.begin());
+    RememberRecord();
     attached_->NotifyChanged();
   }
   return code;
@@ -1066,16 +1101,17 @@ int KeyedFile::Delete() {
   if (int code = ReadyToWrite()) return code;
   if (current_ == 0) return Fail(kRecordNotAvailable, "no current record");
   int code;
+  bool checked = NumberMayHaveMoved();
   sqlite3_stmt* stmt = Prepared(
-      delete_,
+      checked ? deleteChecked_ : delete_,
       [&] {
         return "DELETE FROM " + attached_->Schema + "." + Quote(table_) + " WHERE rowid=?" +
-               SameRecordSql();
+               (checked ? SameRecordSql() : "");
       },
       code);
   if (!stmt) return code;
   sqlite3_bind_int64(stmt, 1, current_);
-  code = WriteCurrent(stmt, 2);
+  code = WriteCurrent(stmt, 2, checked);
   if (code == kNoError) {
     attached_->NotifyDeleted(current_);
     current_ = 0;
@@ -1233,6 +1269,7 @@ int KeyedFile::RestoreCursor(std::string_view saved) {
   std::fill(readRecord_.begin(), readRecord_.end(), 0);
   for (std::size_t i = 0; i < identity_.size(); ++i)
     sqlite::StoreField(identity[i], readRecord_.data(), decl_, identity_[i]);
+  heldAtRead_ = false;
   return kNoError;
 }
 

@@ -121,6 +121,10 @@ Connection::~Connection() {
   scratch_.Remove();
 }
 
+bool Connection::Holds(const AttachedFile& file) const {
+  return sqlite3_txn_state(db_, file.Schema.c_str()) != SQLITE_TXN_NONE;
+}
+
 std::uint32_t Connection::PagerVersion(const AttachedFile& file) const {
   unsigned int version = 0;
   sqlite3_file_control(db_, file.Schema.c_str(), SQLITE_FCNTL_DATA_VERSION, &version);
@@ -162,7 +166,7 @@ bool Connection::UnchangedByOthers(AttachedFile& file, FileVersion& seen) {
   // and with a rollback journal no other connection commits past that. The
   // pager counts every change it learned of, this connection's own commits
   // too; while that count stands still nothing needs asking.
-  if (sqlite3_txn_state(db_, file.Schema.c_str()) != SQLITE_TXN_NONE) {
+  if (Holds(file)) {
     if (PagerVersion(file) == seen.Pager) return true;
   } else if (seen.Counter != -1 && ChangeCounter(file) == seen.Counter) {
     return true;  // nobody has committed to the file, this connection neither

@@ -52,6 +52,7 @@ struct AttachedFile {
   std::vector<ChangeListener*> Listeners;  // not owned; each removes itself
   SharePin Pin;                            // keeps the sharing descriptor open while attached
   Statement DataVersion;                   // PRAGMA data_version, prepared on first use
+  std::uint64_t Adds = 0;                  // records added through this connection
 
   void NotifyDeleted(std::int64_t rowid) const {
     for (auto* l : Listeners) l->RecordDeleted(rowid);
@@ -113,6 +114,11 @@ class Connection {
   // connection's commit from this one's.
   FileVersion Version(AttachedFile& file);
   bool UnchangedByOthers(AttachedFile& file, FileVersion& seen);
+  // Whether this connection holds the file in a transaction (and so at least
+  // its shared lock), and the pager's count of changes it learned of (its own
+  // commits, and others' it found on taking the lock).
+  bool Holds(const AttachedFile& file) const;
+  std::uint32_t PagerVersion(const AttachedFile& file) const;
 
   // Milliseconds a statement waits for a lock another connection holds.
   void SetBusyTimeout(int milliseconds);
@@ -130,7 +136,6 @@ class Connection {
  private:
   Connection() = default;
   void DetachUnused();
-  std::uint32_t PagerVersion(const AttachedFile& file) const;
   std::int64_t ChangeCounter(const AttachedFile& file) const;
 
   sqlite3* db_ = nullptr;

@@ -490,25 +490,33 @@ TEST_F(Keyed, PutAfterWatchGives89WhenAnotherProcessChangedTheRecord) {
 // record frees its number for the next add: a handle still holding that
 // number must neither write nor re-get the unrelated record that took it.
 TEST_F(Keyed, AStaleRecordNumberNeverReachesTheRecordThatTookItOver) {
-  CreateWith({{1, 80000, 1, 1, "FIRST"}, {1, 80000, 2, 2, "LAST"}});
-  rt::FileOpen(*aliasFile_);
-  SetPunch(*file_, {1, 80000, 2, 2});
-  rt::FileGetByKey(*file_, kKeyCardTime);
-  std::string position = rt::FilePositionByRecord(*file_);
-  SetPunch(*aliasFile_, {1, 80000, 2, 2});
-  rt::FileGetByKey(*aliasFile_, kKeyCardTime);
-  rt::FileDelete(*aliasFile_);
-  SetPunch(*aliasFile_, {7, 80001, 9, 9, "NEW"});
-  rt::FileAdd(*aliasFile_);
-  ASSERT_EQ(rt::FilePointer(*aliasFile_), rt::FilePointer(*file_));  // the number came back
-  file_->Field(kOrigin).SetString("STALE");
-  rt::FilePut(*file_);
-  EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
-  rt::FileRegetByRecord(*file_, position);
-  EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
-  EXPECT_EQ(file_->Field(kOrigin).ToText(), "STALE");  // the buffer is left alone
-  rt::FileDelete(*file_);
-  EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+  for (bool inTransaction : {false, true}) {
+    SCOPED_TRACE(inTransaction);
+    rt::FileClose(*file_);
+    rt::FileClose(*aliasFile_);
+    std::filesystem::remove(path_);
+    CreateWith({{1, 80000, 1, 1, "FIRST"}, {1, 80000, 2, 2, "LAST"}});
+    rt::FileOpen(*aliasFile_);
+    if (inTransaction) rt::TxBegin(2, *file_);
+    SetPunch(*file_, {1, 80000, 2, 2});
+    rt::FileGetByKey(*file_, kKeyCardTime);
+    std::string position = rt::FilePositionByRecord(*file_);
+    SetPunch(*aliasFile_, {1, 80000, 2, 2});
+    rt::FileGetByKey(*aliasFile_, kKeyCardTime);
+    rt::FileDelete(*aliasFile_);
+    SetPunch(*aliasFile_, {7, 80001, 9, 9, "NEW"});
+    rt::FileAdd(*aliasFile_);
+    ASSERT_EQ(rt::FilePointer(*aliasFile_), rt::FilePointer(*file_));  // the number came back
+    file_->Field(kOrigin).SetString("STALE");
+    rt::FilePut(*file_);
+    EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+    rt::FileRegetByRecord(*file_, position);
+    EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+    EXPECT_EQ(file_->Field(kOrigin).ToText(), "STALE");  // the buffer is left alone
+    rt::FileDelete(*file_);
+    EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable);
+    rt::TxCommit();
+  }
   // A key that another tool stored with trailing blanks is still the same record.
   ASSERT_EQ(RawDb(path_).Exec("UPDATE Punch SET ORIGIN = 'FIRST  ' WHERE CARD = 1"), SQLITE_OK);
   SetPunch(*file_, {1, 80000, 1, 1});
