@@ -372,12 +372,12 @@ class KeyedFile final : public Driver {
   // record the number of a deleted last one.
   std::vector<std::uint8_t> readRecord_;
   std::vector<int> identity_;
-  // Whether this connection held the file's lock when the record was read,
-  // the pager's change count then, and the adds through the connection: while
-  // the lock is held on, the count stands and nothing was added, the number
-  // cannot have moved and a write skips the identity check.
+  // Whether this connection held the file in a transaction when the record
+  // was read, which transaction, and the adds through the connection then:
+  // while that transaction holds on and nothing was added, the number cannot
+  // have moved and a write skips the identity check.
   bool heldAtRead_ = false;
-  std::uint32_t pagerAtRead_ = 0;
+  std::uint64_t transactionAtRead_ = 0;
   std::uint64_t addsAtRead_ = 0;
   int sequenceKey_ = 0;
   std::map<int, std::unique_ptr<KeysetCursor>> cursors_;  // by key
@@ -513,16 +513,16 @@ std::vector<ColumnValue> KeyedFile::IdentityOf(const std::uint8_t* record) const
 void KeyedFile::RememberRecord() {
   std::copy(file_.Buffer(), file_.Buffer() + file_.RecordLength(), readRecord_.begin());
   heldAtRead_ = conn_->Holds(*attached_);
-  if (heldAtRead_) pagerAtRead_ = conn_->PagerVersion(*attached_);
+  transactionAtRead_ = conn_->Transaction();
   addsAtRead_ = attached_->Adds;
 }
 
 // Whether the current record's number may since have been given to another
-// record: only an add can do that, by this connection or, while the file's
+// record: only an add can do that, by this connection or, once the file's
 // lock was let go, by another.
 bool KeyedFile::NumberMayHaveMoved() const {
-  return !heldAtRead_ || attached_->Adds != addsAtRead_ || !conn_->Holds(*attached_) ||
-         conn_->PagerVersion(*attached_) != pagerAtRead_;
+  return !heldAtRead_ || attached_->Adds != addsAtRead_ ||
+         conn_->Transaction() != transactionAtRead_ || !conn_->InTransaction();
 }
 
 // Runs a prepared UPDATE or DELETE of the current record. When `checked`, its

@@ -121,8 +121,12 @@ Connection::~Connection() {
   scratch_.Remove();
 }
 
-bool Connection::Holds(const AttachedFile& file) const {
-  return sqlite3_txn_state(db_, file.Schema.c_str()) != SQLITE_TXN_NONE;
+bool Connection::Holds(AttachedFile& file) {
+  if (!InTransaction()) return false;
+  if (file.HeldIn == transaction_) return true;
+  if (sqlite3_txn_state(db_, file.Schema.c_str()) == SQLITE_TXN_NONE) return false;
+  file.HeldIn = transaction_;
+  return true;
 }
 
 std::uint32_t Connection::PagerVersion(const AttachedFile& file) const {
@@ -167,7 +171,11 @@ bool Connection::UnchangedByOthers(AttachedFile& file, FileVersion& seen) {
   // pager counts every change it learned of, this connection's own commits
   // too; while that count stands still nothing needs asking.
   if (Holds(file)) {
-    if (PagerVersion(file) == seen.Pager) return true;
+    if (seen.FreshIn == transaction_) return true;
+    if (PagerVersion(file) == seen.Pager) {
+      seen.FreshIn = transaction_;
+      return true;
+    }
   } else if (seen.Counter != -1 && ChangeCounter(file) == seen.Counter) {
     return true;  // nobody has committed to the file, this connection neither
   }
@@ -273,6 +281,7 @@ void Connection::DetachUnused() {
 
 int Connection::Begin(std::string& error) {
   if (began_ || InTransaction()) return kNoError;
+  ++transaction_;
   int code = Exec("BEGIN", error);
   began_ = code == kNoError;
   return code;
@@ -287,6 +296,7 @@ int Connection::Commit(std::string& error) {
     began_ = false;
     return kNoError;
   }
+  ++transaction_;
   int code = Exec("COMMIT", error);
   if (code == kNoError) {
     began_ = false;
@@ -297,6 +307,7 @@ int Connection::Commit(std::string& error) {
 
 int Connection::Rollback(std::string& error) {
   began_ = false;
+  ++transaction_;
   int code = InTransaction() ? Exec("ROLLBACK", error) : kNoError;
   // Whatever was read ahead may have come from the discarded changes.
   for (auto& [path, file] : attached_) file->NotifyChanged();

@@ -53,6 +53,7 @@ struct AttachedFile {
   SharePin Pin;                            // keeps the sharing descriptor open while attached
   Statement DataVersion;                   // PRAGMA data_version, prepared on first use
   std::uint64_t Adds = 0;                  // records added through this connection
+  std::uint64_t HeldIn = 0;                // the last transaction seen holding the file
 
   void NotifyDeleted(std::int64_t rowid) const {
     for (auto* l : Listeners) l->RecordDeleted(rowid);
@@ -68,6 +69,7 @@ struct FileVersion {
   std::int64_t Others = -1;   // PRAGMA data_version: moves with other connections' commits
   std::uint32_t Pager = 0;    // the pager's count: moves with every change it learns of
   std::int64_t Counter = -1;  // the file's change counter: moves with every commit (-1 unread)
+  std::uint64_t FreshIn = 0;  // a transaction holding the file that found it unchanged
 };
 
 class Connection {
@@ -114,11 +116,14 @@ class Connection {
   // connection's commit from this one's.
   FileVersion Version(AttachedFile& file);
   bool UnchangedByOthers(AttachedFile& file, FileVersion& seen);
-  // Whether this connection holds the file in a transaction (and so at least
-  // its shared lock), and the pager's count of changes it learned of (its own
-  // commits, and others' it found on taking the lock).
-  bool Holds(const AttachedFile& file) const;
-  std::uint32_t PagerVersion(const AttachedFile& file) const;
+  // Whether this connection holds the file in its open transaction, and so
+  // at least its shared lock: then no other connection can commit to it
+  // until the transaction ends. Costs a look-up only on the first call for
+  // the file in each transaction.
+  bool Holds(AttachedFile& file);
+  // Counts the transactions this connection began or ended: within one
+  // number, a file once held stays held.
+  std::uint64_t Transaction() const { return transaction_; }
 
   // Milliseconds a statement waits for a lock another connection holds.
   void SetBusyTimeout(int milliseconds);
@@ -136,6 +141,7 @@ class Connection {
  private:
   Connection() = default;
   void DetachUnused();
+  std::uint32_t PagerVersion(const AttachedFile& file) const;
   std::int64_t ChangeCounter(const AttachedFile& file) const;
 
   sqlite3* db_ = nullptr;
@@ -143,6 +149,7 @@ class Connection {
   int nextSchema_ = 1;
   int busyMs_ = -1;
   bool began_ = false;  // Begin started a transaction that Commit or Rollback has not ended
+  std::uint64_t transaction_ = 1;
   std::map<std::string, std::unique_ptr<AttachedFile>> attached_;  // by path
 };
 
