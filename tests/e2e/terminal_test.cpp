@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,20 +21,22 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-const std::string kCutOff = std::to_string(rt::Date(12, 31, 2022));
-// Every punch due for removal, in the order the purge walks them.
-const std::string kDueInKeyOrder =
-    "SELECT rowid FROM Timecard WHERE DUTYDATE <= " + kCutOff +
-    " ORDER BY COMPANY, DUTYDATE, EMP_CARD, PUNCH_TIME, rowid";
-// The punches a purge must keep, as one text.
-const std::string kKept =
-    "SELECT group_concat(rowid || ':' || DUTYDATE || ':' || PUNCH_TIME, ',') FROM "
-    "(SELECT * FROM Timecard WHERE DUTYDATE > " + kCutOff + " ORDER BY rowid)";
+// Every punch due for removal through `cutOff`, in the order the purge walks them.
+std::string DueInKeyOrder(std::int32_t cutOff) {
+  return "SELECT rowid FROM Timecard WHERE DUTYDATE <= " + std::to_string(cutOff) +
+         " ORDER BY COMPANY, DUTYDATE, EMP_CARD, PUNCH_TIME, rowid";
+}
+// The punches a purge through `cutOff` must keep, as one text.
+std::string Kept(std::int32_t cutOff) {
+  return "SELECT group_concat(rowid || ':' || DUTYDATE || ':' || PUNCH_TIME, ',') FROM "
+         "(SELECT * FROM Timecard WHERE DUTYDATE > " + std::to_string(cutOff) + " ORDER BY rowid)";
+}
 
 class TerminalProgram : public ::testing::Test {
  protected:
-  // Demo data over 2022 and 2023 in a fresh folder, and a cols x rows terminal.
-  void Start(int cols, int rows, int punches) {
+  // Demo data over 2022 and 2023 in a fresh folder, what a purge through
+  // `cutOff` must remove and keep, and a cols x rows terminal.
+  void Start(int cols, int rows, int punches, std::int32_t cutOff = rt::Date(12, 31, 2022)) {
     if (!TmuxScreen::Installed()) GTEST_SKIP() << "tmux is not installed";
     ASSERT_FALSE(folder_.Path().empty());
     const e2e::RunResult made =
@@ -41,8 +44,9 @@ class TerminalProgram : public ::testing::Test {
                  {"generate", ".", "--punches", std::to_string(punches), "--from", "01/01/2022",
                   "--to", "12/31/2023", "--seed", "7"});
     ASSERT_EQ(made.Status, 0) << made.Err;
-    due_ = Sql().Column(kDueInKeyOrder);
-    kept_ = Sql().Column(kKept).at(0);
+    cutOff_ = cutOff;
+    due_ = Due();
+    kept_ = Sql().Column(Kept(cutOff_)).at(0);
     ASSERT_GT(due_.size(), 0u);
     screen_ = std::make_unique<TmuxScreen>(cols, rows);
     ASSERT_TRUE(screen_->Started());
@@ -76,10 +80,17 @@ class TerminalProgram : public ::testing::Test {
   }
 
   e2e::SqlFile Sql() { return e2e::SqlFile(folder_.Path() / "data" / "Timecard.DAT"); }
+  std::vector<std::string> Due() { return Sql().Column(DueInKeyOrder(cutOff_)); }
+  // Every punch due was removed and every other one kept as it was.
+  void ExpectPurged() {
+    EXPECT_EQ(Due(), std::vector<std::string>{});
+    EXPECT_EQ(Sql().Column(Kept(cutOff_)).at(0), kept_);
+  }
   std::string TraceFile() const { return screen_->File("trace"); }
 
   TempFolder folder_{"veltrane-terminal"};
   std::unique_ptr<TmuxScreen> screen_;
+  std::int32_t cutOff_ = 0;
   std::vector<std::string> due_;
   std::string kept_;
 };
@@ -93,8 +104,22 @@ TEST_F(TerminalProgram, ATypedDatePurgesThroughItWhileTheProgressWindowShows) {
   ASSERT_TRUE(WaitFor("Processing Records"));
   EXPECT_THAT(screen_->Shown(), HasSubstr("% Complete"));
   ExpectEndedAndRestored(0);
-  EXPECT_EQ(Sql().Column(kDueInKeyOrder), std::vector<std::string>{});
-  EXPECT_EQ(Sql().Column(kKept).at(0), kept_);
+  ExpectPurged();
+}
+
+TEST_F(TerminalProgram, TheCalendarPicksTheCutOffWithTheArrowKeys) {
+  Start(80, 24, 2000, rt::Date(12, 24, 2022));
+  Veltrane();
+  screen_->Keys("BTab BTab 1/2/2023 Tab Enter");  // from the entry to the calendar button
+  ASSERT_TRUE(WaitFor("January 2023"));
+  screen_->Keys("Left Left Up");  // two days back into December, then a week
+  ASSERT_TRUE(WaitFor("December 2022"));
+  EXPECT_EQ(screen_->StyleOf("24"), "1;4;31") << "the day in bold, a Saturday in red";
+  screen_->Keys("c");  // the plain letter of Close
+  ASSERT_TRUE(WaitFor("Last Date Of A Period  12/24/2022"));
+  screen_->Keys("M-o");
+  ExpectEndedAndRestored(0);
+  ExpectPurged();
 }
 
 TEST_F(TerminalProgram, A2024DateIsRefusedAndCancelHaltsWithTheFileUntouched) {
@@ -110,8 +135,8 @@ TEST_F(TerminalProgram, A2024DateIsRefusedAndCancelHaltsWithTheFileUntouched) {
   EXPECT_THAT(screen_->Shown(), HasSubstr("[ OK ]"));
   screen_->Keys("Enter");
   ExpectEndedAndRestored(2, "Exiting Application\n");
-  EXPECT_EQ(Sql().Column(kDueInKeyOrder), due_);
-  EXPECT_EQ(Sql().Column(kKept).at(0), kept_);
+  EXPECT_EQ(Due(), due_);
+  EXPECT_EQ(Sql().Column(Kept(cutOff_)).at(0), kept_);
 }
 
 TEST_F(TerminalProgram, CancelMidRunKeepsExactlyThePunchesNotYetWalked) {
@@ -128,12 +153,12 @@ TEST_F(TerminalProgram, CancelMidRunKeepsExactlyThePunchesNotYetWalked) {
   ASSERT_GE(row, 0);
   screen_->Click(row, col + 3);
   ExpectEndedAndRestored(2);
-  const std::vector<std::string> left = Sql().Column(kDueInKeyOrder);
+  const std::vector<std::string> left = Due();
   ASSERT_GT(left.size(), 0u) << "cancelled before the end";
   ASSERT_LT(left.size(), due_.size()) << "cancelled after the walk began";
   // What is left is the tail of the walk, and the trace counted the rest.
   EXPECT_EQ(left, std::vector<std::string>(due_.end() - left.size(), due_.end()));
-  EXPECT_EQ(Sql().Column(kKept).at(0), kept_);
+  EXPECT_EQ(Sql().Column(Kept(cutOff_)).at(0), kept_);
   const std::vector<std::string> trace = e2e::ReadLines(TraceFile());
   ASSERT_FALSE(trace.empty());
   EXPECT_EQ(trace.back(), "[qv][1] Removed:" + std::to_string(due_.size() - left.size()));
