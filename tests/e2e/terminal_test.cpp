@@ -21,22 +21,26 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// Every punch due for removal through `cutOff`, in the order the purge walks them.
-std::string DueInKeyOrder(std::int32_t cutOff) {
-  return "SELECT rowid FROM Timecard WHERE DUTYDATE <= " + std::to_string(cutOff) +
-         " ORDER BY COMPANY, DUTYDATE, EMP_CARD, PUNCH_TIME, rowid";
-}
-// The punches a purge through `cutOff` must keep, as one text.
-std::string Kept(std::int32_t cutOff) {
-  return "SELECT group_concat(rowid || ':' || DUTYDATE || ':' || PUNCH_TIME, ',') FROM "
-         "(SELECT * FROM Timecard WHERE DUTYDATE > " + std::to_string(cutOff) + " ORDER BY rowid)";
-}
+// The cut-off the tests purge through: a weekday, so the demo data has
+// punches on it and on the day after.
+const std::int32_t kCutOff = rt::Date(12, 28, 2022);
+const std::string kTypedCutOff = "12/28/2022";
+
+// Every punch due for removal, in the order the purge walks them.
+const std::string kDueInKeyOrder = "SELECT rowid FROM Timecard WHERE DUTYDATE <= " +
+                                   std::to_string(kCutOff) +
+                                   " ORDER BY COMPANY, DUTYDATE, EMP_CARD, PUNCH_TIME, rowid";
+// The punches a purge must keep, summed up.
+const std::string kKept =
+    "SELECT count(*) || ' punches, sums ' || total(rowid) || ' ' || total(DUTYDATE) || ' ' || "
+    "total(EMP_CARD) || ' ' || total(PUNCH_TIME) FROM Timecard WHERE DUTYDATE > " +
+    std::to_string(kCutOff);
 
 class TerminalProgram : public ::testing::Test {
  protected:
   // Demo data over 2022 and 2023 in a fresh folder, what a purge through
-  // `cutOff` must remove and keep, and a cols x rows terminal.
-  void Start(int cols, int rows, int punches, std::int32_t cutOff = rt::Date(12, 31, 2022)) {
+  // the cut-off must remove and keep, and a cols x rows terminal.
+  void Start(int cols, int rows, int punches) {
     if (!TmuxScreen::Installed()) GTEST_SKIP() << "tmux is not installed";
     ASSERT_FALSE(folder_.Path().empty());
     const e2e::RunResult made =
@@ -44,10 +48,13 @@ class TerminalProgram : public ::testing::Test {
                  {"generate", ".", "--punches", std::to_string(punches), "--from", "01/01/2022",
                   "--to", "12/31/2023", "--seed", "7"});
     ASSERT_EQ(made.Status, 0) << made.Err;
-    cutOff_ = cutOff;
     due_ = Due();
-    kept_ = Sql().Column(Kept(cutOff_)).at(0);
-    ASSERT_GT(due_.size(), 0u);
+    kept_ = Sql().Column(kKept).at(0);
+    // Punches on the cut-off and on the day after tell a wrong cut-off.
+    for (std::int32_t day : {kCutOff, kCutOff + 1})
+      ASSERT_GT(Sql().Number("SELECT count(*) FROM Timecard WHERE DUTYDATE = " +
+                             std::to_string(day)),
+                0);
     screen_ = std::make_unique<TmuxScreen>(cols, rows);
     ASSERT_TRUE(screen_->Started());
   }
@@ -80,17 +87,16 @@ class TerminalProgram : public ::testing::Test {
   }
 
   e2e::SqlFile Sql() { return e2e::SqlFile(folder_.Path() / "data" / "Timecard.DAT"); }
-  std::vector<std::string> Due() { return Sql().Column(DueInKeyOrder(cutOff_)); }
+  std::vector<std::string> Due() { return Sql().Column(kDueInKeyOrder); }
   // Every punch due was removed and every other one kept as it was.
   void ExpectPurged() {
     EXPECT_EQ(Due(), std::vector<std::string>{});
-    EXPECT_EQ(Sql().Column(Kept(cutOff_)).at(0), kept_);
+    EXPECT_EQ(Sql().Column(kKept).at(0), kept_);
   }
   std::string TraceFile() const { return screen_->File("trace"); }
 
   TempFolder folder_{"veltrane-terminal"};
   std::unique_ptr<TmuxScreen> screen_;
-  std::int32_t cutOff_ = 0;
   std::vector<std::string> due_;
   std::string kept_;
 };
@@ -100,7 +106,7 @@ TEST_F(TerminalProgram, ATypedDatePurgesThroughItWhileTheProgressWindowShows) {
   Veltrane();  // no backend named: with no display the terminal is chosen
   ExpectCentred(80, 24);
   EXPECT_THAT(screen_->Shown(), HasSubstr("Last Date Of A Period  mm/dd/yyyy"));
-  screen_->Keys("BTab BTab 12/31/2022 M-o");  // back over the calendar button to the entry
+  screen_->Keys("BTab BTab " + kTypedCutOff + " M-o");  // back over the calendar button to the entry
   ASSERT_TRUE(WaitFor("Processing Records"));
   EXPECT_THAT(screen_->Shown(), HasSubstr("% Complete"));
   ExpectEndedAndRestored(0);
@@ -108,22 +114,23 @@ TEST_F(TerminalProgram, ATypedDatePurgesThroughItWhileTheProgressWindowShows) {
 }
 
 TEST_F(TerminalProgram, TheCalendarPicksTheCutOffWithTheArrowKeys) {
-  Start(80, 24, 2000, rt::Date(12, 24, 2022));
+  Start(80, 24, 5000);
   Veltrane();
-  screen_->Keys("BTab BTab 1/2/2023 Tab Enter");  // from the entry to the calendar button
+  screen_->Keys("BTab BTab 1/5/2023 Tab Enter");  // from the entry to the calendar button
   ASSERT_TRUE(WaitFor("January 2023"));
-  screen_->Keys("Left Left Up");  // two days back into December, then a week
+  screen_->Keys("Up Left");  // a week back into December, then a day
   ASSERT_TRUE(WaitFor("December 2022"));
-  EXPECT_EQ(screen_->StyleOf("24"), "1;4;31") << "the day in bold, a Saturday in red";
+  EXPECT_EQ(screen_->StyleOf("28"), "1;4;34") << "the day in bold (blue, not a grey bold black)";
+  EXPECT_EQ(screen_->StyleOf("31"), "31") << "a Saturday in red";
   screen_->Keys("c");  // the plain letter of Close
-  ASSERT_TRUE(WaitFor("Last Date Of A Period  12/24/2022"));
+  ASSERT_TRUE(WaitFor("Last Date Of A Period  " + kTypedCutOff));
   screen_->Keys("M-o");
   ExpectEndedAndRestored(0);
   ExpectPurged();
 }
 
 TEST_F(TerminalProgram, A2024DateIsRefusedAndCancelHaltsWithTheFileUntouched) {
-  Start(80, 24, 2000);
+  Start(80, 24, 5000);
   Veltrane("--backend terminal");
   screen_->Keys("BTab BTab 1/1/2024 M-o");
   ASSERT_TRUE(WaitFor("Date Not acceptable. Pick a date prior 01/2024."));
@@ -136,13 +143,13 @@ TEST_F(TerminalProgram, A2024DateIsRefusedAndCancelHaltsWithTheFileUntouched) {
   screen_->Keys("Enter");
   ExpectEndedAndRestored(2, "Exiting Application\n");
   EXPECT_EQ(Due(), due_);
-  EXPECT_EQ(Sql().Column(Kept(cutOff_)).at(0), kept_);
+  EXPECT_EQ(Sql().Column(kKept).at(0), kept_);
 }
 
 TEST_F(TerminalProgram, CancelMidRunKeepsExactlyThePunchesNotYetWalked) {
   Start(200, 60, 60000);
   Veltrane("--backend terminal");
-  screen_->Keys("BTab BTab 12/31/2022 Enter");  // Enter in the entry presses OK
+  screen_->Keys("BTab BTab " + kTypedCutOff + " Enter");  // Enter in the entry presses OK
   ASSERT_TRUE(WaitFor("Processing Records"));
   ExpectCentred(200, 60);
   // Cancel once the walk has removed a thousand punches.
@@ -158,7 +165,7 @@ TEST_F(TerminalProgram, CancelMidRunKeepsExactlyThePunchesNotYetWalked) {
   ASSERT_LT(left.size(), due_.size()) << "cancelled after the walk began";
   // What is left is the tail of the walk, and the trace counted the rest.
   EXPECT_EQ(left, std::vector<std::string>(due_.end() - left.size(), due_.end()));
-  EXPECT_EQ(Sql().Column(Kept(cutOff_)).at(0), kept_);
+  EXPECT_EQ(Sql().Column(kKept).at(0), kept_);
   const std::vector<std::string> trace = e2e::ReadLines(TraceFile());
   ASSERT_FALSE(trace.empty());
   EXPECT_EQ(trace.back(), "[qv][1] Removed:" + std::to_string(due_.size() - left.size()));
