@@ -34,6 +34,7 @@ TEST(CommandLine, EachLineGetsItsAnswerAndExitStatus) {
       {{"--script", "bad.txt"}, 1, "bad.txt: line 2"},
       {{}, 1, "veltrane: no display and no terminal to show the cut-off dialog on"},
       {{"--backend", "terminal"}, 1, "veltrane: the terminal backend needs a terminal"},
+      {{"--backend", "qt"}, 1, "veltrane: cannot open a window on the desktop"},
       {{"--through", "12/31/2022"}, 3, "veltrane: Place this program above: data\\Timecard.DAT"},
   };
   for (const LineCase& c : cases) {
