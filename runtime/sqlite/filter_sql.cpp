@@ -46,8 +46,12 @@ class Translator {
       }
       case FilterKind::Field: {
         int places = Units(node);
-        return places > 0 ? "(" + Column(node) + " / 1e" + std::to_string(places) + ")"
-                          : Column(node);
+        if (places == 0) return Column(node);
+        std::string sql = "(";
+        sql += Column(node);
+        sql += " / 1e";
+        sql += std::to_string(places);
+        return sql += ")";
       }
       case FilterKind::Upper: return "UPPER(" + child(0) + ")";
       case FilterKind::Number: {

@@ -130,7 +130,10 @@ sqlite3_stmt* KeysetCursor::StatementFor(bool forward, int& code) {
     up.push_back(forward != term.Descending);
   }
   std::string sql = "SELECT rowid";
-  for (const auto& column : query_.Columns) sql += "," + Quote(column);
+  for (const auto& column : query_.Columns) {
+    sql += ",";  // appended: GCC 12 at -O2 warns on `"," + text` (-Wrestrict)
+    sql += Quote(column);
+  }
   for (std::size_t i = 0; i < query_.Terms.size(); ++i)
     if (query_.Terms[i].Upper) sql += "," + terms[i];
   sql += " FROM " + Quote(query_.Schema) + "." + Quote(query_.Table);
@@ -233,7 +236,10 @@ int KeysetCursor::Previous(std::uint8_t* record, std::int64_t& rowid) {
 
 std::string KeysetCursor::Save() const {
   std::string saved = std::to_string(static_cast<int>(place_)) + ";" + std::to_string(rowid_);
-  for (const auto& value : values_) saved += ";" + EncodeValue(value);
+  for (const auto& value : values_) {
+    saved += ";";
+    saved += EncodeValue(value);
+  }
   return saved;
 }
 

@@ -208,7 +208,11 @@ void BindValue(sqlite3_stmt* stmt, int index, const ColumnValue& value) {
 
 std::string EncodeValue(const ColumnValue& value) {
   switch (value.Kind) {
-    case ColumnKind::Integer: return "i" + std::to_string(value.Int);
+    case ColumnKind::Integer: {
+      std::string text = "i";  // appended: GCC 12 at -O2 warns on `"i" + text` (-Wrestrict)
+      text += std::to_string(value.Int);
+      return text;
+    }
     case ColumnKind::Real: {
       char text[64];
       std::snprintf(text, sizeof text, "r%a", value.Real);
@@ -261,7 +265,10 @@ bool DecodeValue(std::string_view text, ColumnValue& value) {
 
 std::string EncodeValues(const std::vector<ColumnValue>& values) {
   std::string text;
-  for (const auto& value : values) text += ";" + EncodeValue(value);
+  for (const auto& value : values) {
+    text += ";";
+    text += EncodeValue(value);
+  }
   return text;
 }
 
