@@ -63,9 +63,12 @@
 // THE CURSOR RULE
 //   Sequential reads, by a handle or by a view, are keyset-paginated
 //   (keyset_cursor.h): the cursor remembers the sort values and rowid of the
-//   last record it returned and reads the next batch with
-//       WHERE (k1,k2,...,rowid) > (?,?,...,?) ORDER BY k1,k2,...,rowid LIMIT n
-//   so it continues after that record whatever happened to it. A delete, add
+//   last record it returned and reads the next batch in two index ranges,
+//       WHERE k1 = ? AND k2 = ? ... AND rowid > ? ORDER BY rowid LIMIT n
+//       WHERE (k1,k2,...) > (?,?,...) ORDER BY k1,k2,...,rowid LIMIT n - read
+//   so it continues after that record whatever happened to it, and in time
+//   that does not grow with the number of records sharing its key (a single
+//   comparison over (k1,k2,...,rowid) seeks by the keys alone). A delete, add
 //   or put through any handle of the thread is announced to every cursor on
 //   the same attachment: a deleted record is dropped from batches read ahead,
 //   and an add or put discards the rest of the batch, which is then read

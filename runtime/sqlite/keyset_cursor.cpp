@@ -9,6 +9,7 @@ namespace rt::sqlite {
 namespace {
 
 constexpr std::int64_t kRemoved = LLONG_MIN;  // rowid of a row dropped from a batch
+constexpr int kFilterParams = -1;               // a statement's placeholders for the filter
 
 // `count` terms compared with `?` placeholders in lexicographic order: strictly
 // beyond them, or (inclusive) at or beyond them. `up[i]` tells whether term i
@@ -114,9 +115,14 @@ std::vector<ColumnValue> KeysetCursor::SortValuesOf(const std::uint8_t* record) 
   return values;
 }
 
-sqlite3_stmt* KeysetCursor::StatementFor(bool forward, int& code) {
-  int valueCount = place_ == Place::AtValues ? static_cast<int>(values_.size()) : 0;
-  int id = (forward ? 1 : 0) | static_cast<int>(place_) << 1 | valueCount << 4;
+int KeysetCursor::StatementId(bool forward, Part part) const {
+  const int valueCount = place_ == Place::AtValues ? static_cast<int>(values_.size()) : 0;
+  return (forward ? 1 : 0) | static_cast<int>(place_) << 1 | valueCount << 4 |
+         static_cast<int>(part) << 12;
+}
+
+sqlite3_stmt* KeysetCursor::StatementFor(bool forward, Part part, int& code) {
+  const int id = StatementId(forward, part);
   auto found = statements_.find(id);
   if (found != statements_.end()) {
     code = kNoError;
@@ -129,6 +135,7 @@ sqlite3_stmt* KeysetCursor::StatementFor(bool forward, int& code) {
     terms.push_back(term.Upper ? "UPPER(" + column + ")" : column);
     up.push_back(forward != term.Descending);
   }
+  const int termCount = static_cast<int>(terms.size());
   std::string sql = "SELECT rowid";
   for (const auto& column : query_.Columns) {
     sql += ",";  // appended: GCC 12 at -O2 warns on `"," + text` (-Wrestrict)
@@ -137,23 +144,40 @@ sqlite3_stmt* KeysetCursor::StatementFor(bool forward, int& code) {
   for (std::size_t i = 0; i < query_.Terms.size(); ++i)
     if (query_.Terms[i].Upper) sql += "," + terms[i];
   sql += " FROM " + Quote(query_.Schema) + "." + Quote(query_.Table);
-  std::vector<std::string> conditions;
-  if (!query_.Filter.empty()) conditions.push_back("(" + query_.Filter + ")");
+  // Placeholders: kFilterParams stands for the filter's own values, an index
+  // below the number of sort values for that value, any other for the rowid.
   std::vector<int> params;
+  std::vector<std::string> conditions;
+  if (!query_.Filter.empty()) {
+    conditions.push_back("(" + query_.Filter + ")");
+    params.push_back(kFilterParams);
+  }
+  const bool atRecord = place_ == Place::AtRecord || place_ == Place::FromRecord;
+  const bool inclusive = place_ == Place::FromRecord;
+  const std::string rowidOp = forward ? (inclusive ? ">=" : ">") : (inclusive ? "<=" : "<");
   if (place_ == Place::AtValues) {
-    conditions.push_back(Beyond(terms, up, valueCount, true, params));
-  } else if (place_ == Place::AtRecord || place_ == Place::FromRecord) {
+    conditions.push_back(Beyond(terms, up, static_cast<int>(values_.size()), true, params));
+  } else if (atRecord && part == Part::GroupTail) {
+    for (int i = 0; i < termCount; ++i) {
+      conditions.push_back(terms[i] + " = ?");
+      params.push_back(i);
+    }
+    conditions.push_back("rowid " + rowidOp + " ?");
+    params.push_back(termCount);
+  } else if (atRecord && part == Part::PastGroup) {
+    conditions.push_back(Beyond(terms, up, termCount, false, params));
+  } else if (atRecord) {
     auto withRowid = terms;
     auto upWithRowid = up;
     withRowid.push_back("rowid");
     upWithRowid.push_back(forward);
-    conditions.push_back(Beyond(withRowid, upWithRowid, static_cast<int>(withRowid.size()),
-                                place_ == Place::FromRecord, params));
+    conditions.push_back(Beyond(withRowid, upWithRowid, termCount + 1, inclusive, params));
   }
   for (std::size_t i = 0; i < conditions.size(); ++i)
     sql += (i ? " AND " : " WHERE ") + conditions[i];
   sql += " ORDER BY ";
-  for (std::size_t i = 0; i < terms.size(); ++i) sql += terms[i] + (up[i] ? " ASC," : " DESC,");
+  if (part != Part::GroupTail)
+    for (int i = 0; i < termCount; ++i) sql += terms[i] + (up[i] ? " ASC," : " DESC,");
   sql += forward ? "rowid ASC" : "rowid DESC";
   sql += " LIMIT ?";
   Statement stmt = connection_.Prepare(sql, code, error_);
@@ -163,27 +187,46 @@ sqlite3_stmt* KeysetCursor::StatementFor(bool forward, int& code) {
   return statements_.emplace(id, std::move(stmt)).first->second.get();
 }
 
+bool KeysetCursor::SplitsAtRecord() const {
+  if (place_ != Place::AtRecord && place_ != Place::FromRecord) return false;
+  if (query_.Terms.empty()) return false;
+  for (const auto& term : query_.Terms)
+    if (term.Descending != query_.Terms.front().Descending) return false;
+  return true;
+}
+
 int KeysetCursor::Fetch(bool forward) {
   DropBatch();
   batchForward_ = forward;
   if ((place_ == Place::BeforeFirst && !forward) || (place_ == Place::AfterLast && forward))
     return kNoError;
-  int code = kNoError;
-  sqlite3_stmt* stmt = StatementFor(forward, code);
-  if (!stmt) return code;
-  int valueCount = place_ == Place::AtValues ? static_cast<int>(values_.size()) : 0;
-  int id = (forward ? 1 : 0) | static_cast<int>(place_) << 1 | valueCount << 4;
-  int index = 1;
-  for (const auto& param : query_.FilterParams) BindValue(stmt, index++, param);
-  for (int which : paramOrder_[id]) {
-    if (which < static_cast<int>(values_.size()))
-      BindValue(stmt, index++, values_[which]);
-    else
-      sqlite3_bind_int64(stmt, index++, rowid_);
-  }
-  sqlite3_bind_int(stmt, index, batch_);
   // Taken before reading: a commit in between only costs a second read.
   if (batch_ > 1) batchVersion_ = connection_.Version(attached_);
+  if (!SplitsAtRecord()) return FetchPart(forward, Part::Whole);
+  // One comparison over the sort values and the rowid would make SQLite seek
+  // by the sort values alone and step over every record of the group before
+  // the cursor's: a walk through many records with equal sort values would
+  // take quadratic time. So the rest of the group is read by rowid first.
+  if (int code = FetchPart(forward, Part::GroupTail); code != kNoError) return code;
+  if (rowCount_ >= static_cast<std::size_t>(batch_)) return kNoError;
+  return FetchPart(forward, Part::PastGroup);
+}
+
+int KeysetCursor::FetchPart(bool forward, Part part) {
+  int code = kNoError;
+  sqlite3_stmt* stmt = StatementFor(forward, part, code);
+  if (!stmt) return code;
+  int index = 1;
+  for (int which : paramOrder_[StatementId(forward, part)]) {
+    if (which == kFilterParams) {
+      for (const auto& param : query_.FilterParams) BindValue(stmt, index++, param);
+    } else if (which < static_cast<int>(values_.size())) {
+      BindValue(stmt, index++, values_[which]);
+    } else {
+      sqlite3_bind_int64(stmt, index++, rowid_);
+    }
+  }
+  sqlite3_bind_int(stmt, index, batch_ - static_cast<int>(rowCount_));
   int rc;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     for (int c = 0; c < columns_; ++c) rows_.push_back(ReadColumn(stmt, c));

@@ -86,9 +86,20 @@ class KeysetCursor : public ChangeListener {
 
  private:
   enum class Place { Ends, BeforeFirst, AfterLast, AtValues, AtRecord, FromRecord };
+  // What one statement reads after a record: everything (Whole), or in two
+  // steps the records with the same sort values and a later rowid
+  // (GroupTail), then those with later sort values (PastGroup).
+  enum class Part { Whole, GroupTail, PastGroup };
   int Read(bool forward, std::uint8_t* record, std::int64_t& rowid);
   int Fetch(bool forward);
-  sqlite3_stmt* StatementFor(bool forward, int& code);
+  // Appends what `part` reads to the batch, up to the batch size.
+  int FetchPart(bool forward, Part part);
+  // Whether a read after the place goes in two steps (the sort terms all run
+  // one way, so the group by rowid and then the later sort values are two
+  // index ranges).
+  bool SplitsAtRecord() const;
+  int StatementId(bool forward, Part part) const;
+  sqlite3_stmt* StatementFor(bool forward, Part part, int& code);
   void DropBatch();
 
   Connection& connection_;
@@ -109,7 +120,7 @@ class KeysetCursor : public ChangeListener {
   bool batchForward_ = true;
   FileVersion batchVersion_;  // the file as the batch was read (batches of more than one)
 
-  std::map<int, Statement> statements_;         // by direction, place and value count
+  std::map<int, Statement> statements_;         // by StatementId
   std::map<int, std::vector<int>> paramOrder_;  // each statement's placeholder values
   std::string error_;
 };

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "runtime/files/view.h"
+#include "runtime/sqlite/sqlite_connection.h"
 #include "tests/runtime/sqlite/keyed_fixture.h"
 
 namespace keyed_test {
@@ -138,6 +139,46 @@ TEST_F(Cursors, ReadAheadSeesWhatAnotherConnectionCommitted) {
     EXPECT_EQ(cards, "15 30 40 ");
     rt::TxCommit();
   }
+}
+
+// SQLite's virtual machine steps (in thousands) that a whole walk of the
+// file by kKeyDateCard, one record a read, forward then back, takes.
+long WalkSteps(rt::File& file, const std::string& dir, int& records) {
+  int code = 0;
+  std::string error;
+  auto connection = rt::sqlite::Connection::ForThread(dir, code, error);
+  long steps = 0;
+  sqlite3_progress_handler(
+      connection->Db(), 1000, [](void* count) { return ++*static_cast<long*>(count), 0; }, &steps);
+  rt::FileSetProperty(file, rt::kPropReadAhead, "0");
+  records = 0;
+  rt::FileSetKey(file, kKeyDateCard);
+  for (rt::FileNext(file); rt::ErrorCode() == 0; rt::FileNext(file)) ++records;
+  rt::FileSetKey(file, kKeyDateCard);
+  for (rt::FilePrevious(file); rt::ErrorCode() == 0; rt::FilePrevious(file)) ++records;
+  sqlite3_progress_handler(connection->Db(), 0, nullptr, nullptr);
+  return steps;
+}
+
+// A walk must not step over the records it has already read: many records
+// under one key cost what as many distinct keys cost, not their square.
+TEST_F(Cursors, AWalkThroughOneKeyCostsWhatAWalkThroughDistinctKeysCosts) {
+  constexpr int kCount = 3000;
+  std::vector<Punch> distinct, same;
+  for (int i = 0; i < kCount; ++i) {
+    distinct.push_back({1, 80000, i, i});
+    same.push_back({1, 80000, 7, 5});
+  }
+  CreateWith(distinct);
+  int records = 0;
+  const long distinctSteps = WalkSteps(*file_, dir_, records);
+  EXPECT_EQ(records, 2 * kCount);
+  rt::FileClose(*file_);
+  std::filesystem::remove(path_);
+  CreateWith(same);
+  const long sameSteps = WalkSteps(*file_, dir_, records);
+  EXPECT_EQ(records, 2 * kCount);
+  EXPECT_LT(sameSteps, 2 * distinctSteps) << "distinct keys: " << distinctSteps;
 }
 
 TEST_F(Cursors, AViewWalkSurvivesDeletesThroughTheAlias) {
