@@ -14,6 +14,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,6 +82,7 @@ struct WindowView {
   std::map<int, int> ListTop;  // first row shown, 1-based
   Placement Place;
   std::vector<Hit> Hits;  // in drawing order; the last hit drawn is on top
+  std::optional<Rect> FitAsked;  // the size the window was last asked to take to fit the screen
   // The list row at a screen row (0 on the header or below the rows).
   int ListRowAt(int control, int row) const;
 };

@@ -124,6 +124,7 @@ class TerminalBackend final : public Backend {
   std::optional<Input> Activate(const Window& window, const ControlState& c);
   std::optional<Input> Click(WindowView& view);
   std::optional<Input> ResizeInput();
+  std::optional<Input> BringOnScreen();
   int RunMessageBox(const MessageBoxRequest& request);
   void Shutdown();
 
@@ -265,6 +266,7 @@ std::optional<Input> TerminalBackend::WaitForInput(int timeoutMs) {
   const std::int64_t deadline = NowMs() + std::max(0, timeoutMs);
   for (;;) {
     if (woken_.exchange(false)) return std::nullopt;
+    if (auto input = BringOnScreen()) return input;
     if (dirty_) Paint();
     if (auto key = ReadKey()) {
       if (key->Function && key->Code == KEY_RESIZE) {
@@ -293,6 +295,37 @@ std::optional<Input> TerminalBackend::WaitForInput(int timeoutMs) {
       case Wait::Key: break;
     }
   }
+}
+
+// A terminal has no task bar to bring a minimised window back from, and a
+// window is only resized here by the program: a saved placement from a
+// desktop could leave the window waiting for input minimised (a blank
+// screen) or larger than the terminal ("Terminal too small"). The topmost
+// window is therefore restored as the operator would restore it, and a
+// resizable one is fitted to the screen once.
+std::optional<Input> TerminalBackend::BringOnScreen() {
+  const Window* top = CurrentWindow();
+  WindowView* view = ViewOf(top);
+  if (!view || top->Hidden()) return std::nullopt;
+  Input input;
+  input.Target = top;
+  if (top->Iconized()) {
+    input.What = Input::Kind::Restore;
+    return input;
+  }
+  if (top->Maximized() || !top->Resizable()) return std::nullopt;
+  const Rect screen = ScreenArea();
+  const Rect area = top->Area();
+  const Rect fitted{0, 0, std::min(area.Width, screen.Width), std::min(area.Height, screen.Height)};
+  // The window's minimum size may keep it larger than the screen: asked once.
+  if (fitted.Width == area.Width && fitted.Height == area.Height) return std::nullopt;
+  if (view->FitAsked && view->FitAsked->Width == fitted.Width &&
+      view->FitAsked->Height == fitted.Height)
+    return std::nullopt;
+  view->FitAsked = fitted;
+  input.What = Input::Kind::Resize;
+  input.Area = fitted;
+  return input;
 }
 
 std::optional<Input> TerminalBackend::ResizeInput() {

@@ -171,4 +171,20 @@ TEST_F(TerminalProgram, CancelMidRunKeepsExactlyThePunchesNotYetWalked) {
   EXPECT_EQ(trace.back(), "[qv][1] Removed:" + std::to_string(due_.size() - left.size()));
 }
 
+// Placements saved on a desktop that a terminal cannot show as they are: the
+// dialog and the progress window minimised, the dialog far wider than the
+// screen. Both come up on the screen and take input.
+TEST_F(TerminalProgram, WindowsSavedMinimisedOrTooLargeStillShowAndTakeInput) {
+  Start(80, 24, 20000);
+  std::ofstream(folder_.Path() / "Veltrane.INI")
+      << "[SelectLastDate]\nMaximize=No\nMinimize=Yes\nWidth=999999\nHeight=999999\n"
+         "[Main]\nMaximize=No\nMinimize=Yes\n";
+  Veltrane("--backend terminal");
+  EXPECT_THAT(screen_->Shown(), Not(HasSubstr("Terminal too small")));
+  screen_->Keys("BTab BTab 12/31/2022 M-o");
+  ASSERT_TRUE(WaitFor("Processing Records"));
+  ExpectEndedAndRestored(0);
+  EXPECT_EQ(Sql().Column(kDueInKeyOrder), std::vector<std::string>{});
+}
+
 }  // namespace
