@@ -1,15 +1,20 @@
 // What the purge benchmarks share: their settings from the environment, the
-// generated punch file they all walk, and the program's objects as the main
-// routine has them.
+// generated punch file they all walk, the program's objects as the main
+// routine has them, and the process's processor time, peak memory and the
+// turns of its event loop.
 #pragma once
 
 #include <sqlite3.h>
+#include <sys/resource.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "access/file_registry.h"
 #include "app/globals.h"
@@ -57,6 +62,49 @@ inline std::int32_t MedianDutyDate(const std::filesystem::path& file, long punch
   sqlite3_close(db);
   return date;
 }
+
+// Processor time this process has used, in seconds.
+inline double CpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// This process's peak resident memory so far, in MiB.
+inline double PeakMiB() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// How long a program goes between two requests for input (each turn of an
+// event loop asks): a backend calls Asking when a request comes and Answered
+// when it returns one.
+class TurnClock {
+ public:
+  void Asking() {
+    const auto now = std::chrono::steady_clock::now();
+    if (asked_) {
+      const double turn = std::chrono::duration<double>(now - last_).count();
+      longest_ = std::max(longest_, turn);
+      if (turn > kSlowTurn) slow_.push_back(turn);
+    }
+    asked_ = true;
+  }
+  void Answered() { last_ = std::chrono::steady_clock::now(); }
+  double Longest() const { return longest_; }
+  // Turns longer than kSlowTurn seconds, in the order they came.
+  const std::vector<double>& SlowTurns() const { return slow_; }
+
+  static constexpr double kSlowTurn = 0.3;
+
+ private:
+  bool asked_ = false;
+  std::chrono::steady_clock::time_point last_;
+  double longest_ = 0;
+  std::vector<double> slow_;
+};
 
 // The process-wide objects and the thread's files and registry, with the
 // headless backend active, for the life of the object.

@@ -25,7 +25,6 @@
 // slow_turns (how many went over 0.3 s; each is printed), removed.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,19 +54,6 @@ void Fail(const std::string& what) {
   std::exit(1);
 }
 
-double CpuSeconds() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double PeakMiB() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
 struct Timing {
   double Wall = 0;
   double Cpu = 0;
@@ -76,38 +62,23 @@ struct Timing {
 template <class Work>
 Timing Timed(Work work) {
   const auto start = Clock::now();
-  const double cpuStart = CpuSeconds();
+  const double cpuStart = bench::CpuSeconds();
   work();
-  return {std::chrono::duration<double>(Clock::now() - start).count(), CpuSeconds() - cpuStart};
+  return {std::chrono::duration<double>(Clock::now() - start).count(),
+          bench::CpuSeconds() - cpuStart};
 }
 
 // The unattended run's backend, also timing how long the program goes
-// between two requests for input (each turn of an event loop asks).
+// between two requests for input.
 class TimedRun : public app::HeadlessRun {
  public:
   std::optional<rt::Input> WaitForInput(int timeoutMs) override {
-    const auto now = Clock::now();
-    if (asked_) {
-      const double turn = std::chrono::duration<double>(now - last_).count();
-      longest_ = std::max(longest_, turn);
-      if (turn > kSlowTurn) slow_.push_back(turn);
-    }
-    asked_ = true;
+    turns.Asking();
     auto input = HeadlessRun::WaitForInput(timeoutMs);
-    last_ = Clock::now();
+    turns.Answered();
     return input;
   }
-  double Longest() const { return longest_; }
-  // Turns longer than kSlowTurn seconds, in the order they came.
-  const std::vector<double>& SlowTurns() const { return slow_; }
-
-  static constexpr double kSlowTurn = 0.3;
-
- private:
-  bool asked_ = false;
-  Clock::time_point last_;
-  double longest_ = 0;
-  std::vector<double> slow_;
+  bench::TurnClock turns;
 };
 
 sqlite3* OpenLikeTheDriver(const fs::path& file, long cacheKiB) {
@@ -186,7 +157,7 @@ void PurgeAgainstStatementAndFloor(benchmark::State& state) {
     fs::current_path(home);
     backend.EndProgressLine();
     rt::SetBackend(nullptr);
-    const double peak = PeakMiB();
+    const double peak = bench::PeakMiB();
     const app::PurgeOutcome outcome = app::LastPurgeOutcome();
     if (status != 0) Fail("the program ended with " + std::to_string(status));
 
@@ -202,10 +173,10 @@ void PurgeAgainstStatementAndFloor(benchmark::State& state) {
            std::to_string(statementRemoved) + ", floor " + std::to_string(floorRemoved));
 
     std::cerr << "program   " << program.Wall << " s, processor " << program.Cpu << " s, batch "
-              << outcome.RecordsPerCycle << ", longest turn " << backend.Longest() << " s, peak "
-              << peak << " MiB\n"
-              << "turns over " << TimedRun::kSlowTurn << " s:";
-    for (double turn : backend.SlowTurns()) std::cerr << " " << turn;
+              << outcome.RecordsPerCycle << ", longest turn " << backend.turns.Longest()
+              << " s, peak " << peak << " MiB\n"
+              << "turns over " << bench::TurnClock::kSlowTurn << " s:";
+    for (double turn : backend.turns.SlowTurns()) std::cerr << " " << turn;
     std::cerr << "\n";
     std::cerr << "statement " << statement.Wall << " s, processor " << statement.Cpu << " s\n"
               << "floor     " << floor.Wall << " s, processor " << floor.Cpu << " s\n";
@@ -222,8 +193,8 @@ void PurgeAgainstStatementAndFloor(benchmark::State& state) {
     state.counters["cpu_program/floor"] = program.Cpu / floor.Cpu;
     state.counters["peak_MiB"] = peak;
     state.counters["batch"] = outcome.RecordsPerCycle;
-    state.counters["max_turn_s"] = backend.Longest();
-    state.counters["slow_turns"] = static_cast<double>(backend.SlowTurns().size());
+    state.counters["max_turn_s"] = backend.turns.Longest();
+    state.counters["slow_turns"] = static_cast<double>(backend.turns.SlowTurns().size());
     state.counters["removed"] = static_cast<double>(outcome.Removed);
     state.counters["punches"] = static_cast<double>(punches);
   }
