@@ -27,21 +27,6 @@ using namespace testing;  // the layouts, their procedures and the fixture
 constexpr char kDialog[] = "QUICKWINDOW";
 constexpr char kCalendar[] = "CALENDARSCREEN";
 
-// The step is done once the control is there; then act on it.
-template <class Widget = QWidget, class Action>
-std::function<bool()> On(const char* window, const char* label, Action action) {
-  return [=] {
-    Widget* widget = ShownControl<Widget>(window, label);
-    if (!widget || !widget->isVisible()) return false;
-    action(widget);
-    return true;
-  };
-}
-
-std::function<bool()> Click(const char* window, const char* label) {
-  return On(window, label, [](QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); });
-}
-
 TEST_F(QtTest, CutoffDialogRefusesA2024DateAndTakesADayFromTheCalendar) {
   std::int32_t lastDate = 0;
   std::vector<std::string> seen;
