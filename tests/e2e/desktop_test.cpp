@@ -129,8 +129,7 @@ TEST_F(DesktopProgram, RefusedDateThenACalendarDayThenTheWholePurge) {
         return true;
       })
       .Then([] {
-        QWidget* focus = QApplication::focusWidget();
-        if (OpenMessageBox() || !focus || focus->objectName() != "?LASTDATE") return false;
+        if (OpenMessageBox() || FocusNameIn(kDialog) != "?LASTDATE") return false;
         QTest::mouseClick(ShownControl(kDialog, "?CALENDAR"), Qt::LeftButton);
         return true;
       })

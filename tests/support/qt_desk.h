@@ -34,6 +34,19 @@ inline QWidget* ActiveWindow(const char* name) {
   return window && window == QApplication::activeWindow() ? window : nullptr;
 }
 
+// The control a shown window has its focus on (whether or not the window is
+// the active one; the window system activates it when it likes), else nullptr.
+inline QWidget* FocusIn(const char* window) {
+  QWidget* top = ShownWindow(window);
+  return top ? top->focusWidget() : nullptr;
+}
+
+// The label of that control, else "".
+inline std::string FocusNameIn(const char* window) {
+  QWidget* focus = FocusIn(window);
+  return focus ? focus->objectName().toStdString() : std::string();
+}
+
 // A control of a shown window by its label, else nullptr.
 template <class Widget = QWidget>
 Widget* ShownControl(const char* window, const char* label) {

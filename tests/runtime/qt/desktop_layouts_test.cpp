@@ -43,8 +43,7 @@ TEST_F(QtTest, CutoffDialogRefusesA2024DateAndTakesADayFromTheCalendar) {
         return true;
       })
       .Then([] {  // the refusal puts the focus back on the date
-        QWidget* focus = QApplication::focusWidget();
-        if (OpenMessageBox() || !focus || focus->objectName() != "?LASTDATE") return false;
+        if (OpenMessageBox() || FocusNameIn(kDialog) != "?LASTDATE") return false;
         Screenshot(ShownWindow(kDialog), "cutoff-dialog");
         QTest::mouseClick(ShownControl(kDialog, "?CALENDAR"), Qt::LeftButton);
         return true;
@@ -106,9 +105,8 @@ TEST_F(QtTest, CalendarTakesArrowKeysAndEnter) {
                             QTest::keyClick(e, Qt::Key_Tab);
                           }))
       .Then([] {
-        QWidget* focus = QApplication::focusWidget();
-        if (!focus || focus->objectName() != "?CALENDAR") return false;
-        QTest::keyClick(focus, Qt::Key_Return);
+        if (FocusNameIn(kDialog) != "?CALENDAR") return false;
+        QTest::keyClick(FocusIn(kDialog), Qt::Key_Return);
         return true;
       })
       .Then(keys({Qt::Key_Right, Qt::Key_Right, Qt::Key_Down}))
@@ -127,7 +125,7 @@ TEST_F(QtTest, CalendarTakesArrowKeysAndEnter) {
 TEST_F(QtTest, UnreadableDateBeepsKeepsTheFocusAndTabFollowsControlNumbers) {
   std::int32_t lastDate = Date(6, 30, 2022);
   std::vector<std::string> focus;
-  auto focused = [&] { focus.push_back(QApplication::focusWidget()->objectName().toStdString()); };
+  auto focused = [&] { focus.push_back(FocusNameIn(kDialog)); };
   Desk desk;
   desk.Then(On<QLineEdit>(kDialog, "?LASTDATE",
                           [](QLineEdit* e) {
@@ -147,14 +145,13 @@ TEST_F(QtTest, UnreadableDateBeepsKeepsTheFocusAndTabFollowsControlNumbers) {
         return true;
       })
       .Then([&] {
-        if (QApplication::focusWidget()->objectName() == "?LASTDATE") return false;
+        if (FocusNameIn(kDialog) == "?LASTDATE") return false;
         focused();
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(FocusIn(kDialog), Qt::Key_Tab);
         return true;
       })
       .Then([&] {
-        if (QApplication::focusWidget()->objectName() != "?OK" || !ActiveWindow(kDialog))
-          return false;
+        if (FocusNameIn(kDialog) != "?OK" || !ActiveWindow(kDialog)) return false;
         focused();
         QTest::keyClick(ShownWindow(kDialog), Qt::Key_C, Qt::AltModifier);  // Cancel
         return true;
