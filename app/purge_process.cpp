@@ -78,9 +78,11 @@ class PurgeProcessor : public ui::RecordProcessor {
   // Begins the transaction over Timecard, then AliasTimeCard.
   bool Begin();
   bool Commit();
-  // A transaction could not begin or commit: traces it, rolls back what the
+  // The run cannot go on (a transaction could not begin or commit, or a
+  // delete failed in a way every later one would): traces `what` with the
+  // runtime's code and text unless it is empty, rolls back what the
   // transaction holds and reports message `messageId` with the runtime's text.
-  void TransactionFailed(int messageId, std::string_view what);
+  void Stop(int messageId, std::string_view what);
 
   const StringUtility& trace_;
   bool reachedEnd_ = false;
@@ -93,7 +95,7 @@ bool PurgeProcessor::Begin() {
   rt::TxBegin(kTxTimeout, rt::FileOf(TimecardFile()));
   if (rt::ErrorCode() == rt::kNoError) rt::TxBegin(kTxTimeout, rt::FileOf(AliasTimeCardFile()));
   if (rt::ErrorCode() == rt::kNoError) return true;
-  TransactionFailed(errors::ErrTransactionStart, "TxBegin failed ErrorCode:");
+  Stop(errors::ErrTransactionStart, "TxBegin failed ErrorCode:");
   return false;
 }
 
@@ -104,13 +106,14 @@ bool PurgeProcessor::Commit() {
     if (!failed_) committed_ = RemovedCount;
     return true;
   }
-  TransactionFailed(errors::ErrUpdateFailed, "TxCommit failed ErrorCode:");
+  Stop(errors::ErrUpdateFailed, "TxCommit failed ErrorCode:");
   return false;
 }
 
-void PurgeProcessor::TransactionFailed(int messageId, std::string_view what) {
+void PurgeProcessor::Stop(int messageId, std::string_view what) {
   failed_ = true;
-  Trace(std::string(what) + std::to_string(rt::ErrorCode()) + " " + rt::ErrorText());
+  if (!what.empty())
+    Trace(std::string(what) + std::to_string(rt::ErrorCode()) + " " + rt::ErrorText());
   dataaccess::FileManager* timecard = FileManagerOf(TimecardFile());
   if (timecard) timecard->SetError(messageId);  // keeps the runtime's text for the message
   // Nothing of the failed batch may reach the file later (the final commit
@@ -142,6 +145,13 @@ int PurgeProcessor::TakeRecord() {
   if (const int code = rt::ErrorCode(); code != rt::kNoError) {
     Trace("ErrorCode:" + std::to_string(code));
     ++notRemoved_;
+    // A file that refuses every write, or a transaction its driver already
+    // undid (disk full, I/O error), fails every later delete too: the run
+    // stops and says why rather than walk on without removing anything.
+    if (code == rt::kAccessDenied || rt::TxLost()) {
+      Stop(errors::ErrDeleteFailed, "");
+      return LevelFatal;
+    }
     return result;
   }
   ++RemovedCount;

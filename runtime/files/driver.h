@@ -124,6 +124,10 @@ class Driver {
   virtual int BeginTransaction(int timeoutSeconds);
   virtual int CommitTransaction();
   virtual int RollbackTransaction();
+  // Whether the transaction was already undone under the caller (a write
+  // failed on a full disk or an I/O error): nothing more can be committed in
+  // it, and it waits for RollbackTransaction.
+  virtual bool TransactionLost() const { return false; }
 
   // --- Views over this file as primary. On failure returns null and sets `code`.
   virtual std::unique_ptr<ViewCursor> OpenView(ViewQuery query, int& code);

@@ -102,6 +102,11 @@ void TxRollback() {
 
 bool TxActive() { return Tx().active; }
 
+bool TxLost() {
+  auto& tx = Tx();
+  return tx.active && tx.engine->Handle() && tx.engine->Handle()->TransactionLost();
+}
+
 namespace detail {
 
 bool TxMarked(const File& file) {

@@ -28,6 +28,10 @@ void TxCommit();
 void TxRollback();
 // Whether the calling thread has a transaction open.
 bool TxActive();
+// Whether the open transaction is lost: its driver already undid it after a
+// write failed (disk full, I/O error), so every later write and the commit
+// fail until TxRollback ends it.
+bool TxLost();
 
 namespace detail {
 // Property 29441 of a file: enlisted in the open transaction or marked for

@@ -160,6 +160,10 @@ int UpdateIniFile(const std::string& path, const std::function<bool(IniDocument&
   struct stat existing {};
   bool exists = read != IniReadResult::Missing && ::stat(target.c_str(), &existing) == 0;
   if (exists && ::access(target.c_str(), W_OK) != 0) return Fail(kAccessDenied, path, errno);
+  // Without any write permission the file is read-only on purpose, also to
+  // a user the system lets write anything (root).
+  if (exists && (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    return Fail(kAccessDenied, path, EACCES);
 
   if (!change(document)) {
     ClearError();

@@ -14,8 +14,9 @@
 //   3. fsync the temporary file, rename it over the file, fsync the folder.
 // Any failure removes the temporary file and leaves the old one untouched. A
 // damaged file is replaced whole by the next write. A file that exists but
-// cannot be read, or is read-only, is never replaced: the write fails with
-// kAccessDenied, because replacing it would lose what we could not see.
+// cannot be read, or is read-only (no write permission, also for root), is
+// never replaced: the write fails with kAccessDenied, because replacing it
+// would lose what we could not see or what its owner meant to keep.
 // A symbolic link is followed: the file it points to is replaced.
 //
 // File names may use '\' as the folder separator; it is mapped to '/'.

@@ -57,6 +57,8 @@
 //   locks guard the data: a write that cannot get its lock within "Recover="
 //   seconds (2 until an option says otherwise) gives 43; waiting for a
 //   sharing lock lasts "Recover=" seconds too (none until an option is sent).
+//   A transaction takes the write lock of the file it begins on at once,
+//   waiting the begin's timeout (43 when another connection keeps it).
 //   "CACHE=" sets the page cache of the file's attachment in KiB (the first
 //   handle to attach a file decides; a later "CACHE=" changes it).
 //
@@ -307,6 +309,7 @@ class KeyedFile final : public Driver {
   int BeginTransaction(int timeoutSeconds) override;
   int CommitTransaction() override;
   int RollbackTransaction() override;
+  bool TransactionLost() const override { return open_ && conn_->TransactionLost(); }
 
   std::unique_ptr<ViewCursor> OpenView(ViewQuery query, int& code) override;
 
@@ -1308,13 +1311,30 @@ int KeyedFile::Bytes(std::int64_t& bytes) {
   return kNoError;
 }
 
-// The transaction is deferred: SQLite takes each file's write lock at the
-// first write to it (waiting "Recover=" seconds), so beginning never waits
-// and a read-only file in the connection does not stop it.
-int KeyedFile::BeginTransaction(int) {
+// Beginning takes this file's write lock at once, waiting up to
+// `timeoutSeconds` for a writer in another connection (a process) to finish,
+// so a file that someone else is changing refuses the transaction at its
+// start. Left to the first write, the lock would not be waited for at all:
+// SQLite refuses a write lock at once to a transaction that already read the
+// file while another connection holds it, so every write would fail and the
+// reads in between would keep that writer from committing. Files enlisted
+// later, and a file open read-only, take their lock at their first write, so
+// a read-only file in the connection does not stop a transaction.
+int KeyedFile::BeginTransaction(int timeoutSeconds) {
   if (int code = Ready()) return code;
   std::string error;
+  const bool starts = !conn_->InTransaction();
   int code = conn_->Begin(error);
+  if (code == kNoError && starts && Writable()) {
+    // A write that changes nothing takes the lock on this file alone; it
+    // must come before any read in the transaction for SQLite to wait.
+    conn_->SetBusyTimeout(timeoutSeconds > 0 ? timeoutSeconds * 1000 : BusyMs());
+    code = conn_->Exec("DELETE FROM " + attached_->Schema + "." + Quote(table_) + " WHERE 0",
+                       error);
+    conn_->SetBusyTimeout(BusyMs());
+    std::string ignored;
+    if (code != kNoError) conn_->Rollback(ignored);
+  }
   return code == kNoError ? kNoError : Fail(code, error);
 }
 

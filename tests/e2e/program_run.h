@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -111,7 +112,10 @@ inline RunResult Run(const fs::path& folder, const fs::path& program,
 // A data file opened with plain SQLite, as another tool would.
 class SqlFile {
  public:
-  explicit SqlFile(const fs::path& path) { sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr); }
+  explicit SqlFile(const fs::path& path, bool create = false) {
+    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+  }
   SqlFile(const SqlFile&) = delete;
   SqlFile& operator=(const SqlFile&) = delete;
   ~SqlFile() { sqlite3_close(db_); }
@@ -148,11 +152,22 @@ class SqlFile {
 // Adds punches to Timecard: `rows` is a SELECT of (company, duty date, card,
 // punch time); the other fields get plain values.
 inline std::string AddPunches(SqlFile& timecard, const std::string& rows) {
+  // A cache that holds the indexes keeps a large insert from rereading them.
   return timecard.Exec(
-      "WITH p(c, d, k, t) AS (" + rows +
+      "PRAGMA cache_size = -262144; WITH p(c, d, k, t) AS (" + rows +
       ") INSERT INTO Timecard (COMPANY, DUTYDATE, SHIFT, PUNCH_TIME, EMP_CARD, PUNCHLOC, "
       "PUNCHTYPE, PUNCH_TIME_DEC, ORIGIN, EMPNO, PUNCHDATE, DEPT, OTHERCODE, JOBNO, FUNCT) "
       "SELECT c, d, 1, t, k, 1, 'I', 0.0, 'TEST', k, d, 'D1', '', 'J1', 0 FROM p");
+}
+
+// Rows for AddPunches: `count` punches of three companies and 97 cards, on
+// 150 duty dates seven days apart of which the last `later` fall after
+// `cutOff`, at distinct punch times (so no two punches share a key).
+inline std::string SpreadPunches(long count, std::int32_t cutOff, int later) {
+  return "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+         std::to_string(count - 1) + ") SELECT 1 + i % 3, " +
+         std::to_string(cutOff - 7 * (149 - later)) +
+         " + (i * 7) % 1050, i % 97, i * 37 % 8640000 FROM n";
 }
 
 }  // namespace e2e

@@ -1,0 +1,248 @@
+// SIGKILL at random moments of whole-program purges (--through, in a child
+// process). After each kill every data file must pass PRAGMA integrity_check
+// and Timecard must hold exactly the punches that no committed batch
+// removed: the walk removes the due punches in key order and commits every
+// 150000 removals, so after k commits the punches past the (k * 150000)-th
+// due one in key order are still there. The expected survivors are worked
+// out with SQL from an untouched copy of the file, never from the program's
+// trace; exactly one k must match. The next run goes on from what the kill
+// left (a hot journal, scratch files of a dead process), and a last run must
+// finish the job and clear every leftover.
+//
+// The punch count and the number of kills are 200000 and 10 unless
+// VELTRANE_KILL_PUNCHES and VELTRANE_KILLS say otherwise (tests/e2e/kill_many
+// runs 50 kills on 1000000 by hand); VELTRANE_KILL_SEED repeats a run. The
+// figures of every kill are printed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/core/dates.h"
+#include "tests/e2e/program_run.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr long kBatch = 150000;
+const std::string kThrough = "12/31/2022";
+const std::int32_t kCutOff = rt::Date(12, 31, 2022);
+const std::string kDue = "DUTYDATE <= " + std::to_string(kCutOff);
+
+long Setting(const char* name, long fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? std::atol(value) : fallback;
+}
+
+// Names in the working folder and data/ that are not the data files and the
+// settings: what a run left behind.
+std::vector<std::string> Leftovers(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const fs::path& folder : {dir, dir / "data"})
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      const std::string name = entry.path().filename();
+      if (name != "data" && name != "Veltrane.INI" && entry.path().extension() != ".DAT")
+        names.push_back(name);
+    }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The size of the trace of `removals` removals: a date line and a count line
+// each, and a line at every commit.
+long TraceBytes(long removals) {
+  long bytes = removals / kBatch * 26;
+  for (long r = 1; r <= removals; ++r) bytes += 49 + static_cast<long>(std::to_string(r).size());
+  return bytes;
+}
+
+// The last whole line of a trace file.
+std::string LastLine(const fs::path& trace) {
+  const std::string text = e2e::ReadFile(trace);
+  const std::size_t end = text.rfind('\n');
+  if (end == std::string::npos) return "";
+  const std::size_t start = end == 0 ? std::string::npos : text.rfind('\n', end - 1);
+  const std::size_t from = start == std::string::npos ? 0 : start + 1;
+  return text.substr(from, end - from);
+}
+
+struct Kill {
+  std::string Phase;
+  double Seconds = 0;
+  std::vector<std::string> Left;
+};
+
+class Kills : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(Dir().empty());
+    ASSERT_EQ(e2e::Run(Dir(), e2e::BuiltProgram("tools/veltrane-data"), {"init", "."}).Status, 0);
+    {
+      // One in ten punches falls after the cut-off.
+      e2e::SqlFile timecard(Punches());
+      ASSERT_EQ(e2e::AddPunches(timecard, e2e::SpreadPunches(punches_, kCutOff, 15)), "");
+    }
+    fs::copy_file(Punches(), Pristine());
+    // The due punches of the untouched file in key order, numbered from 1.
+    e2e::SqlFile ranks(Ranks(), true);
+    const std::string key = "COMPANY, DUTYDATE, EMP_CARD, PUNCH_TIME";
+    ASSERT_EQ(ranks.Exec("ATTACH '" + Pristine().string() + "' AS p; CREATE TABLE due (n INTEGER "
+                         "PRIMARY KEY, " + key + "); INSERT INTO due SELECT row_number() OVER "
+                         "(ORDER BY " + key + "), " + key + " FROM p.Timecard WHERE " + kDue),
+              "");
+    due_ = ranks.Number("SELECT count(*) FROM due");
+    later_ = punches_ - due_;
+    ASSERT_GT(due_, kBatch) << "a batch must be committed before the end";
+  }
+
+  const fs::path& Dir() const { return folder_.Path(); }
+  fs::path Punches() const { return Dir() / "data" / "Timecard.DAT"; }
+  fs::path Pristine() const { return Dir().string() + ".pristine"; }
+  fs::path Ranks() const { return Dir().string() + ".ranks"; }
+  fs::path TraceFile() const { return Dir().string() + ".trace"; }
+
+  // Checks the files as the kill left them, on a copy (SQLite rolls a hot
+  // journal back when it opens the copy; the real one is left for the next
+  // run). Gives the number of due punches that are gone, -1 when the punch
+  // file holds anything but the survivors of some number of batches.
+  long Check(long goneBefore) {
+    const fs::path copy = Dir().string() + ".check";
+    fs::remove_all(copy);
+    fs::copy(Dir() / "data", copy);
+    for (const auto& entry : fs::directory_iterator(copy)) {
+      if (entry.path().extension() != ".DAT") continue;
+      e2e::SqlFile file(entry.path());
+      file.Exec("PRAGMA mmap_size = 268435456");
+      EXPECT_EQ(file.Column("PRAGMA integrity_check(3)"), std::vector<std::string>{"ok"})
+          << entry.path().filename();
+    }
+    e2e::SqlFile timecard(copy / "Timecard.DAT");
+    const long left = timecard.Number("SELECT count(*) FROM Timecard");
+    long gone = -1;
+    for (long k = 0; goneBefore + (k - 1) * kBatch < due_; ++k) {
+      const long candidate = std::min(goneBefore + k * kBatch, due_);
+      if (left == punches_ - candidate) gone = candidate;
+    }
+    if (gone < 0) return -1;
+    // Every punch left is an original one, unchanged...
+    std::string same;
+    for (const std::string& column :
+         timecard.Column("SELECT name FROM pragma_table_info('Timecard')"))
+      same += " AND p." + column + " IS t." + column;
+    EXPECT_EQ(timecard.Exec("ATTACH '" + Pristine().string() + "' AS p; ATTACH '" +
+                            Ranks().string() + "' AS r"),
+              "");
+    const long original = timecard.Number(
+        "SELECT count(*) FROM Timecard t JOIN p.Timecard p ON p.rowid = t.rowid" + same);
+    // ... the later ones are all there, and the due ones are exactly those
+    // past the `gone`-th in key order.
+    const long later = timecard.Number("SELECT count(*) FROM Timecard WHERE NOT (" + kDue + ")");
+    const std::string key = "COMPANY, DUTYDATE, EMP_CARD, PUNCH_TIME, count(*)";
+    const long wrong = timecard.Number(
+        "SELECT count(*) FROM (SELECT " + key + " FROM Timecard WHERE " + kDue +
+        " GROUP BY 1, 2, 3, 4 EXCEPT SELECT " + key + " FROM r.due WHERE n > " +
+        std::to_string(gone) + " GROUP BY 1, 2, 3, 4)");
+    fs::remove_all(copy);
+    return original == left && later == later_ && wrong == 0 ? gone : -1;
+  }
+
+  // Runs veltrane until it ends or is killed: at a random point of the trace
+  // that the removals of this run would write, or a moment after the last
+  // of them (final commit, shut-down), or during start-up.
+  Kill KillARun(long goneBefore, std::mt19937& random) {
+    const double share = std::uniform_real_distribution<double>(-0.05, 1.1)(random);
+    const long traceBytes = TraceBytes(due_ - goneBefore);
+    const long target = share <= 0 ? 0 : static_cast<long>(std::min(share, 1.0) * traceBytes);
+    const int pauseMs = share <= 0   ? std::uniform_int_distribution<int>(0, 300)(random)
+                        : share >= 1 ? std::uniform_int_distribution<int>(0, 400)(random)
+                                     : std::uniform_int_distribution<int>(0, 20)(random);
+    fs::remove(TraceFile());
+    const Clock::time_point start = Clock::now();
+    const pid_t pid = e2e::Spawn(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
+                                 Dir().string() + ".out", Dir().string() + ".err",
+                                 {"VELTRANE_TRACE_FILE=" + TraceFile().string()});
+    int status = -1;
+    std::error_code ignored;
+    while (status < 0) {
+      if (int s = 0; ::waitpid(pid, &s, WNOHANG) == pid)
+        status = WIFEXITED(s) ? WEXITSTATUS(s) : 128 + WTERMSIG(s);
+      const auto size = fs::file_size(TraceFile(), ignored);
+      if (status < 0 && !ignored && static_cast<long>(size) >= target) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (status < 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+      ::kill(pid, SIGKILL);
+      status = e2e::WaitFor(pid);
+    }
+    Kill kill;
+    kill.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    kill.Left = Leftovers(Dir());
+    const std::string last = LastLine(TraceFile());
+    kill.Phase = status != 128 + SIGKILL               ? "ended before the kill"
+                 : last.empty()                        ? "start-up"
+                 : last.ends_with("Committing 150000") ? "batch commit"
+                 : last.ends_with("Removed:" + std::to_string(due_ - goneBefore))
+                     ? "final commit, shut-down"
+                     : "walk";
+    if (status != 128 + SIGKILL) {
+      EXPECT_EQ(status, 0) << e2e::ReadFile(Dir().string() + ".err");
+    }
+    return kill;
+  }
+
+  const long punches_ = Setting("VELTRANE_KILL_PUNCHES", 200000);
+  long due_ = 0, later_ = 0;
+  TempFolder folder_{"veltrane-kills"};
+};
+
+TEST_F(Kills, EveryKillLeavesTheCommittedBatchesAndTheNextRunGoesOn) {
+  const long kills = Setting("VELTRANE_KILLS", 10);
+  const unsigned seed =
+      static_cast<unsigned>(Setting("VELTRANE_KILL_SEED", std::random_device()()));
+  std::mt19937 random(seed);
+  std::printf("%ld punches, %ld due for removal; seed %u\n", punches_, due_, seed);
+  std::map<std::string, int> phases;
+  long gone = 0;  // due punches removed by committed batches so far
+  for (long i = 1; i <= kills; ++i) {
+    if (gone == due_) {  // the job is done: start it again
+      fs::copy_file(Pristine(), Punches(), fs::copy_options::overwrite_existing);
+      fs::remove(Punches().string() + "-journal");
+      gone = 0;
+    }
+    const Kill kill = KillARun(gone, random);
+    const long now = Check(gone);
+    ASSERT_GE(now, 0) << "kill " << i << " (" << kill.Phase
+                      << ") left punches that no number of committed batches leaves";
+    std::string left;
+    for (const std::string& name : kill.Left) left += " " + name;
+    std::printf("kill %2ld  %-24s %ld batch(es) committed  %6.2f s  left:%s\n", i,
+                kill.Phase.c_str(), (now - gone + kBatch - 1) / kBatch, kill.Seconds, left.c_str());
+    if (kill.Phase == "ended before the kill") {
+      EXPECT_EQ(now, due_);
+    }
+    ++phases[kill.Phase];
+    gone = now;
+  }
+  for (const auto& [phase, count] : phases) std::printf("%-24s %d\n", phase.c_str(), count);
+
+  // The next run finishes the job and clears what the killed runs left.
+  const Clock::time_point start = Clock::now();
+  const e2e::RunResult last =
+      e2e::Run(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough});
+  std::printf("last run: %.2f s\n", std::chrono::duration<double>(Clock::now() - start).count());
+  EXPECT_EQ(last.Status, 0) << last.Err;
+  EXPECT_EQ(Check(gone), due_);
+  EXPECT_EQ(Leftovers(Dir()), std::vector<std::string>{});
+}
+
+}  // namespace
