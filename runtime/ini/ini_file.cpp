@@ -1,6 +1,9 @@
 #include "runtime/ini/ini_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,6 +99,31 @@ bool WriteAll(int fd, std::string_view text) {
   return true;
 }
 
+// Removes the temporary files ".<base>.<pid>.<n>.tmp" in `folder` that a
+// killed process left: its process is gone and nobody locks the file (a
+// writer holds a lock on its temporary file, which also guards a folder
+// shared with another machine, where the number names no process here).
+void RemoveDeadTemporaries(const std::string& folder, const std::string& base) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  const std::string prefix = "." + base + ".";
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0)
+      continue;
+    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+    if (pid <= 0 || pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+      continue;
+    const std::string path = folder + "/" + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(path.c_str());
+    ::close(fd);
+  }
+  ::closedir(dir);
+}
+
 // Replaces target with text through a temporary file in the same folder.
 // existing is the target's status when it exists, so the new file keeps its
 // permissions and owner. Returns 0 or errno.
@@ -104,6 +132,7 @@ int ReplaceFile(const std::string& target, std::string_view text, const struct s
   std::size_t slash = target.rfind('/');
   std::string folder = slash == target.npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
   std::string base = slash == target.npos ? target : target.substr(slash + 1);
+  RemoveDeadTemporaries(folder, base);
   std::string temp;
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
@@ -112,6 +141,7 @@ int ReplaceFile(const std::string& target, std::string_view text, const struct s
     if (fd < 0 && errno != EEXIST) return errno;
   }
   if (fd < 0) return EEXIST;
+  (void)::flock(fd, LOCK_EX);  // ours until it is renamed or removed
   int reason = 0;
   if (existing) {
     if (::fchmod(fd, existing->st_mode & 07777) != 0) reason = errno;

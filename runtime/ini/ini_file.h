@@ -12,7 +12,9 @@
 //   2. write it to a new temporary file in the same folder
 //      (".<name>.<pid>.<n>.tmp"), with the old file's permissions;
 //   3. fsync the temporary file, rename it over the file, fsync the folder.
-// Any failure removes the temporary file and leaves the old one untouched. A
+// Any failure removes the temporary file and leaves the old one untouched;
+// the temporary file of a process killed in between is removed by the next
+// write of that file (the writer locks its temporary file meanwhile). A
 // damaged file is replaced whole by the next write. A file that exists but
 // cannot be read, or is read-only (no write permission, also for root), is
 // never replaced: the write fails with kAccessDenied, because replacing it

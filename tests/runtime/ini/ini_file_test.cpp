@@ -2,8 +2,11 @@
 // and unreadable files, and that a write replaces the file atomically.
 #include "runtime/ini/ini_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -268,6 +271,29 @@ TEST_F(IniFileTest, AWriteKeepsPermissionsLeavesNoTemporaryFileAndFollowsALink) 
   std::vector<std::string> entries = FolderEntries();
   std::sort(entries.begin(), entries.end());
   EXPECT_EQ(entries, (std::vector<std::string>{"Link.INI", "Veltrane.INI"}));
+}
+
+// A writer killed between making its temporary file and the rename leaves
+// the file; the next write removes it unless its process lives or someone
+// holds it locked.
+TEST_F(IniFileTest, TemporaryFilesOfKilledWritersGoAndLiveOnesStay) {
+  const pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  ::waitpid(dead, nullptr, 0);
+  auto temporary = [](long pid, int n) {
+    return ".Veltrane.INI." + std::to_string(pid) + "." + std::to_string(n) + ".tmp";
+  };
+  WriteText((dir_ / temporary(dead, 0)).string(), "[Main]\nXPos=");
+  WriteText((dir_ / temporary(1, 0)).string(), "[Main]\nXPos=");
+  WriteText((dir_ / temporary(dead, 1)).string(), "[Main]\nXPos=");
+  const int held = ::open((dir_ / temporary(dead, 1)).c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  EXPECT_EQ(rt::PutIni("Main", "XPos", "1", ini_), 0);
+  ::close(held);
+  std::vector<std::string> entries = FolderEntries();
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries,
+            (std::vector<std::string>{temporary(1, 0), temporary(dead, 1), "Veltrane.INI"}));
 }
 
 TEST_F(IniFileTest, WritersOnSeveralThreadsLoseNoUpdate) {
