@@ -73,17 +73,19 @@ std::string Contents(const fs::path& path, const std::string& timecardFilter = "
   return all;
 }
 
-// A working folder with the eleven data files and kPunches punches.
+// A working folder with the eleven data files and kPunches punches, and
+// room beside it for the test's own files.
 class Folder {
  public:
   Folder() {
-    if (Dir().empty()) return;
+    if (temp_.Path().empty() || !fs::create_directory(Dir())) return;
     made_ = e2e::Run(Dir(), e2e::BuiltProgram("tools/veltrane-data"), {"init", "."}).Status == 0;
     e2e::SqlFile timecard(Punches());
     made_ = made_ && e2e::AddPunches(timecard, e2e::SpreadPunches(kPunches, kCutOff, 50)) == "";
   }
   bool Made() const { return made_; }
-  const fs::path& Dir() const { return temp_.Path(); }
+  fs::path Dir() const { return temp_.Path() / "work"; }
+  fs::path Beside(const std::string& name) const { return temp_.Path() / name; }
   fs::path Data() const { return Dir() / "data"; }
   fs::path Punches() const { return Data() / "Timecard.DAT"; }
   // Each data file's contents; Timecard's rows through `timecardFilter`.
@@ -118,7 +120,7 @@ using RunIt = std::function<e2e::RunResult()>;
 // the punch file.
 e2e::RunResult WhileAnotherProcessWrites(Folder& f, const RunIt& run) {
   SqliteLockHolder writer(f.Punches().string(), "BEGIN; DELETE FROM Timecard WHERE rowid = 1;",
-                          f.Dir().string() + ".lock");
+                          f.Beside("lock").string());
   EXPECT_TRUE(writer.Ready());
   return run();
 }
@@ -128,10 +130,10 @@ e2e::RunResult WhileAnotherProcessWrites(Folder& f, const RunIt& run) {
 // its first batch, with the punch file held. Afterwards the pipe is read to
 // its end and the first copy must finish its purge.
 e2e::RunResult WhileAFirstCopyPurges(Folder& f, const RunIt& run) {
-  const fs::path pipe = f.Dir().string() + ".first-trace";
+  const fs::path pipe = f.Beside("first-trace");
   EXPECT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
-  const fs::path out = f.Dir().string() + ".first.out", err = f.Dir().string() + ".first.err";
+  const fs::path out = f.Beside("first.out"), err = f.Beside("first.err");
   const pid_t first =
       e2e::Spawn(f.Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough}, out, err,
                  {"VELTRANE_TRACE_FILE=" + pipe.string()});
@@ -183,7 +185,7 @@ e2e::RunResult OnAFullDisk(Folder& f, const RunIt& run) {
   }
   std::uintmax_t used = 0;
   for (const auto& entry : fs::directory_iterator(f.Data())) used += fs::file_size(entry.path());
-  const fs::path kept = f.Dir() / "kept";
+  const fs::path kept = f.Beside("kept");
   fs::rename(f.Data(), kept);
   fs::create_directory(f.Data());
   const std::string size = "size=" + std::to_string(used / 1024 + 160) + "k";

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <map>
 #include <random>
 #include <string>
@@ -84,12 +85,13 @@ struct Kill {
 class Kills : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(Dir().empty());
+    ASSERT_FALSE(folder_.Path().empty());
+    fs::create_directory(Dir());
     ASSERT_EQ(e2e::Run(Dir(), e2e::BuiltProgram("tools/veltrane-data"), {"init", "."}).Status, 0);
     {
-      // One in ten punches falls after the cut-off.
+      // Somewhat more than one batch is due.
       e2e::SqlFile timecard(Punches());
-      ASSERT_EQ(e2e::AddPunches(timecard, e2e::SpreadPunches(punches_, kCutOff, 15)), "");
+      ASSERT_EQ(e2e::AddPunches(timecard, e2e::SpreadPunches(punches_, kCutOff, 34)), "");
     }
     fs::copy_file(Punches(), Pristine());
     // The due punches of the untouched file in key order, numbered from 1.
@@ -104,27 +106,27 @@ class Kills : public ::testing::Test {
     ASSERT_GT(due_, kBatch) << "a batch must be committed before the end";
   }
 
-  const fs::path& Dir() const { return folder_.Path(); }
+  // The working folder; the test's own files are beside it.
+  fs::path Dir() const { return folder_.Path() / "work"; }
+  fs::path Beside(const std::string& name) const { return folder_.Path() / name; }
   fs::path Punches() const { return Dir() / "data" / "Timecard.DAT"; }
-  fs::path Pristine() const { return Dir().string() + ".pristine"; }
-  fs::path Ranks() const { return Dir().string() + ".ranks"; }
-  fs::path TraceFile() const { return Dir().string() + ".trace"; }
+  fs::path Pristine() const { return Beside("pristine.DAT"); }
+  fs::path Ranks() const { return Beside("ranks.db"); }
+  fs::path TraceFile() const { return Beside("trace"); }
 
-  // Checks the files as the kill left them, on a copy (SQLite rolls a hot
-  // journal back when it opens the copy; the real one is left for the next
-  // run). Gives the number of due punches that are gone, -1 when the punch
-  // file holds anything but the survivors of some number of batches.
-  long Check(long goneBefore) {
-    const fs::path copy = Dir().string() + ".check";
-    fs::remove_all(copy);
+  // A copy of the data files as a kill left them, so that no check does the
+  // next run's work: SQLite rolls a hot journal back in the copy, while the
+  // real one stays for the program to meet.
+  fs::path Snapshot(long kill) const {
+    const fs::path copy = Beside("check" + std::to_string(kill));
     fs::copy(Dir() / "data", copy);
-    for (const auto& entry : fs::directory_iterator(copy)) {
-      if (entry.path().extension() != ".DAT") continue;
-      e2e::SqlFile file(entry.path());
-      file.Exec("PRAGMA mmap_size = 268435456");
-      EXPECT_EQ(file.Column("PRAGMA integrity_check(3)"), std::vector<std::string>{"ok"})
-          << entry.path().filename();
-    }
+    return copy;
+  }
+
+  // How many due punches are gone from the copy: goneBefore, goneBefore +
+  // 150000, ... or all of them, whichever leaves as many punches as the file
+  // holds; -1 for none.
+  long Gone(const fs::path& copy, long goneBefore) const {
     e2e::SqlFile timecard(copy / "Timecard.DAT");
     const long left = timecard.Number("SELECT count(*) FROM Timecard");
     long gone = -1;
@@ -132,15 +134,32 @@ class Kills : public ::testing::Test {
       const long candidate = std::min(goneBefore + k * kBatch, due_);
       if (left == punches_ - candidate) gone = candidate;
     }
-    if (gone < 0) return -1;
+    return gone;
+  }
+
+  // Whether every data file of the copy passes integrity_check and Timecard
+  // holds exactly the punches left when `gone` due punches are gone in key
+  // order. Removes the copy.
+  bool Intact(const fs::path& copy, long gone) const {
+    bool intact = true;
+    for (const auto& entry : fs::directory_iterator(copy)) {
+      if (entry.path().extension() != ".DAT") continue;
+      e2e::SqlFile file(entry.path());
+      file.Exec("PRAGMA mmap_size = 268435456");
+      const std::vector<std::string> check = file.Column("PRAGMA integrity_check(3)");
+      EXPECT_EQ(check, std::vector<std::string>{"ok"}) << entry.path().filename();
+      intact = intact && check == std::vector<std::string>{"ok"};
+    }
+    e2e::SqlFile timecard(copy / "Timecard.DAT");
+    EXPECT_EQ(timecard.Exec("ATTACH '" + Pristine().string() + "' AS p; ATTACH '" +
+                            Ranks().string() + "' AS r"),
+              "");
     // Every punch left is an original one, unchanged...
     std::string same;
     for (const std::string& column :
          timecard.Column("SELECT name FROM pragma_table_info('Timecard')"))
       same += " AND p." + column + " IS t." + column;
-    EXPECT_EQ(timecard.Exec("ATTACH '" + Pristine().string() + "' AS p; ATTACH '" +
-                            Ranks().string() + "' AS r"),
-              "");
+    const long left = timecard.Number("SELECT count(*) FROM Timecard");
     const long original = timecard.Number(
         "SELECT count(*) FROM Timecard t JOIN p.Timecard p ON p.rowid = t.rowid" + same);
     // ... the later ones are all there, and the due ones are exactly those
@@ -152,7 +171,7 @@ class Kills : public ::testing::Test {
         " GROUP BY 1, 2, 3, 4 EXCEPT SELECT " + key + " FROM r.due WHERE n > " +
         std::to_string(gone) + " GROUP BY 1, 2, 3, 4)");
     fs::remove_all(copy);
-    return original == left && later == later_ && wrong == 0 ? gone : -1;
+    return intact && original == left && left == punches_ - gone && later == later_ && wrong == 0;
   }
 
   // Runs veltrane until it ends or is killed: at a random point of the trace
@@ -168,7 +187,7 @@ class Kills : public ::testing::Test {
     fs::remove(TraceFile());
     const Clock::time_point start = Clock::now();
     const pid_t pid = e2e::Spawn(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
-                                 Dir().string() + ".out", Dir().string() + ".err",
+                                 Beside("out"), Beside("err"),
                                  {"VELTRANE_TRACE_FILE=" + TraceFile().string()});
     int status = -1;
     std::error_code ignored;
@@ -195,7 +214,7 @@ class Kills : public ::testing::Test {
                      ? "final commit, shut-down"
                      : "walk";
     if (status != 128 + SIGKILL) {
-      EXPECT_EQ(status, 0) << e2e::ReadFile(Dir().string() + ".err");
+      EXPECT_EQ(status, 0) << e2e::ReadFile(Beside("err"));
     }
     return kill;
   }
@@ -213,6 +232,12 @@ TEST_F(Kills, EveryKillLeavesTheCommittedBatchesAndTheNextRunGoesOn) {
   std::printf("%ld punches, %ld due for removal; seed %u\n", punches_, due_, seed);
   std::map<std::string, int> phases;
   long gone = 0;  // due punches removed by committed batches so far
+  // Each kill's files are checked while the next run goes on.
+  std::future<bool> intact;
+  long checked = 0;
+  auto await = [&] {
+    if (intact.valid()) EXPECT_TRUE(intact.get()) << "kill " << checked << " lost or kept punches";
+  };
   for (long i = 1; i <= kills; ++i) {
     if (gone == due_) {  // the job is done: start it again
       fs::copy_file(Pristine(), Punches(), fs::copy_options::overwrite_existing);
@@ -220,9 +245,10 @@ TEST_F(Kills, EveryKillLeavesTheCommittedBatchesAndTheNextRunGoesOn) {
       gone = 0;
     }
     const Kill kill = KillARun(gone, random);
-    const long now = Check(gone);
+    const fs::path copy = Snapshot(i);
+    const long now = Gone(copy, gone);
     ASSERT_GE(now, 0) << "kill " << i << " (" << kill.Phase
-                      << ") left punches that no number of committed batches leaves";
+                      << ") left a number of punches no number of committed batches leaves";
     std::string left;
     for (const std::string& name : kill.Left) left += " " + name;
     std::printf("kill %2ld  %-24s %ld batch(es) committed  %6.2f s  left:%s\n", i,
@@ -232,7 +258,11 @@ TEST_F(Kills, EveryKillLeavesTheCommittedBatchesAndTheNextRunGoesOn) {
     }
     ++phases[kill.Phase];
     gone = now;
+    await();
+    intact = std::async(std::launch::async, [this, copy, now] { return Intact(copy, now); });
+    checked = i;
   }
+  await();
   for (const auto& [phase, count] : phases) std::printf("%-24s %d\n", phase.c_str(), count);
 
   // The next run finishes the job and clears what the killed runs left.
@@ -241,7 +271,9 @@ TEST_F(Kills, EveryKillLeavesTheCommittedBatchesAndTheNextRunGoesOn) {
       e2e::Run(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough});
   std::printf("last run: %.2f s\n", std::chrono::duration<double>(Clock::now() - start).count());
   EXPECT_EQ(last.Status, 0) << last.Err;
-  EXPECT_EQ(Check(gone), due_);
+  const fs::path copy = Snapshot(kills + 1);
+  EXPECT_EQ(Gone(copy, gone), due_);
+  EXPECT_TRUE(Intact(copy, due_));
   EXPECT_EQ(Leftovers(Dir()), std::vector<std::string>{});
 }
 
