@@ -236,7 +236,9 @@ TEST_F(Kills, EveryKillLeavesTheCommittedBatchesAndTheNextRunGoesOn) {
   std::future<bool> intact;
   long checked = 0;
   auto await = [&] {
-    if (intact.valid()) EXPECT_TRUE(intact.get()) << "kill " << checked << " lost or kept punches";
+    if (intact.valid()) {
+      EXPECT_TRUE(intact.get()) << "kill " << checked << " lost or kept punches";
+    }
   };
   for (long i = 1; i <= kills; ++i) {
     if (gone == due_) {  // the job is done: start it again
