@@ -353,6 +353,8 @@ class KeyedFile final : public Driver {
   std::vector<SortTerm> KeyTerms(int key) const;
   int BusyMs() const { return recover_ < 0 ? 2000 : recover_ * 1000; }
   int ReadRow(sqlite3_stmt* stmt);
+  int StoreRow(std::int64_t rowid, const std::vector<ColumnValue>& values,
+               std::vector<std::uint8_t>& record);
   int BindRecord(sqlite3_stmt* stmt, int first);
   bool ValidKey(int key) const { return key >= 1 && key <= decl_.KeyCount(); }
 
@@ -385,6 +387,8 @@ class KeyedFile final : public Driver {
   bool heldAtRead_ = false;
   std::uint64_t transactionAtRead_ = 0;
   std::uint64_t addsAtRead_ = 0;
+  std::vector<ColumnValue> row_;          // a row read by key, and
+  std::vector<std::uint8_t> rowRecord_;   // the record it makes
   int sequenceKey_ = 0;
   std::map<int, std::unique_ptr<KeysetCursor>> cursors_;  // by key
   std::vector<KeyedView*> views_;                         // not owned
@@ -476,19 +480,26 @@ int KeyedFile::LoadRow(std::int64_t rowid, std::vector<ColumnValue>& stored,
   if (!stmt) return code;
   sqlite3_bind_int64(stmt, 1, rowid);
   int rc = sqlite3_step(stmt);
-  if (rc == SQLITE_ROW) {
-    stored.clear();
-    record.assign(decl_.RecordLength(), 0);
-    for (int f = 1; f <= decl_.FieldCount(); ++f) {
-      stored.push_back(sqlite::ReadColumn(stmt, f));
-      sqlite::StoreField(stored.back(), record.data(), decl_, f);
-    }
-  }
   code = rc == SQLITE_ROW    ? kNoError
          : rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "no record at that pointer")
                              : FailSqlite();
+  if (rc == SQLITE_ROW) {
+    stored.clear();
+    for (int f = 1; f <= decl_.FieldCount(); ++f) stored.push_back(sqlite::ReadColumn(stmt, f));
+    code = StoreRow(rowid, stored, record);
+  }
   sqlite3_reset(stmt);
   return code;
+}
+
+// The record a row's values make; 47 naming the column when a field cannot
+// hold its value as stored.
+int KeyedFile::StoreRow(std::int64_t rowid, const std::vector<ColumnValue>& values,
+                        std::vector<std::uint8_t>& record) {
+  record.assign(decl_.RecordLength(), 0);
+  std::string why;
+  if (sqlite::StoreRecord(values.data(), record.data(), decl_, why)) return kNoError;
+  return Fail(kInvalidDeclaration, "record " + std::to_string(rowid) + ": " + why);
 }
 
 // Reads the record at `rowid` into the buffer, provided it still has
@@ -947,11 +958,15 @@ void KeyedFile::Became(std::int64_t rowid, bool read) {
   }
 }
 
-// Reads the row a statement stands on (rowid, then the columns) into the buffer.
+// Reads the row a statement stands on (rowid, then the columns) into the
+// buffer; the buffer stays as it was when a field cannot hold its value.
 int KeyedFile::ReadRow(sqlite3_stmt* stmt) {
-  for (int f = 1; f <= decl_.FieldCount(); ++f)
-    sqlite::StoreField(sqlite::ReadColumn(stmt, f), file_.Buffer(), decl_, f);
-  Became(sqlite3_column_int64(stmt, 0), true);
+  row_.clear();
+  for (int f = 1; f <= decl_.FieldCount(); ++f) row_.push_back(sqlite::ReadColumn(stmt, f));
+  std::int64_t rowid = sqlite3_column_int64(stmt, 0);
+  if (int code = StoreRow(rowid, row_, rowRecord_)) return code;
+  std::copy(rowRecord_.begin(), rowRecord_.end(), file_.Buffer());
+  Became(rowid, true);
   return kNoError;
 }
 
@@ -982,8 +997,7 @@ int KeyedFile::GetByKey(int key) {
     sqlite::BindValue(stmt, static_cast<int>(i) + 1,
                       sqlite::LoadField(file_.Buffer(), decl_, k.Components[i]));
   int rc = sqlite3_step(stmt);
-  if (rc == SQLITE_ROW) ReadRow(stmt);
-  code = rc == SQLITE_ROW    ? kNoError
+  code = rc == SQLITE_ROW    ? ReadRow(stmt)
          : rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "no record with that key")
                              : FailSqlite();
   sqlite3_reset(stmt);
@@ -1399,8 +1413,11 @@ int KeyedView::Read(bool forward) {
   std::int64_t rowid = 0;
   int code = forward ? cursor_->Next(owner_->TheFile().Buffer(), rowid)
                      : cursor_->Previous(owner_->TheFile().Buffer(), rowid);
-  if (code == kNoError) owner_->Became(rowid);
-  return code;
+  if (code == kNoError) {
+    owner_->Became(rowid);
+    return code;
+  }
+  return owner_->Fail(code, code == kRecordNotAvailable ? "end of file" : cursor_->LastError());
 }
 
 }  // namespace

@@ -260,11 +260,21 @@ int KeysetCursor::Read(bool forward, std::uint8_t* record, std::int64_t& rowid) 
     const ColumnValue* row = &rows_[next_ * columns_];
     ++next_;
     if (row[0].Int == kRemoved) continue;
-    for (int f = 1; f <= decl_.FieldCount(); ++f) StoreField(row[f], record, decl_, f);
-    rowid = rowid_ = row[0].Int;
+    // The cursor moves onto the record even when its fields cannot hold what
+    // the file holds: the next read goes on after it instead of failing on it
+    // again, and the buffer is left as it was.
+    rowid_ = row[0].Int;
     place_ = Place::AtRecord;
     values_.resize(termColumn_.size());
     for (std::size_t t = 0; t < termColumn_.size(); ++t) values_[t] = row[termColumn_[t]];
+    scratch_.assign(decl_.RecordLength(), 0);
+    std::string why;
+    if (!StoreRecord(row + 1, scratch_.data(), decl_, why)) {
+      error_ = "record " + std::to_string(rowid_) + ": " + why;
+      return kInvalidDeclaration;
+    }
+    std::copy(scratch_.begin(), scratch_.end(), record);
+    rowid = rowid_;
     return kNoError;
   }
 }

@@ -60,7 +60,9 @@ class KeysetCursor : public ChangeListener {
   void ToRecord(std::vector<ColumnValue> values, std::int64_t rowid, bool inclusive);
 
   // Reads the next or previous record into `record`; 33 at the end. On
-  // success `rowid` is the record's rowid.
+  // success `rowid` is the record's rowid. 47 (LastError names the column)
+  // for a record whose fields cannot hold what the file holds; `record` is
+  // then untouched and the cursor stands on that record.
   int Next(std::uint8_t* record, std::int64_t& rowid);
   int Previous(std::uint8_t* record, std::int64_t& rowid);
 
@@ -120,6 +122,7 @@ class KeysetCursor : public ChangeListener {
   bool batchForward_ = true;
   FileVersion batchVersion_;  // the file as the batch was read (batches of more than one)
 
+  std::vector<std::uint8_t> scratch_;           // a record read, before it goes to the buffer
   std::map<int, Statement> statements_;         // by StatementId
   std::map<int, std::vector<int>> paramOrder_;  // each statement's placeholder values
   std::string error_;

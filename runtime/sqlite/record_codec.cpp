@@ -31,6 +31,32 @@ std::optional<std::int64_t> WholePart(double real) {
   return static_cast<std::int64_t>(real);
 }
 
+// A whole number read from an INTEGER column, or a REAL one without places.
+std::optional<std::int64_t> WholeNumber(const ColumnValue& value) {
+  if (value.Kind == ColumnKind::Integer) return value.Int;
+  if (value.Kind != ColumnKind::Real) return std::nullopt;
+  auto whole = WholePart(value.Real);
+  if (whole && static_cast<double>(*whole) != value.Real) return std::nullopt;
+  return whole;
+}
+
+// A column value as a message shows it: 12, 8.257, 'text', a blob of 4 bytes.
+std::string Shown(const ColumnValue& value) {
+  switch (value.Kind) {
+    case ColumnKind::Integer: return std::to_string(value.Int);
+    case ColumnKind::Real: {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.17g", value.Real);
+      return text;
+    }
+    case ColumnKind::Text:
+      return "'" + (value.Bytes.size() > 40 ? value.Bytes.substr(0, 40) + "..." : value.Bytes) +
+             "'";
+    case ColumnKind::Blob: return "a blob of " + std::to_string(value.Bytes.size()) + " bytes";
+  }
+  return {};
+}
+
 }  // namespace
 
 bool ColumnValue::operator==(const ColumnValue& other) const {
@@ -123,31 +149,40 @@ ColumnValue LoadField(const std::uint8_t* record, const FileDeclaration& decl, i
   return value;
 }
 
-void StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclaration& decl,
+bool StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclaration& decl,
                 int field) {
   const auto& f = decl.Field(field);
   if (f.IsArray()) {
     auto* start = record + decl.Offset(field);
     std::size_t size = static_cast<std::size_t>(f.ElementSize()) * f.Elements();
     for (int e = 0; e < f.Elements(); ++e) FieldRef(record, decl, field, e).Clear();
-    if (value.Kind == ColumnKind::Blob || value.Kind == ColumnKind::Text)
-      std::memcpy(start, value.Bytes.data(), std::min(size, value.Bytes.size()));
-    return;
+    bool bytes = value.Kind == ColumnKind::Blob || value.Kind == ColumnKind::Text;
+    if (!bytes || value.Bytes.size() != size) return false;
+    std::memcpy(start, value.Bytes.data(), size);
+    return true;
   }
   FieldRef ref(record, decl, field);
   bool stored = false;
   switch (f.Type) {
     case FieldType::Text:
-    case FieldType::CText:
+    case FieldType::CText: {
+      // SetString cuts a text that is too long, and a ctext ends at a NUL: the
+      // rest would be lost.
+      const std::string text = Utf8ToLatin1(value.Bytes);
+      const std::size_t room = f.Type == FieldType::CText ? f.Size - 1 : f.Size;
       ref.Clear();
-      stored = ref.SetString(Utf8ToLatin1(value.Bytes));
+      // Trailing blanks pad a text field; in a ctext they are characters.
+      bool cut = f.Type == FieldType::Text ? TrimRight(text).size() > room
+                                           : text.size() > room || text.find('\0') != text.npos;
+      stored = (value.Kind == ColumnKind::Text || value.Kind == ColumnKind::Blob) && !cut &&
+               ref.SetString(text);
       break;
+    }
     case FieldType::Decimal: {
       if (KindOf(f) == ColumnKind::Integer) {  // a count of units of the last place
-        auto units = value.Kind == ColumnKind::Real ? WholePart(value.Real)
-                                                    : std::optional<std::int64_t>(value.Int);
+        auto units = WholeNumber(value);
         stored = units && ref.SetDecimal(Decimal{*units, f.Places});
-      } else {
+      } else if (value.Kind == ColumnKind::Integer || value.Kind == ColumnKind::Real) {
         double real =
             value.Kind == ColumnKind::Integer ? static_cast<double>(value.Int) : value.Real;
         auto exact = Decimal::FromDouble(real, f.Places);
@@ -156,12 +191,24 @@ void StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclar
       break;
     }
     default: {
-      auto whole = value.Kind == ColumnKind::Real ? WholePart(value.Real)
-                                                  : std::optional<std::int64_t>(value.Int);
+      auto whole = WholeNumber(value);
       stored = whole && ref.SetInt(*whole);
     }
   }
   if (!stored) ref.Clear();
+  return stored;
+}
+
+bool StoreRecord(const ColumnValue* values, std::uint8_t* record, const FileDeclaration& decl,
+                 std::string& why) {
+  for (int f = 1; f <= decl.FieldCount(); ++f) {
+    if (StoreField(values[f - 1], record, decl, f)) continue;
+    const std::string label(decl.Field(f).Label());
+    why = "column " + label + " holds " + Shown(values[f - 1]) + ", which field " + label +
+          " cannot hold";
+    return false;
+  }
+  return true;
 }
 
 ColumnValue ReadColumn(sqlite3_stmt* stmt, int column) {

@@ -48,9 +48,18 @@ struct ColumnValue {
 
 // Field `field` (1-based) of a record of `decl` held in `record`.
 ColumnValue LoadField(const std::uint8_t* record, const FileDeclaration& decl, int field);
-// Writes a column value into that field; values that do not fit leave it cleared.
-void StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclaration& decl,
+// Writes a column value into that field. False, with the field cleared, when
+// the field cannot hold the value as it is: a number out of its range or with
+// places an integer field has not, a text longer than the field, an array of
+// another size, or a value of another kind (text in an INTEGER column). A
+// REAL decimal is rounded to the field's places, as it is stored.
+bool StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclaration& decl,
                 int field);
+// Writes a row's values (`values[f - 1]` for field f) into `record`. False,
+// with `why` naming the first column whose value its field cannot hold
+// (StoreField), when any cannot; `record` is then partly written.
+bool StoreRecord(const ColumnValue* values, std::uint8_t* record, const FileDeclaration& decl,
+                 std::string& why);
 
 ColumnValue ReadColumn(sqlite3_stmt* stmt, int column);
 void BindValue(sqlite3_stmt* stmt, int index, const ColumnValue& value);

@@ -114,6 +114,50 @@ TEST_F(Keyed, WideDecimalsKeepEveryDigitAndWiderOnesAreRefused) {
   }
 }
 
+// Another tool may store values that the fields cannot hold. Reading such a
+// record gives 47 naming the column and leaves the buffer as it was, instead
+// of a changed value that a put or an export would write back; a walk goes on
+// past it.
+TEST_F(Keyed, AValueItsFieldCannotHoldIsRefusedNotChanged) {
+  CreateWith({{1, 80000, 1, 1}});
+  const std::vector<std::pair<std::string, std::string>> stored = {
+      {"COMPANY", "5000000000"},      // beyond a long
+      {"DUTYDATE", "'abc'"},          // text in a date column
+      {"PTIME", "80000.5"},           // places in a whole number
+      {"ORIGIN", "'THIRTEEN CHAR'"},  // 13 characters in a text of 12
+      {"JOB", "'SEVENCH'"},           // 7 characters in a ctext of 7 (6 and the NUL)
+      {"HOURS", "1000.5"},            // beyond decimal(3,2)
+      {"CODES", "x'00000000'"}};      // 4 bytes in an array of 3
+  {
+    RawDb db(path_);
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+      std::string card = std::to_string(i + 2);
+      ASSERT_EQ(db.Exec("INSERT INTO Punch SELECT COMPANY, DUTYDATE, " + card + ", " + card +
+                        ", ORIGIN, HOURS, JOB, CODES FROM Punch WHERE CARD = 1; UPDATE Punch SET " +
+                        stored[i].first + " = " + stored[i].second + " WHERE CARD = " + card),
+                SQLITE_OK);
+    }
+  }
+  rt::FileGetByPointer(*file_, 1);
+  const std::vector<std::uint8_t> first(file_->Buffer(), file_->Buffer() + file_->RecordLength());
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    rt::FileGetByPointer(*file_, static_cast<std::int64_t>(i) + 2);
+    EXPECT_EQ(rt::ErrorCode(), rt::kInvalidDeclaration) << stored[i].first;
+    EXPECT_NE(rt::FileErrorText().find(stored[i].first), std::string::npos) << rt::FileErrorText();
+    EXPECT_EQ(std::vector<std::uint8_t>(file_->Buffer(), file_->Buffer() + file_->RecordLength()),
+              first)
+        << stored[i].first;
+  }
+  rt::FileSetProperty(*file_, rt::kPropReadAhead, "20");
+  rt::FileSetKey(*file_, kKeyCardTime);
+  std::string walk;
+  do {
+    rt::FileNext(*file_);
+    walk += std::to_string(rt::ErrorCode()) + " ";
+  } while (rt::ErrorCode() != rt::kRecordNotAvailable && walk.size() < 100);
+  EXPECT_EQ(walk, "0 47 47 47 47 47 47 47 33 ");
+}
+
 TEST_F(Keyed, SequentialReadsFollowTheKeyBothWays) {
   CreateWith({{1, 80002, 5, 1}, {1, 80001, 9, 2}, {2, 80000, 1, 3}, {1, 80001, 3, 4}});
   auto walk = [&](bool forward) {
