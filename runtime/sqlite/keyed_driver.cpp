@@ -22,11 +22,13 @@
 //   another tool made in exactly this form opens and reads normally; its
 //   columns may stand in any order, since every statement names them.
 //   Opening checks the form and gives 47, naming what is wrong, for no such
-//   table, a table WITHOUT ROWID, a column missing, extra, of another type or
-//   allowing NULL, or a file that is not a database (random bytes, a
-//   truncated copy); a declared key whose index is missing, partial (WHERE),
-//   of the wrong uniqueness or built over other columns gives 46, and
-//   FileBuildKeys rebuilds every index.
+//   table, a table WITHOUT ROWID, a column missing, extra, of another type,
+//   allowing NULL or with a collation other than BINARY, or a file that is not
+//   a database (random bytes, a truncated copy); a declared key whose index is
+//   missing, partial (WHERE), of the wrong uniqueness, built over other
+//   columns, descending or with another collation gives 46, and FileBuildKeys
+//   rebuilds every index. A record whose stored values its fields cannot hold
+//   (a number out of range, a text too long) is refused when read (47).
 //
 // CONNECTIONS AND TRANSACTIONS
 //   Each thread has one SQLite connection (sqlite_connection.h). Each disk
@@ -723,6 +725,15 @@ int KeyedFile::Verify() {
       // A NULL would read as a cleared field, and keyset reads skip null keys.
       if (!column.NotNull)
         return Fail(kInvalidDeclaration, "column " + column.Name + " allows NULL");
+      // Another collation changes what equal means and the order no rebuilt
+      // index could then serve (its indexes take the column's collation).
+      const char* collation = nullptr;
+      if (sqlite3_table_column_metadata(conn_->Db(), schema.c_str(), table_.c_str(),
+                                        column.Name.c_str(), nullptr, &collation, nullptr, nullptr,
+                                        nullptr) == SQLITE_OK &&
+          collation && !SameIgnoringCase(collation, "BINARY"))
+        return Fail(kInvalidDeclaration,
+                    "column " + column.Name + " has the collation " + collation);
       found.erase(it);
     }
     if (!found.empty())
@@ -747,7 +758,8 @@ int KeyedFile::Verify() {
     }
   }
   Statement columns = conn_->Prepare(
-      "SELECT cid, name FROM pragma_index_xinfo(?1, ?2) WHERE key=1 ORDER BY seqno", code, error);
+      "SELECT cid, name, \"desc\", coll FROM pragma_index_xinfo(?1, ?2) WHERE key=1 ORDER BY seqno",
+      code, error);
   if (!columns) return Fail(kInvalidDeclaration, error);
   for (int k = 1; k <= decl_.KeyCount(); ++k) {
     const auto& key = decl_.Key(k);
@@ -762,8 +774,12 @@ int KeyedFile::Verify() {
     sqlite3_reset(columns.get());
     sqlite3_bind_text(columns.get(), 1, found->second.Name.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(columns.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+    // Each part ascending and compared as bytes: a walk in key order or a
+    // fetch by key could not use the index otherwise (each batch would sort
+    // the whole table).
     std::size_t part = 0;
     bool matches = true;
+    std::string how;
     while (sqlite3_step(columns.get()) == SQLITE_ROW) {
       if (part >= key.Components.size()) {
         matches = false;
@@ -776,10 +792,16 @@ int KeyedFile::Verify() {
       if (upper ? cid != -2
                 : (!name || !SameIgnoringCase(reinterpret_cast<const char*>(name), field.Label())))
         matches = false;
+      const unsigned char* coll = sqlite3_column_text(columns.get(), 3);
+      std::string collation = coll ? reinterpret_cast<const char*>(coll) : "BINARY";
+      if (sqlite3_column_int(columns.get(), 2) != 0 && how.empty())
+        how = " (" + std::string(field.Label()) + " descending)";
+      if (!SameIgnoringCase(collation, "BINARY") && how.empty())
+        how = " (" + std::string(field.Label()) + " with the collation " + collation + ")";
       ++part;
     }
-    if (!matches || part != key.Components.size())
-      return Fail(kKeysMustBeRebuilt, "index " + label + " does not match its key");
+    if (!matches || part != key.Components.size() || !how.empty())
+      return Fail(kKeysMustBeRebuilt, "index " + label + " does not match its key" + how);
   }
   return kNoError;
 }

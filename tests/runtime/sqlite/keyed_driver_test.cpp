@@ -342,7 +342,12 @@ TEST_F(Keyed, MissingOrWrongIndexGives46UntilKeysAreRebuilt) {
         "DROP INDEX BYCARDTIME; CREATE INDEX BYCARDTIME ON Punch(CARD, PTIME)",
         // A partial index would make a fetch by key miss the records it leaves out.
         "DROP INDEX BYCARDTIME; CREATE UNIQUE INDEX BYCARDTIME ON Punch(CARD, PTIME) "
-        "WHERE CARD > 1"}) {
+        "WHERE CARD > 1",
+        // A walk in key order cannot use these: every batch would sort the table.
+        "DROP INDEX KEYDATECARD; CREATE INDEX KEYDATECARD ON Punch(COMPANY, DUTYDATE DESC, CARD, "
+        "PTIME)",
+        "DROP INDEX BYCARDTIME; CREATE UNIQUE INDEX BYCARDTIME ON Punch(CARD COLLATE NOCASE, "
+        "PTIME)"}) {
     SCOPED_TRACE(damage);
     std::filesystem::remove(path_);
     CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}});
@@ -423,6 +428,8 @@ TEST_F(Keyed, FilesThatAreNotThisDeclarationGive47) {
        "EXTRA"},
       // A key walk would skip the records whose key columns hold NULL.
       {"nullable column", [&] { remake("CARD INTEGER", ""); }, "CARD"},
+      // Its indexes would take the collation again however often they were rebuilt.
+      {"column collation", [&] { remake("CARD INTEGER NOT NULL COLLATE NOCASE", ""); }, "CARD"},
       {"without rowid",
        [&] { remake("CARD INTEGER NOT NULL", ", PRIMARY KEY (CARD, PTIME)) WITHOUT ROWID"); },
        "WITHOUT ROWID"},
