@@ -141,6 +141,25 @@ TEST_F(VeltraneData, ExportKeepsTheTrailingBlanksOfCtextFields) {
   EXPECT_EQ(Tool("export " + dir_ + "/b Timecard").Out, exported);
 }
 
+// A record that another tool stored in a form its fields cannot hold stops an
+// export with a message naming the column, instead of going into the copy
+// changed; the copy made before stays as it was.
+TEST_F(VeltraneData, ARecordTheFieldsCannotHoldStopsTheExport) {
+  ASSERT_EQ(Tool("generate " + dir_ + "/a --punches 500").Status, 0);
+  ASSERT_EQ(Tool("export " + dir_ + "/a Timecard " + dir_ + "/copy.csv").Status, 0);
+  std::string before = Read(dir_ + "/copy.csv");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ + "/a/data/Timecard.DAT").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "UPDATE Timecard SET ORIGIN = 'THIRTEEN CHARS' WHERE rowid = 300",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  ToolRun run = Tool("export " + dir_ + "/a Timecard " + dir_ + "/copy.csv");
+  EXPECT_EQ(run.Status, 2);
+  EXPECT_NE(run.Err.find("ORIGIN"), std::string::npos) << run.Err;
+  EXPECT_TRUE(Read(dir_ + "/copy.csv") == before);
+}
+
 // Dates and times are written for people, and files exported before with
 // day numbers and hundredths still load.
 TEST_F(VeltraneData, DatesAndTimesAreReadableAndOldNumbersStillLoad) {
