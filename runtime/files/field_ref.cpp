@@ -90,6 +90,13 @@ std::string_view ReadText(const FieldRef& field) {
   return std::string_view(chars, field.Size());
 }
 
+// A string field's value as the KEYED driver stores it: a text without its
+// padding blanks, a ctext as it stands before the NUL.
+std::string_view StoredText(const FieldRef& field) {
+  std::string_view text = ReadText(field);
+  return field.Type() == FieldType::CText ? text : TrimRight(text);
+}
+
 // The value of any valid field as a number; string fields are read as numbers.
 std::optional<Decimal> ReadAsNumber(const FieldRef& field) {
   if (field.IsString()) return TextAsNumber(ReadText(field));
@@ -194,10 +201,12 @@ bool FieldRef::SetFrom(const FieldRef& other) {
 int FieldRef::Compare(const FieldRef& other) const {
   if (!IsValid() || !other.IsValid()) return IsValid() ? 1 : (other.IsValid() ? -1 : 0);
   if (IsString() && other.IsString()) {
-    // Byte order of the text without its trailing blanks: the order the KEYED
-    // driver gives the same values, which it stores without those blanks.
-    const std::string_view a = TrimRight(ReadText(*this));
-    const std::string_view b = TrimRight(ReadText(other));
+    // Byte order of the values as the KEYED driver stores and orders them: a
+    // text without the trailing blanks that pad it, a ctext up to its NUL with
+    // its trailing blanks, which are characters of the value ("D1" and "D1  "
+    // are two values, as in a key of the file).
+    const std::string_view a = StoredText(*this);
+    const std::string_view b = StoredText(other);
     const int common = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
     if (common != 0) return common < 0 ? -1 : 1;
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);

@@ -60,8 +60,10 @@ class FieldRef {
   bool SetFrom(const FieldRef& other);
 
   // Three-way comparison by value: numbers numerically (a decimal against an
-  // integer too), strings byte by byte as unsigned bytes with trailing blanks
-  // ignored (a ctext up to its NUL), so "AB" < "AB\x01" < "ABC". A number
+  // integer too), strings byte by byte as unsigned bytes, a text without the
+  // trailing blanks that pad it and a ctext up to its NUL with its trailing
+  // blanks (characters of the value, as the KEYED driver keeps them), so
+  // "AB" < "AB\x01" < "ABC", and ctext "AB" < "AB ". A number
   // against a string compares with the string read as a number (0 when none).
   // An invalid reference sorts before every valid one.
   int Compare(const FieldRef& other) const;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -401,6 +402,50 @@ TEST_F(RelationFixture, LinksThroughANoCaseKeyIgnoreCase) {
   own.Rm->Close(0);
   EXPECT_EQ(Contents(own), std::vector<std::string>{"B"});
   EXPECT_EQ(Contents(ite), std::vector<std::string>{"B/1"});
+  EXPECT_TRUE(Captions().empty());
+}
+
+// A ctext keeps its trailing blanks as characters, as the files store them:
+// "A" and "A  " are two parents, each with its own children. Renaming one
+// by its blanks alone is a change, and a cascade reaches only its children.
+TEST_F(RelationFixture, CtextCodesThatDifferInTrailingBlanksAreTwoLinks) {
+  using rt::FieldType;
+  Node& own = Make("Own", {Field(FieldType::CText, "OWN:CODE", 6)}, {UniqueKey("OWN:BYCODE", {1})});
+  Node& ite = Make("Ite", {Field(FieldType::CText, "ITE:OWNER", 6), Field(FieldType::Long, "ITE:SEQ")},
+                   {UniqueKey("ITE:BYOWNER", {1, 2})});
+  own.Rm->Declare = [&](TestRelationManager& rm) {
+    rm.AddRelation(*ite.Rm, kRiCascade, kRiCascade, 1);
+    rm.AddRelationLink(1, 1);
+  };
+  Seed(own, {{"A"}, {"A  "}, {"B"}});
+  Seed(ite, {{"A", "1"}, {"A  ", "2"}, {"B", "3"}});
+  auto fetch = [&](const std::string& code) {
+    ASSERT_EQ(own.Rm->Open(0), LevelBenign);
+    own.Fm->File->Field(1).SetString(code);
+    ASSERT_EQ(own.Fm->Fetch(1), LevelBenign);
+    own.Rm->SaveLinks();
+  };
+  // Each item as owner/seq, read through a handle of its own, blanks as '_'.
+  auto links = [&] {
+    std::vector<std::string> found;
+    rt::File file(*ite.Decl);
+    rt::FileOpen(file, rt::kAccessRead | rt::kShareDenyNone);
+    rt::FileSetKey(file, 1);
+    for (rt::FileNext(file); rt::ErrorCode() == 0; rt::FileNext(file)) {
+      std::string owner = file.Field(1).GetString();
+      std::replace(owner.begin(), owner.end(), ' ', '_');
+      found.push_back(owner + "/" + file.Field(2).ToText());
+    }
+    return found;
+  };
+  fetch("B");
+  own.Fm->File->Field(1).SetString("B ");
+  EXPECT_EQ(own.Rm->Update(0), LevelBenign);
+  own.Rm->Close(0);
+  fetch("A");
+  EXPECT_EQ(own.Rm->Delete(0), LevelBenign);
+  own.Rm->Close(0);
+  EXPECT_EQ(links(), (std::vector<std::string>{"A__/2", "B_/3"}));
   EXPECT_TRUE(Captions().empty());
 }
 
