@@ -42,6 +42,25 @@ int FailWithErrno(const std::string& path, int reason) {
   return Fail(folderMissing ? kFileNotFound : kAccessDenied, path, reason);
 }
 
+// Keeps a damaged file beside itself as "<path>.damaged" (or ".damaged-2" up
+// to "-99" when earlier copies are there) before a write replaces it: what
+// could not be read is not ours to throw away. A hard link, so the file
+// itself is untouched until the replace. Gives 0 or the errno of the failure.
+int KeepDamaged(const std::string& path) {
+  constexpr int kMostCopies = 99;
+  for (int n = 1; n <= kMostCopies; ++n) {
+    std::string copy = path;
+    copy += ".damaged";
+    if (n > 1) {
+      copy += "-";
+      copy += std::to_string(n);
+    }
+    if (::link(path.c_str(), copy.c_str()) == 0) return 0;
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
+}
+
 // Reads the whole file; reason gets errno when the result is Unreadable.
 IniReadResult ReadWhole(const std::string& path, IniDocument& document, int& reason) {
   document = IniDocument();
@@ -198,6 +217,10 @@ int UpdateIniFile(const std::string& path, const std::function<bool(IniDocument&
   if (!change(document)) {
     ClearError();
     return 0;
+  }
+  if (read == IniReadResult::Damaged) {
+    reason = KeepDamaged(target);
+    if (reason != 0) return FailWithErrno(path, reason);
   }
   reason = ReplaceFile(target, document.Text(), exists ? &existing : nullptr);
   if (reason != 0) return FailWithErrno(path, reason);

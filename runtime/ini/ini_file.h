@@ -15,10 +15,13 @@
 // Any failure removes the temporary file and leaves the old one untouched;
 // the temporary file of a process killed in between is removed by the next
 // write of that file (the writer locks its temporary file meanwhile). A
-// damaged file is replaced whole by the next write. A file that exists but
-// cannot be read, or is read-only (no write permission, also for root), is
-// never replaced: the write fails with kAccessDenied, because replacing it
-// would lose what we could not see or what its owner meant to keep.
+// damaged file is replaced whole by the next write, after it was kept beside
+// as "<name>.damaged" ("<name>.damaged-2" and so on up to -99 when earlier
+// copies are there; with all taken, or no hard link possible, the write fails
+// with kAccessDenied and the file stays). A file that exists but cannot be
+// read, or is read-only (no write permission, also for root), is never
+// replaced: the write fails with kAccessDenied, because replacing it would
+// lose what we could not see or what its owner meant to keep.
 // A symbolic link is followed: the file it points to is replaced.
 //
 // File names may use '\' as the folder separator; it is mapped to '/'.

@@ -210,6 +210,12 @@ TEST_F(IniFileTest, RandomBytesReadAsEmptyAndTheNextWriteReplacesThem) {
   EXPECT_EQ(rt::ErrorCode(), 0);
   EXPECT_EQ(rt::PutIni("Main", "YPos", "4", ini_), 0);
   EXPECT_EQ(ReadText(ini_), "[Main]\nYPos=4\n");
+  // What could not be read is kept beside, also when it happens again.
+  EXPECT_EQ(ReadText(ini_ + ".damaged"), garbage);
+  WriteText(ini_, "; notes\n\x1a");
+  EXPECT_EQ(rt::PutIni("Main", "YPos", "5", ini_), 0);
+  EXPECT_EQ(ReadText(ini_ + ".damaged"), garbage);
+  EXPECT_EQ(ReadText(ini_ + ".damaged-2"), "; notes\n\x1a");
 }
 
 TEST_F(IniFileTest, AMissingFileReadsAsEmptyAndAMissingFolderIsAClearError) {
