@@ -232,31 +232,53 @@ TEST_F(DesktopProgram, OnX11TheDemoDataIsPurgedThroughATypedDateInTheRestoredDia
   fs::create_directories(shots);
   const fs::path script = folder / "drive.sh";
   std::ofstream(script) << R"(set -u
-# $1 the program, $2 the folder for pictures. Each wait gives up after a minute.
-find() { timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1; }
-shot() { sleep 0.5; import -window "$1" "$2/xvfb-program-$3.png"; }
+# $1 the program, $2 the folder for pictures. No step waits for ever: a window
+# that never shows, or a program that never ends, ends the run with a status
+# of its own, a picture of the whole screen and the names of the windows shown.
+find() {
+  id=$(timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
+  [ -n "$id" ] && echo "$id"
+}
+# Keys go to the window that has the input focus; with no window manager on
+# the server that is set here rather than left to where the pointer is.
+focus() { timeout 10 xdotool windowfocus --sync "$1"; }
+shot() { sleep 0.5; timeout 20 import -window "$1" "$2/xvfb-program-$3.png"; }
+fail() {
+  timeout 20 import -window root "$pictures/xvfb-program-failure.png"
+  echo "windows shown:" >&2
+  timeout 10 xdotool search --onlyvisible --name . getwindowname %@ >&2
+  kill -9 $pid 2>/dev/null
+  exit "$1"
+}
+pictures=$2
 QT_QPA_PLATFORM=xcb "$1" > veltrane.out 2> veltrane.err &
 pid=$!
-dialog=$(find 'Purge Punches Through') || { kill $pid; exit 90; }
+dialog=$(find 'Purge Punches Through') || fail 90
 xdotool getwindowgeometry "$dialog" > dialog-geometry
+focus "$dialog"
 # From OK back over the calendar button to the entry.
 xdotool key --delay 100 shift+Tab shift+Tab
 xdotool type --delay 60 '12/31/2022'
 shot "$dialog" "$2" cutoff-dialog
 xdotool key --delay 100 Tab Return
-calendar=$(find 'Select a Date') || { kill $pid; exit 91; }
+calendar=$(find 'Select a Date') || fail 91
 shot "$calendar" "$2" calendar
+focus "$calendar"
 xdotool key Escape
 sleep 0.5
+focus "$dialog"
 xdotool key alt+o
-progress=$(find 'Processing Records') || { kill $pid; exit 92; }
+progress=$(find 'Processing Records') || fail 92
 sleep 1
 shot "$progress" "$2" progress
+# The purge of 40000 punches takes seconds; four minutes means it hangs.
+for i in $(seq 480); do kill -0 $pid 2>/dev/null || break; sleep 0.5; done
+kill -0 $pid 2>/dev/null && fail 93
 wait $pid
 )";
   const e2e::RunResult run =
       e2e::Run(folder, "/usr/bin/env",
-               {"xvfb-run", "-a", "-n", "140", "-s", "-noreset -screen 0 1280x1024x24", "sh",
+               {"timeout", "-k", "10", "420", "xvfb-run", "-a", "-n", "140", "-s", "-noreset -screen 0 1280x1024x24", "sh",
                 script.string(), e2e::BuiltProgram("app/veltrane").string(), shots.string()},
                {"LSAN_OPTIONS=suppressions=" VELTRANE_SOURCE_DIR "/tests/support/qt_leaks.supp"});
   EXPECT_EQ(run.Status, 0) << run.Out << run.Err << e2e::ReadFile(folder / "veltrane.err");
