@@ -51,7 +51,8 @@ std::string Contents(const fs::path& path, const std::string& timecardFilter = "
       std::string row = tag;
       for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
         const unsigned char* text = sqlite3_column_text(stmt, c);
-        row += "|" + std::string(text ? reinterpret_cast<const char*>(text) : "");
+        row += '|';
+        if (text) row += reinterpret_cast<const char*>(text);
       }
       into.push_back(row);
     }
