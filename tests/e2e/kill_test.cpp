@@ -6,8 +6,8 @@
 // due one in key order are still there. The expected survivors are worked
 // out with SQL from an untouched copy of the file, never from the program's
 // trace; exactly one k must match. The next run goes on from what the kill
-// left (a hot journal, scratch files of a dead process), and a last run must
-// finish the job and clear every leftover.
+// left (a hot journal, scratch files of a dead process), up to three killed
+// runs a purge, and a last run must finish the job and clear every leftover.
 //
 // The punch count and the number of kills are 200000 and 10 unless
 // VELTRANE_KILL_PUNCHES and VELTRANE_KILLS say otherwise (tests/e2e/kill_many
@@ -176,14 +176,22 @@ class Kills : public ::testing::Test {
 
   // Runs veltrane until it ends or is killed: at a random point of the trace
   // that the removals of this run would write, or a moment after the last
-  // of them (final commit, shut-down), or during start-up.
+  // of them (final commit, shut-down), or during start-up. One run in four
+  // that commits batches before its end is killed while one of them commits
+  // (a moment that a point drawn over the whole trace hardly ever meets).
   Kill KillARun(long goneBefore, std::mt19937& random) {
+    const long batches = (due_ - goneBefore) / kBatch;
+    auto draw = [&random](int from, int to) {
+      return std::uniform_int_distribution<int>(from, to)(random);
+    };
     const double share = std::uniform_real_distribution<double>(-0.05, 1.1)(random);
-    const long traceBytes = TraceBytes(due_ - goneBefore);
-    const long target = share <= 0 ? 0 : static_cast<long>(std::min(share, 1.0) * traceBytes);
-    const int pauseMs = share <= 0   ? std::uniform_int_distribution<int>(0, 300)(random)
-                        : share >= 1 ? std::uniform_int_distribution<int>(0, 400)(random)
-                                     : std::uniform_int_distribution<int>(0, 20)(random);
+    long target =
+        share <= 0 ? 0 : static_cast<long>(std::min(share, 1.0) * TraceBytes(due_ - goneBefore));
+    int pauseMs = share <= 0 ? draw(0, 300) : share >= 1 ? draw(0, 400) : draw(0, 20);
+    if (batches > 0 && draw(1, 4) == 1) {
+      target = TraceBytes(draw(1, static_cast<int>(batches)) * kBatch);
+      pauseMs = draw(0, 600);
+    }
     fs::remove(TraceFile());
     const Clock::time_point start = Clock::now();
     const pid_t pid = e2e::Spawn(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
@@ -232,6 +240,10 @@ TEST_F(Kills, EveryKillLeavesTheCommittedBatchesAndTheNextRunGoesOn) {
   std::printf("%ld punches, %ld due for removal; seed %u\n", punches_, due_, seed);
   std::map<std::string, int> phases;
   long gone = 0;  // due punches removed by committed batches so far
+  // Runs since the untouched file was put back: after three killed runs the
+  // purge starts over, so kills fall all over whole purges and not only on
+  // what the first kills left to do.
+  int runs = 0;
   // Each kill's files are checked while the next run goes on.
   std::future<bool> intact;
   long checked = 0;
@@ -241,11 +253,13 @@ TEST_F(Kills, EveryKillLeavesTheCommittedBatchesAndTheNextRunGoesOn) {
     }
   };
   for (long i = 1; i <= kills; ++i) {
-    if (gone == due_) {  // the job is done: start it again
+    if (gone == due_ || runs == 3) {
       fs::copy_file(Pristine(), Punches(), fs::copy_options::overwrite_existing);
       fs::remove(Punches().string() + "-journal");
       gone = 0;
+      runs = 0;
     }
+    ++runs;
     const Kill kill = KillARun(gone, random);
     const fs::path copy = Snapshot(i);
     const long now = Gone(copy, gone);
@@ -253,7 +267,7 @@ TEST_F(Kills, EveryKillLeavesTheCommittedBatchesAndTheNextRunGoesOn) {
                       << ") left a number of punches no number of committed batches leaves";
     std::string left;
     for (const std::string& name : kill.Left) left += " " + name;
-    std::printf("kill %2ld  %-24s %ld batch(es) committed  %6.2f s  left:%s\n", i,
+    std::printf("kill %2ld  run %d  %-24s %ld batch(es) committed  %6.2f s  left:%s\n", i, runs,
                 kill.Phase.c_str(), (now - gone + kBatch - 1) / kBatch, kill.Seconds, left.c_str());
     if (kill.Phase == "ended before the kill") {
       EXPECT_EQ(now, due_);
