@@ -8,6 +8,17 @@
 #include <sstream>
 #include <string>
 
+#include "access/file_manager.h"
+#include "access/file_registry.h"
+#include "access/relation_manager.h"
+#include "app/dictionary.h"
+#include "app/globals.h"
+#include "app/main_routine.h"
+#include "app/schema.h"
+#include "errors/level.h"
+#include "runtime/files/file.h"
+#include "runtime/headless/headless_backend.h"
+#include "runtime/windows/backend.h"
 #include "tests/support/temp_folder.h"
 #include "tests/tools/program_run.h"
 
@@ -255,7 +266,9 @@ TEST_F(VeltraneData, ProgressShowsLiveOnATerminalOnly) {
   ToolRun live = RunInTerminal(generate("a"));
   ASSERT_EQ(live.Status, 0) << live.Out;
   EXPECT_EQ(live.Out.find("\rgenerating: 0 of 3000 punches, 0%"), 0u) << live.Out;
-  std::string summary = "generated 3000 punches in data/Timecard.DAT";
+  std::string summary =
+      "generated 3000 punches in data/Timecard.DAT, with 36 departments, 6 pay types and 2905 "
+      "employees";
   EXPECT_TRUE(live.Out.ends_with("  \r" + summary + "\r\n")) << live.Out;
 
   auto quiet = generate("b");
@@ -301,3 +314,107 @@ TEST_F(VeltraneData, CommandLineMistakesGetAClearMessage) {
 }
 
 }  // namespace
+
+// The program's process-wide objects and the thread's dictionary, working in
+// `folder`, for the life of the object.
+class ProgramDictionary {
+ public:
+  explicit ProgramDictionary(const std::string& folder) {
+    std::filesystem::current_path(folder);
+    rt::SetBackend(&backend_);
+    app::BuildGlobals();
+    app::MainRegisterFiles();
+    app::GlobalErrors()->Init(app::ErrorStatusVar);
+    dataaccess::ThreadRegistry().Init();
+    app::DictionaryInit();
+  }
+  ~ProgramDictionary() {
+    app::MainThreadEnd();
+    dataaccess::ThreadRegistry().Kill();
+    app::ReleaseGlobals();
+    rt::SetBackend(nullptr);
+    std::filesystem::current_path(previous_);
+  }
+  ProgramDictionary(const ProgramDictionary&) = delete;
+  ProgramDictionary& operator=(const ProgramDictionary&) = delete;
+
+  // Reads the record of `decl` whose `key` holds `values` (field number,
+  // value) through its relation manager, opened for the change to come.
+  dataaccess::RelationManager& Read(const rt::FileDeclaration& decl, const char* key,
+                                    const std::vector<std::pair<int, std::string>>& values) {
+    dataaccess::RelationManager& manager = *app::RelationManagerOf(decl);
+    EXPECT_EQ(manager.Open(0), errors::LevelBenign);
+    for (const auto& [field, value] : values) manager.Me->File->Field(field).SetString(value);
+    EXPECT_EQ(manager.Me->Fetch(decl.KeyNumber(key)), errors::LevelBenign) << decl.Label();
+    manager.SaveLinks();
+    return manager;
+  }
+
+ private:
+  std::filesystem::path previous_ = std::filesystem::current_path();
+  rt::HeadlessBackend backend_;
+};
+
+// Generate makes the departments, pay types and employees its punches belong
+// to: every link the dictionary's relations follow finds its record, no
+// record is there without punches, a second generate adds only what is new,
+// and the relation managers reach the records: deleting an employee takes
+// its punches, renaming a pay type carries over to its employees.
+TEST_F(VeltraneData, GenerateMakesTheRecordsThePunchesBelongTo) {
+  const std::string g = dir_ + "/g";
+  ToolRun first = Tool("generate " + g + " --punches 3000 --cards 40 --seed 4");
+  ASSERT_EQ(first.Status, 0) << first.Err;
+  EXPECT_NE(first.Out.find("6 pay types and 40 employees"), std::string::npos) << first.Out;
+  ToolRun second = Tool("generate " + g + " --punches 3000 --cards 60 --seed 5");
+  ASSERT_EQ(second.Status, 0) << second.Err;
+  EXPECT_NE(second.Out.find("0 pay types and 20 employees"), std::string::npos) << second.Out;
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((g + "/data/Timecard.DAT").c_str(), &db), SQLITE_OK);
+  for (const char* file : {"Employee", "Dept", "PayType"})
+    ASSERT_EQ(sqlite3_exec(db,
+                           ("ATTACH '" + g + "/data/" + file + ".DAT' AS " + file).c_str(),
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+  const char* orphans[] = {
+      "Timecard t WHERE NOT EXISTS (SELECT 1 FROM Employee.Employee e "
+      "WHERE e.COMPANY = t.COMPANY AND e.CARDNO = t.EMP_CARD)",
+      "Timecard t WHERE NOT EXISTS (SELECT 1 FROM Dept.Dept d "
+      "WHERE d.COMPANY = t.COMPANY AND d.DEPT = t.DEPT)",
+      "Employee.Employee e WHERE NOT EXISTS (SELECT 1 FROM Dept.Dept d "
+      "WHERE d.COMPANY = e.COMPANY AND d.DEPT = e.DEPT)",
+      "Employee.Employee e WHERE NOT EXISTS (SELECT 1 FROM PayType.PayType p "
+      "WHERE p.COMPANY = e.COMPANY AND p.CODE = e.PAYTYPE)",
+      "Employee.Employee e WHERE NOT EXISTS (SELECT 1 FROM Timecard t "
+      "WHERE t.COMPANY = e.COMPANY AND t.EMP_CARD = e.CARDNO)",
+  };
+  for (const char* orphan : orphans)
+    EXPECT_EQ(Scalar(db, std::string("SELECT COUNT(*) FROM ") + orphan), 0) << orphan;
+  EXPECT_EQ(Scalar(db, "SELECT COUNT(*) FROM Employee"), 60);
+  const long long punches = Scalar(db, "SELECT COUNT(*) FROM Timecard");
+  const std::string card1001 = "FROM Timecard WHERE COMPANY = 2 AND EMP_CARD = 1001";
+  const long long ofCard1001 = Scalar(db, "SELECT COUNT(*) " + card1001);
+  const std::string salaried = "SELECT COUNT(*) FROM Employee WHERE COMPANY = 1 AND PAYTYPE = ";
+  const long long salariedBefore = Scalar(db, salaried + "'SA'");
+  EXPECT_GT(ofCard1001, 0);
+  EXPECT_GT(salariedBefore, 0);
+
+  {
+    ProgramDictionary dictionary(g);
+    using namespace app;
+    auto& employee = dictionary.Read(EmployeeFile(), "EMP:BYCOMPCARD",
+                                     {{emp::kCompany, "2"}, {emp::kCardNo, "1001"}});
+    EXPECT_EQ(employee.Delete(0), errors::LevelBenign);
+    employee.Close(0);
+    auto& payType = dictionary.Read(PayTypeFile(), "PAY:BYCOMPCODE",
+                                    {{pay::kCompany, "1"}, {pay::kCode, "SA"}});
+    payType.Me->File->Field(pay::kCode).SetString("SAL");
+    EXPECT_EQ(payType.Update(0), errors::LevelBenign);
+    payType.Close(0);
+  }
+  EXPECT_EQ(Scalar(db, "SELECT COUNT(*) " + card1001), 0);
+  EXPECT_EQ(Scalar(db, "SELECT COUNT(*) FROM Timecard"), punches - ofCard1001);
+  EXPECT_EQ(Scalar(db, salaried + "'SA'"), 0);
+  EXPECT_EQ(Scalar(db, salaried + "'SAL'"), salariedBefore);
+  sqlite3_close(db);
+}

@@ -54,6 +54,7 @@ constexpr const char* kHelp =
     "  init      creates the data files that are missing, empty\n"
     "  generate  adds N made-up punches to Timecard (dates run up to --to,\n"
     "            12/31/2023 unless given; the same --seed gives the same punches)\n"
+    "            and the departments, pay types and employees they belong to\n"
     "  import    adds every row of a CSV file to a data file, or none when a row\n"
     "            is bad (each bad row is named by its line)\n"
     "  export    writes a data file as CSV, to standard output without FILE.csv;\n"
@@ -209,11 +210,16 @@ int Generate(const Invocation& call) {
   rt::FileOpen(timecard, 0x12);  // nobody else writes while we fill
   if (rt::ErrorCode() != 0) return Fail("cannot open Timecard: " + RuntimeError());
   veltrane_data::ProgressLine progress(stderr, !call.Quiet);
-  bool generated = veltrane_data::GeneratePunches(timecard, o, progress, error);
+  std::vector<veltrane_data::PunchedCard> punched;
+  bool generated = veltrane_data::GeneratePunches(timecard, o, progress, punched, error);
   progress.Clear();
   if (!generated) return Fail(error);
+  veltrane_data::RelatedCounts added;
+  if (!veltrane_data::AddRelatedRecords(punched, added, error)) return Fail(error);
   if (!call.Quiet)
-    std::cout << "generated " << o.Punches << " punches in " << app::TimecardFile().Path() << "\n";
+    std::cout << "generated " << o.Punches << " punches in " << app::TimecardFile().Path()
+              << ", with " << added.Departments << " departments, " << added.PayTypes
+              << " pay types and " << added.Employees << " employees\n";
   return 0;
 }
 

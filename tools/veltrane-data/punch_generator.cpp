@@ -1,12 +1,18 @@
 #include "tools/veltrane-data/punch_generator.h"
 
 #include <algorithm>
+#include <iterator>
 #include <random>
+#include <set>
+#include <span>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "app/schema.h"
 #include "runtime/core/dates.h"
 #include "runtime/core/error_state.h"
+#include "runtime/core/text.h"
 #include "runtime/files/file.h"
 #include "runtime/files/file_operations.h"
 #include "runtime/files/transaction.h"
@@ -39,6 +45,56 @@ std::string Code(char letter, int number) {
   return code;
 }
 
+// Adds the record in `file`'s buffer and counts it in `added`, unless a
+// record of the file holds the same value of a unique key already.
+bool AddUnlessHeld(rt::File& file, int& added, std::string& error) {
+  const rt::FileDeclaration& decl = file.Declaration();
+  for (int key = 1; key <= decl.KeyCount(); ++key) {
+    if (decl.Key(key).AllowsDuplicates()) continue;
+    const bool held = rt::FileDuplicate(file, key);
+    if (rt::ErrorCode() != 0)
+      return error = "cannot read " + decl.Label() + ": " + rt::FileErrorText(), false;
+    if (held) return true;
+  }
+  rt::FileAdd(file);
+  if (rt::ErrorCode() != 0)
+    return error = "cannot add to " + decl.Label() + ": " + rt::FileErrorText(), false;
+  ++added;
+  return true;
+}
+
+struct PayTypeRow {
+  const char* Code;
+  const char* Description;
+  int PayAs;
+};
+constexpr PayTypeRow kPayTypes[] = {{"HR", "Hourly", 1}, {"SA", "Salaried", 2}};
+
+// The amounts every department and every employee starts with, in hundredths.
+struct Amount {
+  const char* Field;
+  std::int64_t Hundredths;
+};
+constexpr Amount kDeptAmounts[] = {
+    {"DEP:TYPICALDUTYHRS", 800}, {"DEP:MAXDUTYHOURSPERDAY", 1200}, {"DEP:MINDUTYHOURSOFF", 1000},
+    {"DEP:MAXLUNCHTIME", 100},   {"DEP:MAXDINNERTIME", 100},       {"DEP:MAXBREAKTIME", 50}};
+constexpr Amount kEmployeeAmounts[] = {
+    {"EMP:OTRATE", 2325},        {"EMP:DTRATE", 3100},          {"EMP:HOLIDAYRATE", 3100},
+    {"EMP:TOTALLEAVEHRS", 8000}, {"EMP:TOTALSICKALLOWED", 4000}};
+
+void SetAmounts(rt::File& file, std::span<const Amount> amounts) {
+  for (const Amount& amount : amounts)
+    file.Field(amount.Field).SetDecimal(rt::Decimal{amount.Hundredths, 2});
+}
+
+constexpr const char* kLastNames[] = {
+    "Adams", "Baker", "Clark", "Davis", "Evans", "Fisher", "Garcia", "Hughes",
+    "Irwin", "Jones", "King",  "Lopez", "Moore", "Nolan",  "Owens",  "Price",
+    "Quinn", "Reed",  "Scott", "Turner", "Walsh", "Young", "Zimmer"};
+constexpr const char* kFirstNames[] = {"Ann", "Ben",  "Cora", "Dan", "Eve", "Finn", "Gail",
+                                       "Hugo", "Iris", "Jack", "Kim", "Leo", "Mia",  "Ned",
+                                       "Olga", "Paul", "Rita", "Sam", "Tess"};
+
 struct DayPunch {
   int Card;           // 0-based card index
   std::int32_t Time;  // hundredths of a second since midnight
@@ -48,7 +104,7 @@ struct DayPunch {
 }  // namespace
 
 bool GeneratePunches(rt::File& timecard, GeneratorOptions o, ProgressLine& progress,
-                     std::string& error) {
+                     std::vector<PunchedCard>& punched, std::string& error) {
   if (o.Punches <= 0) return error = "--punches must be above 0", false;
   if (o.Companies < 1) return error = "--companies must be at least 1", false;
   if (o.To == 0) o.To = rt::Date(12, 31, 2023);
@@ -93,7 +149,12 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, ProgressLine& progr
   rt::TxBegin(5, timecard);
   if (rt::ErrorCode() != 0)
     return error = "cannot begin a transaction: " + rt::FileErrorText(), false;
-  auto add = [&](const Card& card, std::int32_t date, const DayPunch& p) -> bool {
+  // The duty dates of each card's first and last punch; 0 for a card that never punched.
+  std::vector<std::int32_t> first(cards.size(), 0), last(cards.size(), 0);
+  auto add = [&](int c, std::int32_t date, const DayPunch& p) -> bool {
+    const Card& card = cards[c];
+    if (first[c] == 0) first[c] = date;
+    last[c] = date;
     rt::FileClear(timecard);
     std::int32_t time = std::min<std::int32_t>(p.Time, 8639999);
     timecard.Field(kCompany).SetInt(card.Company);
@@ -139,9 +200,9 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, ProgressLine& progr
                      [](const DayPunch& a, const DayPunch& b) { return a.Time < b.Time; });
     for (const auto& p : day) {
       if (written >= o.Punches) break;
-      if (!add(cards[p.Card], date, p)) return rt::TxRollback(), false;
+      if (!add(p.Card, date, p)) return rt::TxRollback(), false;
       // A double swipe: the same punch again, a duplicate of every key.
-      if (written < o.Punches && Below(random, 200) == 0 && !add(cards[p.Card], date, p))
+      if (written < o.Punches && Below(random, 200) == 0 && !add(p.Card, date, p))
         return rt::TxRollback(), false;
     }
   }
@@ -150,6 +211,90 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, ProgressLine& progr
   if (written < o.Punches)
     return error = "the date range and cards held only " + std::to_string(written) + " punches",
            false;
+  punched.clear();
+  for (std::size_t c = 0; c < cards.size(); ++c)
+    if (first[c] != 0)
+      punched.push_back({cards[c].Company, cards[c].Number, cards[c].Location,
+                         Code('D', cards[c].Dept), Code('J', cards[c].Job), first[c], last[c]});
+  std::sort(punched.begin(), punched.end(), [](const PunchedCard& a, const PunchedCard& b) {
+    return std::tie(a.Company, a.Number) < std::tie(b.Company, b.Number);
+  });
+  return true;
+}
+
+bool AddRelatedRecords(const std::vector<PunchedCard>& punched, RelatedCounts& added,
+                       std::string& error) {
+  added = {};
+  rt::File dept(app::DeptFile()), payType(app::PayTypeFile()), employee(app::EmployeeFile());
+  for (rt::File* file : {&dept, &payType, &employee}) {
+    rt::FileOpen(*file, 0x12);
+    if (rt::ErrorCode() != 0)
+      return error = "cannot open " + file->Declaration().Label() + ": " + rt::FileErrorText(),
+             false;
+  }
+  // The three files share the thread's connection, so one transaction holds them all.
+  rt::TxBegin(5, dept);
+  if (rt::ErrorCode() != 0)
+    return error = "cannot begin a transaction: " + rt::FileErrorText(), false;
+  auto failed = [&] {
+    rt::TxRollback();
+    added = {};
+    return false;
+  };
+
+  std::set<std::pair<int, std::string>> departments;
+  std::set<int> companies;
+  for (const PunchedCard& card : punched) {
+    departments.insert({card.Company, card.Dept});
+    companies.insert(card.Company);
+  }
+  for (const auto& [company, code] : departments) {
+    rt::FileClear(dept);
+    dept.Field(app::dep::kCompany).SetInt(company);
+    dept.Field(app::dep::kDept).SetString(code);
+    std::string description = "Department ";  // appended: see Code
+    description += code.substr(1);
+    dept.Field("DEP:DESCRIPTION").SetString(description);
+    SetAmounts(dept, kDeptAmounts);
+    dept.Field("DEP:REG_MISCCODE").SetString("REG");
+    dept.Field("DEP:OT_MISCCODE").SetString("OT");
+    dept.Field("DEP:DT_MISCCODE").SetString("DT");
+    if (!AddUnlessHeld(dept, added.Departments, error)) return failed();
+  }
+  for (int company : companies)
+    for (const PayTypeRow& row : kPayTypes) {
+      rt::FileClear(payType);
+      payType.Field(app::pay::kCompany).SetInt(company);
+      payType.Field(app::pay::kCode).SetString(row.Code);
+      payType.Field("PAY:DESCRIPTION").SetString(row.Description);
+      payType.Field(app::pay::kPayAs).SetInt(row.PayAs);
+      if (!AddUnlessHeld(payType, added.PayTypes, error)) return failed();
+    }
+  for (const PunchedCard& card : punched) {
+    using namespace app::emp;
+    const std::string lastName = kLastNames[card.Number % std::size(kLastNames)];
+    const std::string firstName = kFirstNames[card.Number % std::size(kFirstNames)];
+    rt::FileClear(employee);
+    employee.Field(kCompany).SetInt(card.Company);
+    employee.Field(kLastName).SetString(lastName);
+    employee.Field(kFirstName).SetString(firstName);
+    employee.Field(kCardNo).SetInt(card.Number);
+    employee.Field(kDept).SetString(card.Dept);
+    // One employee in five is salaried.
+    employee.Field(kPayType).SetString(kPayTypes[card.Number % 5 == 0 ? 1 : 0].Code);
+    employee.Field("EMP:HIREDATE").SetInt(card.First);
+    employee.Field("EMP:REGRATE").SetDecimal(rt::Decimal{1550 + card.Number % 10 * 100, 2});
+    SetAmounts(employee, kEmployeeAmounts);
+    employee.Field("EMP:ACTIVEINACTIVE").SetString("A");
+    employee.Field("EMP:LOCATION").SetInt(card.Location);
+    employee.Field(kName).SetString(rt::UpperCase(lastName) + ", " + rt::UpperCase(firstName));
+    employee.Field(kEmployeeNo).SetString(std::to_string(card.Number));
+    employee.Field("EMP:LASTWORKDATE").SetInt(card.Last);
+    employee.Field(kJobNo).SetString(card.Job);
+    if (!AddUnlessHeld(employee, added.Employees, error)) return failed();
+  }
+  rt::TxCommit();
+  if (rt::ErrorCode() != 0) return error = "cannot commit: " + rt::FileErrorText(), failed();
   return true;
 }
 

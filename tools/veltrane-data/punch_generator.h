@@ -4,10 +4,18 @@
 // would add them (day by day, by punch time). About one punch in two hundred
 // is swiped twice, so keys repeat as they do in real files. The same seed
 // gives the same punches.
+//
+// Beside the punches, the records they belong to: a department per company
+// and department code punched under, the pay types HR and SA per company, and
+// an employee per card that punched, in the department of its punches, so
+// every relation of the dictionary from a punch or an employee finds its
+// record. They come from the cards' fixed traits, not from the random
+// numbers, so the punches of a seed are the same with or without them.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace rt {
 class File;
@@ -26,11 +34,38 @@ struct GeneratorOptions {
   std::uint64_t Seed = 1;
 };
 
+// A card that punched, with what its employee record takes from its punches.
+struct PunchedCard {
+  int Company = 0;
+  int Number = 0;
+  int Location = 0;
+  std::string Dept;
+  std::string Job;
+  std::int32_t First = 0;  // duty date of its first punch
+  std::int32_t Last = 0;   // duty date of its last punch
+};
+
 // Adds the punches to `timecard` (open for writing), committing every 50000,
-// and shows how far it has come on `progress`. Returns false with `error` set
-// when the options cannot give that many punches or a write fails; what was
+// and shows how far it has come on `progress`. `punched` receives the cards
+// that punched, by company and number. Returns false with `error` set when
+// the options cannot give that many punches or a write fails; what was
 // committed before stays.
 bool GeneratePunches(rt::File& timecard, GeneratorOptions options, ProgressLine& progress,
-                     std::string& error);
+                     std::vector<PunchedCard>& punched, std::string& error);
+
+// How many records AddRelatedRecords added to each file.
+struct RelatedCounts {
+  int Departments = 0;
+  int PayTypes = 0;
+  int Employees = 0;
+};
+
+// Adds to Dept, PayType and Employee (opened here) the records the punches of
+// `punched` belong to, in one transaction, leaving alone those a file holds
+// already (a second generate into the same folder adds only what is new).
+// Returns false with `error` set, and nothing added, when a file cannot be
+// opened or written.
+bool AddRelatedRecords(const std::vector<PunchedCard>& punched, RelatedCounts& added,
+                       std::string& error);
 
 }  // namespace veltrane_data
