@@ -39,4 +39,13 @@ std::string_view TrimBlanks(std::string_view text) {
   return TrimRight(text);
 }
 
+std::string InDoubleQuotes(std::string_view text) {
+  // Built by appending: GCC 12 at -O2 takes `"\"" + std::string(text)` for an
+  // overlapping copy (-Wrestrict).
+  std::string quoted(1, '"');
+  quoted += text;
+  quoted += '"';
+  return quoted;
+}
+
 }  // namespace rt

@@ -28,4 +28,7 @@ std::string_view TrimRight(std::string_view text);
 // text without its leading and trailing blanks (spaces only).
 std::string_view TrimBlanks(std::string_view text);
 
+// text between double quotes, as it stands (nothing inside is escaped).
+std::string InDoubleQuotes(std::string_view text);
+
 }  // namespace rt

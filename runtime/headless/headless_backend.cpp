@@ -22,8 +22,6 @@ namespace {
 constexpr int kLastChanceMs = 50;
 constexpr int kMaxClosesWithoutInput = 100;
 
-std::string Quote(std::string_view text) { return "\"" + std::string(text) + "\""; }
-
 std::string IconName(const std::string& icon) {
   switch (StockIconNumber(icon)) {
     case 0: return icon;
@@ -192,7 +190,8 @@ void HeadlessBackend::Snapshot(const Window& window, int control) {
   ShownWindow& shown = shown_[UpperCase(window.Name())];
   const std::string name = window.Name();
   if (control == 0) {
-    if (shown.Caption != window.Caption()) Record("caption " + name + " " + Quote(window.Caption()));
+    if (shown.Caption != window.Caption())
+      Record("caption " + name + " " + InDoubleQuotes(window.Caption()));
     if (shown.Hidden != window.Hidden()) Record((window.Hidden() ? "hide " : "show ") + name);
     shown.Caption = window.Caption();
     shown.Hidden = window.Hidden();
@@ -204,7 +203,7 @@ void HeadlessBackend::Snapshot(const Window& window, int control) {
   if (!c) return;
   ShownControl& s = shown.Controls[control];
   const std::string who = name + ":" + std::to_string(control);
-  if (s.Text != c->Text) Record("text " + who + " " + Quote(c->Text));
+  if (s.Text != c->Text) Record("text " + who + " " + InDoubleQuotes(c->Text));
   if (s.Hidden != c->Hidden) Record((c->Hidden ? "hide " : "show ") + who);
   if (s.Disabled != c->Disabled) Record((c->Disabled ? "disable " : "enable ") + who);
   if (s.FontColor != c->FontColor) Record("color " + who + " " + std::to_string(c->FontColor));
@@ -226,7 +225,7 @@ void HeadlessBackend::CreateNative(const Window& window) {
     shown.Controls[c.Number] = {c.Text,  c.Hidden,   c.Disabled, c.FontColor, c.FontStyle,
                                 c.Value, c.Selected, c.Default,  c.Position};
   shown_[UpperCase(window.Name())] = std::move(shown);
-  Record("open " + window.Name() + " " + Quote(window.Caption()));
+  Record("open " + window.Name() + " " + InDoubleQuotes(window.Caption()));
 }
 
 void HeadlessBackend::DestroyNative(const Window& window) {
@@ -428,7 +427,7 @@ int HeadlessBackend::ShowMessageBox(const MessageBoxRequest& request) {
   } else {
     record.Answer = UnansweredChoice(request, text);
   }
-  std::string line = "messagebox " + Quote(request.Caption) + " " + Quote(text);
+  std::string line = "messagebox " + InDoubleQuotes(request.Caption) + " " + InDoubleQuotes(text);
   if (!request.Icon.empty()) line += " icon=" + IconName(request.Icon);
   line += " buttons=" + std::to_string(request.Buttons) + " default=" + std::to_string(request.DefaultButton) +
           " -> " + std::to_string(record.Answer);
@@ -456,7 +455,7 @@ int HeadlessBackend::UnansweredChoice(const MessageBoxRequest& request, const st
     if (!(buttons & declining)) continue;
     const std::string note = "the same question came again with nobody to answer it; answered " +
                              ButtonName(declining) + " instead of " + ButtonName(request.DefaultButton);
-    Record("unattended " + Quote(request.Caption) + " " + note);
+    Record("unattended " + InDoubleQuotes(request.Caption) + " " + note);
     std::cerr << (request.Caption.empty() ? std::string() : request.Caption + ": ") << note << std::endl;
     return declining;
   }
@@ -466,7 +465,7 @@ int HeadlessBackend::UnansweredChoice(const MessageBoxRequest& request, const st
 void HeadlessBackend::ShowHalt(const std::string& text) {
   std::lock_guard lock(mutex_);
   halts_.push_back(text);
-  Record("halt " + Quote(text));
+  Record("halt " + InDoubleQuotes(text));
 }
 
 void HeadlessBackend::Beep(int frequency, int duration) {

@@ -26,7 +26,7 @@ bool HasLineBreakOrNul(std::string_view s) { return s.find_first_of(std::string_
 
 std::string EncodeValue(std::string_view value) {
   bool quote = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || WrappedInQuotes(value));
-  return quote ? "\"" + std::string(value) + "\"" : std::string(value);
+  return quote ? InDoubleQuotes(value) : std::string(value);
 }
 
 }  // namespace
