@@ -22,7 +22,13 @@ bool WrappedInQuotes(std::string_view s) { return s.size() >= 2 && s.front() == 
 // Control characters other than tab, CR and LF never occur in a text file.
 bool IsTextByte(unsigned char c) { return c >= 0x20 ? c != 0x7f : (c == '\t' || c == '\r' || c == '\n'); }
 
-bool HasLineBreakOrNul(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos; }
+// What one line of the file may hold: text bytes, but no line break. Anything
+// else would split the line or make the whole file read as damaged.
+bool FitsOnOneLine(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) {
+    return IsTextByte(static_cast<unsigned char>(c)) && c != '\r' && c != '\n';
+  });
+}
 
 std::string EncodeValue(std::string_view value) {
   bool quote = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || WrappedInQuotes(value));
@@ -46,10 +52,12 @@ std::optional<IniDocument> IniDocument::Parse(std::string_view text) {
     std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     bool ended = end != text.npos;
-    if (ended && !line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-      if (firstLine) doc.crlf_ = true;
-    }
+    // Carriage returns at the end of a line are its line ending, however many
+    // (a file converted to CRLF twice) and also on a last line without a line
+    // feed: they never become part of a value, whatever ending is written back.
+    std::size_t length = line.size();
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (firstLine && ended && line.size() < length) doc.crlf_ = true;
     doc.lines_.push_back(ParseLine(line));
     firstLine = false;
     text.remove_prefix(ended ? end + 1 : text.size());
@@ -165,15 +173,15 @@ std::string IniDocument::Text() const {
 }
 
 bool IniDocument::ValidSection(std::string_view section) {
-  return !Trim(section).empty() && !HasLineBreakOrNul(section);
+  return !Trim(section).empty() && FitsOnOneLine(section);
 }
 
 bool IniDocument::ValidKey(std::string_view key) {
   std::string_view t = Trim(key);
-  return !t.empty() && !HasLineBreakOrNul(key) && key.find('=') == key.npos && t.front() != ';' &&
+  return !t.empty() && FitsOnOneLine(key) && key.find('=') == key.npos && t.front() != ';' &&
          t.front() != '#' && t.front() != '[';
 }
 
-bool IniDocument::ValidValue(std::string_view value) { return !HasLineBreakOrNul(value); }
+bool IniDocument::ValidValue(std::string_view value) { return FitsOnOneLine(value); }
 
 }  // namespace rt

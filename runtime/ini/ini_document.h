@@ -14,8 +14,9 @@
 //
 // A value is written in quotes when it has blanks at either end or is itself
 // wrapped in quotes, so every single-line value reads back exactly as written.
-// The file keeps its line ending (LF or CRLF) and a leading UTF-8 byte-order
-// mark.
+// The file keeps its line ending (LF or CRLF, as its first line has it) and a
+// leading UTF-8 byte-order mark. Carriage returns that end a line belong to
+// its line ending.
 //
 // An IniDocument is a plain value; it is not shared between threads.
 #pragma once
@@ -51,9 +52,10 @@ class IniDocument {
   std::string Text() const;
 
   // Whether a name or value can be stored so that it reads back unchanged.
-  // A section name is not empty after trimming and has no line break or NUL.
-  // A key likewise, and has no '=' and does not start with ';', '#' or '['.
-  // A value has no line break or NUL.
+  // A value has no line break and no control character but tab (the file would
+  // no longer read as text). A section name likewise, and is not empty after
+  // trimming. A key likewise, and has no '=' and does not start with ';', '#'
+  // or '['.
   static bool ValidSection(std::string_view section);
   static bool ValidKey(std::string_view key);
   static bool ValidValue(std::string_view value);

@@ -55,7 +55,8 @@ std::string GetIni(std::string_view section, std::string_view entry, std::string
 // the code it also sets in the error state, with the system's reason as the
 // file error text, and leaves the file as it was:
 //   kBadRequest     empty file name, or a section, entry or value that cannot
-//                   be stored (empty name, line break, NUL, '=' in the entry...)
+//                   be stored (empty name, line break or other control
+//                   character, '=' in the entry...)
 //   kFileNotFound   the folder does not exist
 //   kAccessDenied   the file cannot be read, is read-only, or the folder cannot
 //                   be written (also disk full and other write failures)

@@ -46,7 +46,8 @@ std::string GetReg(std::uint32_t root, std::string_view keyPath, std::string_vie
 // Stores value as valueName of key keyPath under root, creating the key's
 // folders as needed. Returns 0 and clears the error state, or returns and sets:
 //   kBadRequest     unknown root, a type other than kRegString, a value with a
-//                   line break or NUL, no configuration directory known
+//                   line break or other control character but tab, no
+//                   configuration directory known
 //   kFileNotFound / kAccessDenied   as PutIni, for the folders and the file
 int PutReg(std::uint32_t root, std::string_view keyPath, std::string_view valueName, std::string_view value,
            int type = kRegString);

@@ -130,6 +130,15 @@ TEST_F(IniFileTest, LineEndingsAndByteOrderMarkAreKept) {
   EXPECT_EQ(ReadText(ini_), "\xEF\xBB\xBF[Main]\r\nXPos=1\r\nYPos=2\r\n");
 }
 
+TEST_F(IniFileTest, CarriageReturnsThatEndALineAreNoPartOfAValue) {
+  // Converted to CRLF twice, then cut short after a carriage return.
+  WriteText(ini_, "[Main]\nXPos=800\r\r\nYPos=5\r");
+  EXPECT_EQ(rt::GetIni("Main", "XPos", "", ini_), "800");
+  EXPECT_EQ(rt::GetIni("Main", "YPos", "", ini_), "5");
+  EXPECT_EQ(rt::PutIni("Main", "Width", "3", ini_), 0);
+  EXPECT_EQ(ReadText(ini_), "[Main]\nXPos=800\nYPos=5\nWidth=3\n");
+}
+
 TEST_F(IniFileTest, RemovingAnEntryKeepsTheRest) {
   WriteText(ini_, "[Main]\nXPos=1\nYPos=2\n[main]\nxpos=9\n");
   EXPECT_EQ(rt::PutIni("Main", "XPos", std::nullopt, ini_), 0);
@@ -184,6 +193,10 @@ TEST_F(IniFileTest, BadInputIsRefusedAndLeavesTheFileAlone) {
       {"line break in value", "Main", "XPos", "1\n[Evil]\nx=y"},
       {"carriage return in value", "Main", "XPos", "1\r"},
       {"NUL in value", "Main", "XPos", std::string("1\0 2", 4)},
+      // The file would no longer read as text: every setting in it lost.
+      {"control character in value", "Main", "XPos", "1\x01"},
+      {"escape in section", "Ma\x1bin", "XPos", "1"},
+      {"DEL in entry", "Main", "X\x7fPos", "1"},
       {"removing a bad entry", "Main", "X=Pos", std::nullopt},
   };
   for (const BadPut& c : cases) {

@@ -115,6 +115,7 @@ TEST_F(RegistryTest, BadInputIsRefusedAndStoresNothing) {
   EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest);
   EXPECT_EQ(rt::PutReg(rt::kRegCurrentUser, "Software", "V", "x", 4), rt::kBadRequest);
   EXPECT_EQ(rt::PutReg(rt::kRegCurrentUser, "Software", "V", "two\nlines"), rt::kBadRequest);
+  EXPECT_EQ(rt::PutReg(rt::kRegCurrentUser, "Software", "V", "bell\a"), rt::kBadRequest);
   EXPECT_EQ(StoredFiles(), std::vector<std::string>{});
 }
 
