@@ -9,6 +9,15 @@
 namespace rt {
 namespace {
 
+// A filter holds at most this many operators (comparisons, AND, OR, NOT,
+// UPPER), and groups, NOT and UPPER nest at most this deep. The parser, the
+// drivers' translations and the tree's destruction walk the tree recursively
+// (a deep enough tree overflows the stack), and SQLite refuses an expression
+// past 1000 levels or nested past what its parser's stack holds (some 90
+// parentheses, fewer with operators between them).
+constexpr int kMaxOperators = 500;
+constexpr int kMaxNesting = 20;
+
 bool IsLabelStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool IsLabelChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == ':';
@@ -55,6 +64,27 @@ class Parser {
     if (Failed()) return;
     error_ = what + " at position " + std::to_string(pos_ + 1);
   }
+  // Counts one more operator; false (and the error) past the limit.
+  bool Spend() {
+    if (++operators_ <= kMaxOperators) return true;
+    Fail("more than " + std::to_string(kMaxOperators) + " operators");
+    return false;
+  }
+  // One more level of nesting (a group, NOT or UPPER) for its lifetime; past
+  // the limit the parse fails.
+  class Level {
+   public:
+    explicit Level(Parser& parser) : parser_(parser) {
+      if (++parser_.depth_ > kMaxNesting)
+        parser_.Fail("nested more than " + std::to_string(kMaxNesting) + " deep");
+    }
+    ~Level() { --parser_.depth_; }
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+
+   private:
+    Parser& parser_;
+  };
 
   // A field label of the primary file; 0 (and an error) when unknown.
   int Label() {
@@ -99,25 +129,29 @@ class Parser {
   // --- filter
   std::unique_ptr<FilterNode> Expression() {
     auto left = AndTerm();
-    while (!Failed() && AcceptKeyword("OR"))
+    while (!Failed() && AcceptKeyword("OR") && Spend())
       left = Join(FilterKind::Or, std::move(left), AndTerm());
     return left;
   }
   std::unique_ptr<FilterNode> AndTerm() {
     auto left = NotTerm();
-    while (!Failed() && AcceptKeyword("AND"))
+    while (!Failed() && AcceptKeyword("AND") && Spend())
       left = Join(FilterKind::And, std::move(left), NotTerm());
     return left;
   }
   std::unique_ptr<FilterNode> NotTerm() {
     if (Failed()) return nullptr;
     if (AcceptKeyword("NOT")) {
+      Level level(*this);
+      if (Failed() || !Spend()) return nullptr;
       auto node = std::make_unique<FilterNode>();
       node->Kind = FilterKind::Not;
       node->Children.push_back(NotTerm());
       return node;
     }
     if (Accept('(')) {
+      Level level(*this);
+      if (Failed()) return nullptr;
       auto inner = Expression();
       if (!Failed() && !Accept(')')) Fail("')' expected");
       return inner;
@@ -130,6 +164,7 @@ class Parser {
       Fail("comparison operator expected");
       return nullptr;
     }
+    if (!Spend()) return nullptr;
     node->Children.push_back(std::move(left));
     node->Children.push_back(Operand());
     return node;
@@ -185,6 +220,8 @@ class Parser {
         Fail("'(' expected");
         return nullptr;
       }
+      Level level(*this);
+      if (Failed() || !Spend()) return nullptr;
       node->Kind = FilterKind::Upper;
       node->Children.push_back(Operand());
       if (!Failed() && !Accept(')')) Fail("')' expected");
@@ -230,6 +267,8 @@ class Parser {
   std::string_view text_;
   const FileDeclaration& decl_;
   std::size_t pos_ = 0;
+  int operators_ = 0;  // in the whole text so far
+  int depth_ = 0;      // groups, NOTs and UPPERs open at pos_
   std::string error_;
 };
 

@@ -13,6 +13,9 @@
 // Keywords ignore case. Strings are in single or double quotes; a quote is
 // doubled inside ('it''s'). Numbers are decimal with an optional sign and
 // places. Labels name fields of the primary file, with or without its prefix.
+// A filter holds at most 500 operators (comparisons, AND, OR, NOT, UPPER), and
+// groups, NOT and UPPER nest at most 20 deep; more is refused like any other
+// syntax error.
 #pragma once
 
 #include <memory>

@@ -1,6 +1,7 @@
 #include "runtime/sqlite/filter_sql.h"
 
 #include <cmath>
+#include <vector>
 
 #include "runtime/sqlite/sqlite_connection.h"
 #include "runtime/text/latin1.h"
@@ -17,14 +18,8 @@ class Translator {
   std::string Sql(const FilterNode& node) {
     auto child = [&](std::size_t i) { return Sql(*node.Children.at(i)); };
     switch (node.Kind) {
-      case FilterKind::Or: {
-        std::string left = child(0);
-        return "(" + left + " OR " + child(1) + ")";
-      }
-      case FilterKind::And: {
-        std::string left = child(0);
-        return "(" + left + " AND " + child(1) + ")";
-      }
+      case FilterKind::Or: return Chain(node, " OR ");
+      case FilterKind::And: return Chain(node, " AND ");
       case FilterKind::Not: return "(NOT " + child(0) + ")";
       case FilterKind::Compare: {
         static const char* const kOps[] = {"=", "<>", "<", "<=", ">", ">="};
@@ -76,6 +71,24 @@ class Translator {
   }
 
  private:
+  // A run of ORs (or ANDs) written flat, "(a OR b OR c)". The parser joins a
+  // run left to right ((a OR b) OR c); a parenthesis per join would stop
+  // SQLite's parser after some 90 terms, and the walk down the run is a loop
+  // rather than recursion.
+  std::string Chain(const FilterNode& node, const char* op) {
+    std::vector<const FilterNode*> terms;
+    const FilterNode* join = &node;
+    for (; join->Kind == node.Kind; join = join->Children.at(0).get())
+      terms.push_back(join->Children.at(1).get());
+    terms.push_back(join);
+    std::string sql = "(";
+    for (auto term = terms.rbegin(); term != terms.rend(); ++term) {
+      if (term != terms.rbegin()) sql += op;
+      sql += Sql(**term);
+    }
+    return sql + ")";
+  }
+
   // The places of a field node whose column counts units; 0 otherwise.
   int Units(const FilterNode& node) const {
     return node.Kind == FilterKind::Field ? UnitPlaces(decl_.Field(node.Field)) : 0;

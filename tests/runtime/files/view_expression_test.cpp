@@ -90,6 +90,41 @@ TEST(FilterParse, RefusesWithThePosition) {
   }
 }
 
+std::string Repeated(const std::string& text, int times, const std::string& between = "") {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += (i ? between : "") + text;
+  return out;
+}
+
+TEST(FilterParse, RefusesFiltersTooLongOrTooDeepToTranslateOrFree) {
+  // Each of these overflowed the stack (parsing, translating or freeing the
+  // tree) or went past what SQLite parses.
+  struct Case {
+    std::string text;
+    const char* error;
+  } cases[] = {
+      {Repeated("(", 100000) + "A = 1" + Repeated(")", 100000),
+       "filter: nested more than 20 deep at position 22"},
+      {Repeated("A = 1", 3000, " AND "), "filter: more than 500 operators at position 2504"},
+      {Repeated("NOT ", 1500) + "A = 1", "filter: nested more than 20 deep at position 84"},
+      {Repeated("UPPER(", 2000) + "NAME" + Repeated(")", 2000) + " = 'X'",
+       "filter: nested more than 20 deep at position 127"},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<rt::FilterNode> filter;
+    std::string error;
+    EXPECT_EQ(rt::ParseFilter(c.text, Decl(), filter, error), rt::kFilterSyntax);
+    EXPECT_EQ(error, c.error);
+  }
+  // The most a filter may hold: 250 comparisons joined by 249 ORs; groups 20
+  // deep.
+  std::unique_ptr<rt::FilterNode> filter;
+  std::string error;
+  EXPECT_EQ(rt::ParseFilter(Repeated("A = 1", 250, " OR "), Decl(), filter, error), 0) << error;
+  EXPECT_EQ(rt::ParseFilter(Repeated("(", 20) + "A = 1" + Repeated(")", 20), Decl(), filter, error),
+            0) << error;
+}
+
 TEST(OrderParse, ReadsDirectionsAndUpper) {
   std::vector<rt::OrderTerm> order;
   std::string error;

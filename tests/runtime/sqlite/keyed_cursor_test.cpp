@@ -263,6 +263,24 @@ TEST_F(Views, FiltersWithLogicStringsAndUpper) {
   for (const auto& c : cases) EXPECT_EQ(Cards("CARD", c.filter), c.cards) << c.filter;
 }
 
+TEST_F(Views, TheLongestAndDeepestFiltersThatParseRead) {
+  // The run of 250 comparisons was past SQLite's parser with a parenthesis per
+  // OR; the others nest groups, NOT and UPPER as deep as a filter may.
+  std::string run = "CARD = 12";
+  for (int card = 1000; card < 1249; ++card) run += " OR CARD = " + std::to_string(card);
+  std::string groups = "CARD = 13", nots = "CARD = 13", uppers = "ORIGIN";
+  for (int level = 0; level < 20; ++level) {
+    groups = (level % 2 ? "COMPANY = 9 OR (" : "COMPANY < 9 AND (") + groups + ")";
+    nots = "NOT " + nots;
+    uppers = "UPPER(" + uppers + ")";
+  }
+  struct Case {
+    std::string filter;
+    const char* cards;
+  } cases[] = {{run, "12"}, {groups, "13"}, {nots, "13"}, {uppers + " = 'CLOCK'", "10,14"}};
+  for (const auto& c : cases) EXPECT_EQ(Cards("CARD", c.filter), c.cards) << c.filter.substr(0, 40);
+}
+
 TEST_F(Views, FilterTextCannotReachTheDatabase) {
   EXPECT_EQ(Cards("CARD", "ORIGIN = 'a''); DROP TABLE Punch; --'"), "");
   EXPECT_EQ(Cards("CARD", ""), "10,11,12,13,14");
