@@ -78,6 +78,23 @@ TEST_F(VeltraneData, SameSeedSamePunchesOtherSeedOthers) {
   EXPECT_NE(x, Tool("export " + dir_ + "/z Timecard").Out);
 }
 
+// Without --from the tool goes back as far as the punches need; these counts
+// once fell just short of its own check (and so did 10,000,000 punches).
+TEST_F(VeltraneData, TheRangeTheToolChoosesHoldsThePunches) {
+  const struct {
+    std::string Punches, Cards;
+  } cases[] = {{"797", "1"}, {"1095", "2"}, {"2084", "7"}};
+  for (const auto& c : cases) {
+    const ToolRun made =
+        Tool("generate " + dir_ + "/r --punches " + c.Punches + " --cards " + c.Cards + " --seed 1");
+    ASSERT_EQ(made.Status, 0) << c.Punches << ": " << made.Err;
+    EXPECT_NE(Tool("stats " + dir_ + "/r").Out.find("Timecard: " + c.Punches + " records"),
+              std::string::npos)
+        << c.Punches;
+    std::filesystem::remove_all(dir_ + "/r");
+  }
+}
+
 TEST_F(VeltraneData, StatsCountWhatAPurgeWouldRemove) {
   ASSERT_EQ(
       Tool("generate " + dir_ + "/s --punches 2000 --from 01/02/2023 --to 01/31/2023 --seed 5")

@@ -111,8 +111,10 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, ProgressLine& progr
   if (o.From == 0) {
     if (o.Cards == 0) o.Cards = 3000;
     // Go back far enough: every card punches twice a working day, ~3% absent.
+    // The range must pass the check below (96% of the cards each day), so it
+    // takes a 24th more days, not a 25th.
     std::int64_t needed = o.Punches / (2 * o.Cards) + 1;
-    needed += needed / 25 + 1;
+    needed += needed / 24 + 1;
     o.From = o.To;
     while (WorkingDays(o.From, o.To) < needed) o.From -= 7;
   }
