@@ -51,7 +51,11 @@ class TmuxScreen {
     std::string hex;
     for (int button : {32, 35}) {
       const int bytes[] = {0x1b, '[', 'M', button, 33 + col, 33 + row};
-      for (int b : bytes) hex += " " + std::to_string(b / 16) + "0123456789abcdef"[b % 16];
+      for (int b : bytes) {
+        hex += ' ';
+        hex += std::to_string(b / 16);
+        hex += "0123456789abcdef"[b % 16];
+      }
     }
     Tmux("send-keys -H" + hex);
   }
