@@ -20,7 +20,6 @@
 // 100), VELTRANE_BENCH_CACHE_KIB (page cache, default the driver's own).
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -44,12 +43,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-double PeakMiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss / 1024.0;
-}
 
 std::int64_t QueryNumber(sqlite3* db, const std::string& sql) {
   sqlite3_stmt* stmt = nullptr;
@@ -168,7 +161,7 @@ void DriverPurgeVersusStatement(benchmark::State& state) {
     long walked = Walk(work / "walk", cutOff, readAhead, cacheKiB);
     double walkSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     double walkCpu = static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
-    double walkPeak = PeakMiB();
+    double walkPeak = bench::PeakMiB();
 
     start = Clock::now();
     long deleted = Statement(work / "statement" / "data" / "Timecard.DAT", cutOff, cacheKiB);
@@ -185,7 +178,7 @@ void DriverPurgeVersusStatement(benchmark::State& state) {
     state.counters["statement_s"] = statementSeconds;
     state.counters["ratio"] = walkSeconds / statementSeconds;
     state.counters["walk_peak_MiB"] = walkPeak;
-    state.counters["peak_MiB"] = PeakMiB();
+    state.counters["peak_MiB"] = bench::PeakMiB();
     state.counters["removed"] = static_cast<double>(walked);
     state.counters["punches"] = static_cast<double>(punches);
     state.counters["read_ahead"] = static_cast<double>(readAhead);
