@@ -43,6 +43,11 @@ class Purge : public ::testing::Test {
     const e2e::RunResult init = e2e::Run(Dir(), e2e::BuiltProgram("tools/veltrane-data"), {"init", "."});
     ASSERT_EQ(init.Status, 0) << init.Err;
   }
+  // The trace, script and lock files live beside the folder (so the program
+  // never sees them in its own) and go with it.
+  void TearDown() override {
+    for (const char* suffix : {".trace", ".script", ".lock"}) fs::remove(Dir().string() + suffix);
+  }
 
   const fs::path& Dir() const { return folder.Path(); }
   fs::path PunchFile() const { return Dir() / "data" / "Timecard.DAT"; }
