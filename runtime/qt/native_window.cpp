@@ -328,6 +328,7 @@ void NativeWindow::Connect(Control& control) {
 
 void NativeWindow::ShowIfDue() {
   if (shown_ || !widget_ || model_.Hidden()) return;
+  bool fitted = false;
   {
     Applying applying(applying_);
     const Rect area = model_.Area();
@@ -341,18 +342,62 @@ void NativeWindow::ShowIfDue() {
       if (within.isValid())
         widget_->move(within.center() - QPoint(widget_->width() / 2, widget_->height() / 2));
     }
-    if (model_.Maximized())
+    if (model_.Maximized()) {
       widget_->showMaximized();
-    else if (model_.Iconized())
-      widget_->showMinimized();
-    else
+    } else {
+      fitted = BringOnScreen();
       widget_->show();
+    }
     shown_ = true;
     widget_->raise();
     widget_->activateWindow();
   }
   SyncFocus();
-  UserMoved();  // the runtime learns where the window went
+  // The runtime learns the state, size and place the window really came up with.
+  if (knownMinimized_ && !widget_->isMinimized()) {
+    knownMinimized_ = false;
+    Input input;
+    input.What = Input::Kind::Restore;
+    Give(std::move(input));
+  }
+  if (fitted) UserResized();
+  UserMoved();
+}
+
+// A saved placement may come from another desktop: a second monitor that is
+// gone, a larger screen, or a window minimised there that nothing here could
+// bring back (a bare X server has no task bar) while the program waits for
+// it. The window is therefore shown restored, no larger than the screen that
+// has the most of it (the primary one when none has any), and moved onto it
+// as little as it takes. A placement wholly on a screen is kept as it is.
+// Returns true when the window was made smaller.
+bool NativeWindow::BringOnScreen() {
+  widget_->winId();  // the window system's window, so that the frame around it is known
+  const QRect frame = widget_->frameGeometry();
+  QScreen* best = QGuiApplication::primaryScreen();
+  qint64 most = 0;
+  for (QScreen* screen : QGuiApplication::screens()) {
+    const QRect common = screen->availableGeometry() & frame;
+    const qint64 shared = qint64(common.width()) * common.height();
+    if (shared > most) {
+      most = shared;
+      best = screen;
+    }
+  }
+  if (!best) return false;
+  const QRect room = best->availableGeometry();
+  if (room.contains(frame)) return false;
+  // The frame a window system adds around the window has to fit as well.
+  const QSize border = frame.size() - widget_->size();
+  const QSize fitted =
+      widget_->size().boundedTo(room.size() - border).expandedTo(widget_->minimumSize());
+  const bool resize = model_.Resizable() && fitted != widget_->size();
+  if (resize) widget_->resize(fitted);
+  const QSize whole = widget_->size() + border;
+  const int x = std::max(room.left(), std::min(frame.x(), room.right() + 1 - whole.width()));
+  const int y = std::max(room.top(), std::min(frame.y(), room.bottom() + 1 - whole.height()));
+  if (x != frame.x() || y != frame.y()) widget_->move(x, y);
+  return resize;
 }
 
 void NativeWindow::Update(int control, int property) {

@@ -92,6 +92,7 @@ class NativeWindow {
   void ApplyWindow(int property);
   void ApplyArea();
   void ApplyLimits();
+  bool BringOnScreen();
   void ApplyControl(const ControlState& state, Control& control, int property);
   void ApplyText(const ControlState& state, Control& control);
   void ApplyList(const ControlState& state, Control& control, bool rows);

@@ -8,7 +8,9 @@
 #include <QCursor>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 
 #include <cstdlib>
 #include <iostream>
@@ -222,6 +224,74 @@ TEST_F(QtTest, UserResizingMaximisingAndMovingReachTheModelAndPlacingComesBack) 
   EXPECT_EQ(placed, QRect(units.X(40), units.Y(30), units.X(250), units.Y(120)));
   EXPECT_EQ(backend->NativeControlOf(window, 1)->geometry(), units.Pixels({0, 50, 200, 50}));
 }
+
+struct PlacementCase {
+  const char* name;
+  Rect saved;  // dialog units
+  bool minimised;
+  bool kept;  // wholly on the screen: shown exactly there
+};
+
+class SavedPlacementTest : public QtTest, public ::testing::WithParamInterface<PlacementCase> {};
+
+// The cut-off dialog placed as a saved placement restores it comes up
+// restored and whole on a screen, takes the typed date, and the model learns
+// where it really is (that is what is saved next).
+TEST_P(SavedPlacementTest, TheDialogComesUpWholeOnAScreenAndTakesTheTypedDate) {
+  const PlacementCase& c = GetParam();
+  std::int32_t lastDate = 0;
+  WindowResource resource = CutoffDialog(&lastDate);
+  resource.Resizable = true;
+  Window window(resource);
+  OpenWindow(window);
+  SetPosition(0, c.saved.X, c.saved.Y, c.saved.Width, c.saved.Height);
+  if (c.minimised) window.SetProperty(0, PropIconized, std::int64_t{1});
+  QWidget* native = backend->NativeWindowOf(window);
+  const DialogUnits units(native->font());
+  QRect frame;
+  bool minimised = true;
+  Desk desk;
+  desk.Then([&] {
+        if (!ActiveWindow("QUICKWINDOW")) return false;
+        frame = native->frameGeometry();
+        minimised = native->isMinimized();
+        return true;
+      })
+      .Then(On<QLineEdit>("QUICKWINDOW", "?LASTDATE",
+                          [](QLineEdit* entry) {
+                            QTest::mouseClick(entry, Qt::LeftButton);
+                            QTest::keyClicks(entry, "12/31/2022");
+                          }))
+      .Then([&] {
+        Screenshot(native, std::string("placement-") + c.name);
+        QTest::keyClick(native, Qt::Key_O, Qt::AltModifier);
+        return true;
+      });
+  ServeEvents([] { return AcceptedControl() == 1 ? -1 : 0; });
+  EXPECT_TRUE(desk.Done());
+  EXPECT_EQ(lastDate, Date(12, 31, 2022));
+  EXPECT_FALSE(minimised);
+  const QScreen* screen = QGuiApplication::screenAt(frame.center());
+  EXPECT_TRUE(screen && screen->availableGeometry().contains(frame))
+      << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height();
+  const QRect expected(units.X(c.saved.X), units.Y(c.saved.Y), units.X(c.saved.Width),
+                       units.Y(c.saved.Height));
+  if (c.kept) {
+    EXPECT_EQ(QRect(native->pos(), native->size()), expected);
+  }
+  EXPECT_FALSE(window.Iconized());
+  EXPECT_EQ(window.Area(), (Rect{units.UnitsX(native->x()), units.UnitsY(native->y()),
+                                 units.UnitsX(native->width()), units.UnitsY(native->height())}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Placements, SavedPlacementTest,
+    ::testing::Values(PlacementCase{"OnScreen", {40, 30, 250, 120}, false, true},
+                      PlacementCase{"Minimised", {40, 30, 250, 120}, true, true},
+                      PlacementCase{"OffEveryScreen", {99999, -99999, 250, 120}, false, false},
+                      PlacementCase{"LargerThanTheScreen", {40, 30, 999999, 999999}, false, false},
+                      PlacementCase{"AllThree", {99999, -99999, 999999, 999999}, true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(QtTest, BusyCursorComesAndGoes) {
   SetCursor(CursorBusy);
