@@ -126,6 +126,15 @@ e2e::RunResult WhileAnotherProcessWrites(Folder& f, const RunIt& run) {
   return run();
 }
 
+// The program runs while another process keeps a read transaction open on
+// the punch file, so no commit to it can finish.
+e2e::RunResult WhileAnotherProcessReads(Folder& f, const RunIt& run) {
+  SqliteLockHolder reader(f.Punches().string(), "BEGIN; SELECT count(*) FROM Timecard;",
+                          f.Beside("lock").string());
+  EXPECT_TRUE(reader.Ready());
+  return run();
+}
+
 // The program runs while a first copy purges the same data. The first copy
 // traces into a pipe nobody reads, so it stops once the pipe is full: inside
 // its first batch, with the punch file held. Afterwards the pipe is read to
@@ -331,6 +340,13 @@ TEST(BadInput, EachCaseIsToldAndLosesNothing) {
        {"punches.csv:" + std::to_string(kPunches + 2) + ": COMPANY: 'x' is not",
         "nothing imported"},
        After::Unchanged},
+      {"CSV import into a file another process reads",
+       [](Folder& f) {
+         Write(f.Dir() / "punches.csv", f.Run(kData, {"export", ".", "Timecard", "-q"}).Out);
+       },
+       {kData, "import", ".", "Timecard", "punches.csv"}, 2,
+       {"veltrane-data: nothing imported into Timecard: cannot commit: database is locked"},
+       After::Unchanged, WhileAnotherProcessReads},
       {"CSV row the file refuses", CsvAddingADuplicate, {kData, "import", ".", "Dept", "dept.csv"},
        2, {"dept.csv:3: cannot add: Creates Duplicate Key", "nothing imported"}, After::Unchanged},
       {"second copy started while the first purges", nullptr, purge, 3, {transactionCancelled},

@@ -296,6 +296,10 @@ int Import(const Invocation& call) {
   long imported = veltrane_data::ImportCsv(file, in, progress, problems);
   progress.Clear();
   if (!problems.empty()) {
+    // Line 0 is the data file's own failure (locked by another process, for
+    // one): every row passed, so no row is blamed for it.
+    if (problems.front().Line == 0)
+      return Fail("nothing imported into " + decl->Label() + ": " + problems.front().Text);
     for (const auto& p : problems) std::cerr << csv << ":" << p.Line << ": " << p.Text << "\n";
     return Fail("nothing imported: " + std::to_string(problems.size()) + " bad row(s) in " + csv);
   }
