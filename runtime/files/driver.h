@@ -119,8 +119,9 @@ class Driver {
 
   // --- Transactions (drivers without them answer 80).
   virtual bool SupportsTransactions() const { return false; }
-  // Begins the calling thread's transaction; a driver that locks at the start
-  // waits at most `timeoutSeconds` for its locks.
+  // Begins the calling thread's transaction, or joins this file to the one
+  // already begun; a driver that locks at the start (or at the join) waits at
+  // most `timeoutSeconds` for its locks.
   virtual int BeginTransaction(int timeoutSeconds);
   virtual int CommitTransaction();
   virtual int RollbackTransaction();

@@ -47,11 +47,19 @@ int Eligible(File& file) {
   return kNoError;
 }
 
+void End() {
+  auto& tx = Tx();
+  tx.active = false;
+  tx.engine = nullptr;
+  tx.enlisted.clear();
+}
+
 void Begin(int timeoutSeconds, std::vector<File*> files) {
   auto& tx = Tx();
   for (File* file : files)
     if (Eligible(*file) != kNoError) return;
-  if (!tx.active) {
+  const bool begins = !tx.active;
+  if (begins) {
     if (files.empty()) {
       SetError(kBadRequest, {}, {}, "no file enlisted in the transaction");
       return;
@@ -61,17 +69,25 @@ void Begin(int timeoutSeconds, std::vector<File*> files) {
     tx.active = true;
     tx.engine = files.front();
   }
-  for (File* file : files)
-    if (!Contains(tx.enlisted, file)) tx.enlisted.push_back(file);
+  // Every file joining takes its lock now, waiting the same timeout, so one
+  // that another process is writing is waited for here rather than refused
+  // at its first write. A transaction this call began ends with the failure.
+  for (File* file : files) {
+    if (Contains(tx.enlisted, file)) continue;
+    if (file != tx.engine) {
+      if (int code = file->Handle()->BeginTransaction(timeoutSeconds)) {
+        if (begins) {
+          tx.engine->Handle()->RollbackTransaction();
+          End();
+        }
+        detail::Report(*file, code);
+        return;
+      }
+    }
+    tx.enlisted.push_back(file);
+  }
   tx.marked.clear();
   ClearError();
-}
-
-void End() {
-  auto& tx = Tx();
-  tx.active = false;
-  tx.engine = nullptr;
-  tx.enlisted.clear();
 }
 
 }  // namespace

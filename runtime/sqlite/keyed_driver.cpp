@@ -59,7 +59,7 @@
 //   locks guard the data: a write that cannot get its lock within "Recover="
 //   seconds (2 until an option says otherwise) gives 43; waiting for a
 //   sharing lock lasts "Recover=" seconds too (none until an option is sent).
-//   A transaction takes the write lock of the file it begins on at once,
+//   A transaction takes the write lock of each file it begins on at once,
 //   waiting the begin's timeout (43 when another connection keeps it).
 //   "CACHE=" sets the page cache of the file's attachment in KiB (the first
 //   handle to attach a file decides; a later "CACHE=" changes it).
@@ -1347,29 +1347,31 @@ int KeyedFile::Bytes(std::int64_t& bytes) {
   return kNoError;
 }
 
-// Beginning takes this file's write lock at once, waiting up to
-// `timeoutSeconds` for a writer in another connection (a process) to finish,
-// so a file that someone else is changing refuses the transaction at its
-// start. Left to the first write, the lock would not be waited for at all:
-// SQLite refuses a write lock at once to a transaction that already read the
-// file while another connection holds it, so every write would fail and the
-// reads in between would keep that writer from committing. Files enlisted
-// later, and a file open read-only, take their lock at their first write, so
-// a read-only file in the connection does not stop a transaction.
+// Beginning, or joining the transaction begun on another file, takes this
+// file's write lock at once, waiting up to `timeoutSeconds` for a writer in
+// another connection (a process) to finish, so a file that someone else is
+// changing refuses the transaction at its start. Left to the first write, the
+// lock would not be waited for at all: SQLite refuses a write lock at once to
+// a transaction that already read the file while another connection holds
+// it, so every write would fail and the reads in between would keep that
+// writer from committing. A file the transaction already read, files
+// enlisted later, and a file open read-only take their lock at their first
+// write, so a read-only file in the connection does not stop a transaction.
 int KeyedFile::BeginTransaction(int timeoutSeconds) {
   if (int code = Ready()) return code;
   std::string error;
   const bool starts = !conn_->InTransaction();
   int code = conn_->Begin(error);
-  if (code == kNoError && starts && Writable()) {
+  if (code == kNoError && Writable() && conn_->InTransaction() && !conn_->Holds(*attached_)) {
     // A write that changes nothing takes the lock on this file alone; it
-    // must come before any read in the transaction for SQLite to wait.
+    // must come before any read of the file in the transaction for SQLite
+    // to wait.
     conn_->SetBusyTimeout(timeoutSeconds > 0 ? timeoutSeconds * 1000 : BusyMs());
     code = conn_->Exec("DELETE FROM " + attached_->Schema + "." + Quote(table_) + " WHERE 0",
                        error);
     conn_->SetBusyTimeout(BusyMs());
     std::string ignored;
-    if (code != kNoError) conn_->Rollback(ignored);
+    if (code != kNoError && starts) conn_->Rollback(ignored);
   }
   return code == kNoError ? kNoError : Fail(code, error);
 }

@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "access/file_manager.h"
 #include "access/file_registry.h"
@@ -19,6 +20,7 @@
 #include "runtime/files/file.h"
 #include "runtime/headless/headless_backend.h"
 #include "runtime/windows/backend.h"
+#include "tests/support/sqlite_lock_holder.h"
 #include "tests/support/temp_folder.h"
 #include "tests/tools/program_run.h"
 
@@ -377,6 +379,27 @@ class ProgramDictionary {
 // record is there without punches, a second generate adds only what is new,
 // and the relation managers reach the records: deleting an employee takes
 // its punches, renaming a pay type carries over to its employees.
+// Another process is writing the employee file when generate comes to it and
+// finishes two seconds later: generate waits for it, rather than stop at its
+// first employee with its punches already added.
+TEST_F(VeltraneData, GenerateWaitsForAnotherWriterOfItsFiles) {
+  const std::string g = dir_ + "/g";
+  ASSERT_EQ(Tool("generate " + g + " --punches 3000 --cards 40 --seed 4").Status, 0);
+  ToolRun second;
+  {
+    SqliteLockHolder writer(g + "/data/Employee.DAT", "BEGIN IMMEDIATE;", dir_ + "/lock");
+    ASSERT_TRUE(writer.Ready());
+    std::thread finish([&] {
+      std::this_thread::sleep_for(std::chrono::seconds(2));
+      writer.Release();
+    });
+    second = Tool("generate " + g + " --punches 3000 --cards 60 --seed 5");
+    finish.join();
+  }
+  EXPECT_EQ(second.Status, 0) << second.Err;
+  EXPECT_NE(second.Out.find("0 pay types and 20 employees"), std::string::npos) << second.Out;
+}
+
 TEST_F(VeltraneData, GenerateMakesTheRecordsThePunchesBelongTo) {
   const std::string g = dir_ + "/g";
   ToolRun first = Tool("generate " + g + " --punches 3000 --cards 40 --seed 4");

@@ -183,6 +183,8 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, ProgressLine& progr
       rt::TxCommit();
       if (rt::ErrorCode() != 0) return error = "cannot commit: " + rt::FileErrorText(), false;
       rt::TxBegin(5, timecard);
+      if (rt::ErrorCode() != 0)
+        return error = "cannot begin a transaction: " + rt::FileErrorText(), false;
     }
     return true;
   };
@@ -234,10 +236,15 @@ bool AddRelatedRecords(const std::vector<PunchedCard>& punched, RelatedCounts& a
       return error = "cannot open " + file->Declaration().Label() + ": " + rt::FileErrorText(),
              false;
   }
-  // The three files share the thread's connection, so one transaction holds them all.
-  rt::TxBegin(5, dept);
-  if (rt::ErrorCode() != 0)
-    return error = "cannot begin a transaction: " + rt::FileErrorText(), false;
+  // The three files share the thread's connection, so one transaction holds
+  // them all; each joins at the begin, waiting for a writer to finish.
+  for (rt::File* file : {&dept, &payType, &employee}) {
+    rt::TxBegin(5, *file);
+    if (rt::ErrorCode() == 0) continue;
+    error = "cannot begin a transaction: " + rt::FileErrorText();
+    rt::TxRollback();
+    return false;
+  }
   auto failed = [&] {
     rt::TxRollback();
     added = {};
