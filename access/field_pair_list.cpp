@@ -36,16 +36,9 @@ FieldValue::~FieldValue() = default;
 
 namespace {
 
-// A string's value as stored: a text without its padding blanks, a ctext
-// with its trailing blanks (characters of the value, as FieldRef::Compare
-// and the files have them).
-std::string StoredText(const rt::FieldRef& field) {
-  return field.Type() == rt::FieldType::CText ? field.GetString() : field.ToText();
-}
-
 // Values compared as text.
 bool SameText(const rt::FieldRef& a, const rt::FieldRef& b, bool ignoreCase) {
-  const std::string x = StoredText(a), y = StoredText(b);
+  const std::string x = a.StoredText(), y = b.StoredText();
   return ignoreCase ? rt::SameIgnoringCase(x, y) : x == y;
 }
 

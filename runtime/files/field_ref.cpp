@@ -92,7 +92,7 @@ std::string_view ReadText(const FieldRef& field) {
 
 // A string field's value as the KEYED driver stores it: a text without its
 // padding blanks, a ctext as it stands before the NUL.
-std::string_view StoredText(const FieldRef& field) {
+std::string_view StoredChars(const FieldRef& field) {
   std::string_view text = ReadText(field);
   return field.Type() == FieldType::CText ? text : TrimRight(text);
 }
@@ -205,8 +205,8 @@ int FieldRef::Compare(const FieldRef& other) const {
     // text without the trailing blanks that pad it, a ctext up to its NUL with
     // its trailing blanks, which are characters of the value ("D1" and "D1  "
     // are two values, as in a key of the file).
-    const std::string_view a = StoredText(*this);
-    const std::string_view b = StoredText(other);
+    const std::string_view a = StoredChars(*this);
+    const std::string_view b = StoredChars(other);
     const int common = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
     if (common != 0) return common < 0 ? -1 : 1;
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
@@ -223,6 +223,12 @@ std::string FieldRef::ToText() const {
   if (!IsValid()) return {};
   if (IsString()) return std::string(TrimRight(ReadText(*this)));
   return GetDecimal().ToString();
+}
+
+std::string FieldRef::StoredText() const {
+  if (!IsValid()) return {};
+  if (IsString()) return std::string(StoredChars(*this));
+  return ToText();
 }
 
 }  // namespace rt

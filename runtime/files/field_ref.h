@@ -73,6 +73,10 @@ class FieldRef {
   // ("0.00" for decimal(5,2)), a date as its day number, strings without
   // trailing blanks. Empty for an invalid reference.
   std::string ToText() const;
+  // The value as the files hold it, for comparing as text: a text without the
+  // trailing blanks that pad it, a ctext up to its NUL with its trailing
+  // blanks, a number as ToText.
+  std::string StoredText() const;
 
  private:
   std::uint8_t* data_ = nullptr;
