@@ -84,6 +84,18 @@
 //   from the last record returned. The batch size is the read-ahead
 //   (property 29525, "QUICKSCAN", the view's buffering).
 //
+// PENDING DELETES
+//   Inside a transaction, the delete of a record the handle read in that
+//   transaction (and that nothing added or deleted through the connection
+//   since could have moved) is not applied at once but kept pending on the
+//   file's attachment (pending_deletes.h has the rules): every read through
+//   any handle steps over it, and the set is applied in the order of the key
+//   that leads most indexes (ApplyOrderKey) before a commit, before any add,
+//   put or other delete on the file, and when it passes its memory bound. One
+//   delete by rowid touches the table and every index; in key order the index
+//   pages each batch touches are mostly in the cache already, where the walk's
+//   own order, or rowid order, scatters them. A rollback forgets the set.
+//
 // RECORD NUMBERS
 //   A record's pointer is its rowid. SQLite numbers a new record one past the
 //   highest, so the number of a deleted last record comes back for the next
@@ -92,7 +104,9 @@
 //   handle read, by its identity (its key fields, compared exactly in SQL),
 //   and give 33 when it holds another.
 //
-// Threading: a handle, its cursors and its connection belong to one thread.
+// Threading: a handle, its cursors and its connection belong to one thread;
+// TxCommit lends them to a helper thread for the commit while that thread
+// waits inside it (blocking_call.h).
 #include "runtime/sqlite/keyed_driver.h"
 
 #include <sys/stat.h>
@@ -107,6 +121,7 @@
 #include "runtime/core/error_state.h"
 #include "runtime/core/text.h"
 #include "runtime/files/file.h"
+#include "runtime/files/pending_deletes.h"
 #include "runtime/sqlite/filter_sql.h"
 #include "runtime/sqlite/keyset_cursor.h"
 #include "runtime/sqlite/record_codec.h"
@@ -172,6 +187,32 @@ std::uint32_t BigEndian(const unsigned char* p, int bytes) {
   std::uint32_t value = 0;
   for (int i = 0; i < bytes; ++i) value = value << 8 | p[i];
   return value;
+}
+
+// The key whose order pending deletes are applied in: the one that shares
+// the most leading parts with the other keys, so that deleting in its order
+// walks most indexes nearly in their own order too (company and card lead
+// five of Timecard's seven keys). A delete touches the table and every index
+// at once, so no order suits all; record order, the table's own, suits the
+// indexes worst. 0 (record order) for a file without keys.
+int ApplyOrderKey(const FileDeclaration& decl) {
+  int best = decl.KeyCount() > 0 ? 1 : 0;
+  std::size_t bestShared = 0;
+  for (int k = 1; k <= decl.KeyCount(); ++k) {
+    const auto& mine = decl.Key(k).Components;
+    std::size_t shared = 0;
+    for (int other = 1; other <= decl.KeyCount(); ++other) {
+      if (other == k) continue;
+      const auto& theirs = decl.Key(other).Components;
+      for (std::size_t i = 0; i < mine.size() && i < theirs.size() && mine[i] == theirs[i]; ++i)
+        ++shared;
+    }
+    if (shared > bestShared) {
+      best = k;
+      bestShared = shared;
+    }
+  }
+  return best;
 }
 
 // The DDL of a declaration's table and of one key's index.
@@ -273,6 +314,7 @@ class KeyedFile final : public Driver {
       if (inKey && (kind == ColumnKind::Integer || kind == ColumnKind::Text))
         identity_.push_back(f);
     }
+    applyOrder_ = KeyTerms(ApplyOrderKey(decl_));
   }
   ~KeyedFile() override { Close(); }
 
@@ -350,6 +392,10 @@ class KeyedFile final : public Driver {
   int WriteCurrent(sqlite3_stmt* stmt, int identityFirst, bool checked);
   void RememberRecord();
   bool NumberMayHaveMoved() const;
+  bool KnownPresent() const;
+  int Pend();
+  int ApplyPending();
+  std::string ApplyOrderOf(const std::uint8_t* record) const;
   int Sequential(bool forward);
   void Became(std::int64_t rowid, bool read);
   std::vector<SortTerm> KeyTerms(int key) const;
@@ -389,6 +435,9 @@ class KeyedFile final : public Driver {
   bool heldAtRead_ = false;
   std::uint64_t transactionAtRead_ = 0;
   std::uint64_t addsAtRead_ = 0;
+  std::uint64_t deletesAtRead_ = 0;  // deletes applied through the connection then
+  // The order pending deletes are applied in (ApplyOrderKey).
+  std::vector<SortTerm> applyOrder_;
   std::vector<ColumnValue> row_;          // a row read by key, and
   std::vector<std::uint8_t> rowRecord_;   // the record it makes
   int sequenceKey_ = 0;
@@ -477,6 +526,8 @@ int KeyedFile::RowWritten(int rc) {
 // record. 33 when there is none.
 int KeyedFile::LoadRow(std::int64_t rowid, std::vector<ColumnValue>& stored,
                        std::vector<std::uint8_t>& record) {
+  if (attached_->Pending.Contains(rowid))
+    return Fail(kRecordNotAvailable, "no record at that pointer");
   int code;
   sqlite3_stmt* stmt = RowidStatement(code);
   if (!stmt) return code;
@@ -539,6 +590,7 @@ void KeyedFile::RememberRecord() {
   heldAtRead_ = conn_->Holds(*attached_);
   transactionAtRead_ = conn_->Transaction();
   addsAtRead_ = attached_->Adds;
+  deletesAtRead_ = attached_->Deletes;
 }
 
 // Whether the current record's number may since have been given to another
@@ -547,6 +599,49 @@ void KeyedFile::RememberRecord() {
 bool KeyedFile::NumberMayHaveMoved() const {
   return !heldAtRead_ || attached_->Adds != addsAtRead_ ||
          conn_->Transaction() != transactionAtRead_ || !conn_->InTransaction();
+}
+
+// Whether the current record is certainly still in the file as it was read:
+// read in this transaction while it held the file, and nothing added or
+// deleted through the connection since (no other connection can write the
+// file meanwhile). Only such a record's delete may be kept pending.
+bool KeyedFile::KnownPresent() const {
+  return !NumberMayHaveMoved() && attached_->Deletes == deletesAtRead_;
+}
+
+// Keeps the current record's delete pending (pending_deletes.h): every
+// cursor on the file drops it now, every read steps over it, and it reaches
+// the file with the others, in index order, before anything else could tell.
+int KeyedFile::Pend() {
+  int code;
+  if (!Prepared(
+          attached_->ApplyDelete,
+          [&] { return "DELETE FROM " + attached_->Schema + "." + Quote(table_) + " WHERE rowid=?"; },
+          code))
+    return code;
+  attached_->Pending.Add(current_, ApplyOrderOf(readRecord_.data()));
+  attached_->NotifyDeleted(current_);
+  current_ = 0;
+  return attached_->Pending.Full() ? ApplyPending() : kNoError;
+}
+
+int KeyedFile::ApplyPending() {
+  std::string error;
+  int code = conn_->ApplyPending(*attached_, error);
+  return code == kNoError ? kNoError : Fail(code, error);
+}
+
+std::string KeyedFile::ApplyOrderOf(const std::uint8_t* record) const {
+  OrderKey key;
+  for (const auto& term : applyOrder_) {
+    ColumnValue value = sqlite::LoadField(record, decl_, term.Field);
+    switch (value.Kind) {
+      case ColumnKind::Integer: key.Int(value.Int); break;
+      case ColumnKind::Real: key.Real(value.Real); break;
+      default: key.Bytes(term.Upper ? UpperCase(value.Bytes) : value.Bytes);
+    }
+  }
+  return key.Take();
 }
 
 // Runs a prepared UPDATE or DELETE of the current record. When `checked`, its
@@ -1010,7 +1105,7 @@ int KeyedFile::GetByKey(int key) {
         const auto& k = decl_.Key(key);
         return SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) +
                " INDEXED BY " + Quote(std::string(k.Label())) + " WHERE " +
-               KeyEqualsValues(decl_, k) + " ORDER BY rowid LIMIT 1";
+               KeyEqualsValues(decl_, k) + " ORDER BY rowid";
       },
       code);
   if (!stmt) return code;
@@ -1018,7 +1113,10 @@ int KeyedFile::GetByKey(int key) {
   for (std::size_t i = 0; i < k.Components.size(); ++i)
     sqlite::BindValue(stmt, static_cast<int>(i) + 1,
                       sqlite::LoadField(file_.Buffer(), decl_, k.Components[i]));
-  int rc = sqlite3_step(stmt);
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW &&
+         attached_->Pending.Contains(sqlite3_column_int64(stmt, 0))) {
+  }
   code = rc == SQLITE_ROW    ? ReadRow(stmt)
          : rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "no record with that key")
                              : FailSqlite();
@@ -1067,6 +1165,7 @@ int KeyedFile::Sequential(bool forward) {
 
 int KeyedFile::Add() {
   if (int code = ReadyToWrite()) return code;
+  if (int code = ApplyPending()) return code;
   int code;
   sqlite3_stmt* stmt = Prepared(
       insert_,
@@ -1096,6 +1195,7 @@ int KeyedFile::Add() {
 int KeyedFile::Put() {
   if (int code = ReadyToWrite()) return code;
   if (current_ == 0) return Fail(kRecordNotAvailable, "no current record");
+  if (int code = ApplyPending()) return code;
   bool watched = watchedRowid_ == current_ && !watchedRecord_.empty();
   std::string error;
   if (watched) {
@@ -1151,6 +1251,9 @@ int KeyedFile::Put() {
 int KeyedFile::Delete() {
   if (int code = ReadyToWrite()) return code;
   if (current_ == 0) return Fail(kRecordNotAvailable, "no current record");
+  if (attached_->Pending.Contains(current_)) return Fail(kRecordNotAvailable, "record is gone");
+  if (KnownPresent()) return Pend();
+  if (int code = ApplyPending()) return code;
   int code;
   bool checked = NumberMayHaveMoved();
   sqlite3_stmt* stmt = Prepared(
@@ -1164,6 +1267,7 @@ int KeyedFile::Delete() {
   sqlite3_bind_int64(stmt, 1, current_);
   code = WriteCurrent(stmt, 2, checked);
   if (code == kNoError) {
+    ++attached_->Deletes;
     attached_->NotifyDeleted(current_);
     current_ = 0;
   }
@@ -1182,8 +1286,8 @@ int KeyedFile::Duplicate(int key, bool& duplicate) {
       [&] {
         std::string match = KeyEqualsValues(decl_, k);
         if (!match.empty()) match += " AND ";
-        return "SELECT 1 FROM " + attached_->Schema + "." + Quote(table_) + " WHERE " + match +
-               "rowid<>? LIMIT 1";
+        return "SELECT rowid FROM " + attached_->Schema + "." + Quote(table_) + " WHERE " + match +
+               "rowid<>?";
       },
       code);
   if (!stmt) return code;
@@ -1191,7 +1295,10 @@ int KeyedFile::Duplicate(int key, bool& duplicate) {
   for (int field : k.Components)
     sqlite::BindValue(stmt, index++, sqlite::LoadField(file_.Buffer(), decl_, field));
   sqlite3_bind_int64(stmt, index, current_);
-  int rc = sqlite3_step(stmt);
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW &&
+         attached_->Pending.Contains(sqlite3_column_int64(stmt, 0))) {
+  }
   duplicate = rc == SQLITE_ROW;
   code = rc == SQLITE_ROW || rc == SQLITE_DONE ? kNoError : FailSqlite();
   sqlite3_reset(stmt);
@@ -1333,7 +1440,8 @@ int KeyedFile::Records(std::int64_t& count) {
       code);
   if (!stmt) return code;
   int rc = sqlite3_step(stmt);
-  if (rc == SQLITE_ROW) count = sqlite3_column_int64(stmt, 0);
+  if (rc == SQLITE_ROW)
+    count = sqlite3_column_int64(stmt, 0) - static_cast<std::int64_t>(attached_->Pending.Count());
   code = rc == SQLITE_ROW ? kNoError : FailSqlite();
   sqlite3_reset(stmt);
   return code;

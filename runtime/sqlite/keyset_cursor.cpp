@@ -262,11 +262,14 @@ int KeysetCursor::Read(bool forward, std::uint8_t* record, std::int64_t& rowid) 
     if (row[0].Int == kRemoved) continue;
     // The cursor moves onto the record even when its fields cannot hold what
     // the file holds: the next read goes on after it instead of failing on it
-    // again, and the buffer is left as it was.
+    // again, and the buffer is left as it was. It moves onto a record whose
+    // delete is pending too, and on past it: the file still holds it, so the
+    // next batch would otherwise begin with it again.
     rowid_ = row[0].Int;
     place_ = Place::AtRecord;
     values_.resize(termColumn_.size());
     for (std::size_t t = 0; t < termColumn_.size(); ++t) values_[t] = row[termColumn_[t]];
+    if (attached_.Pending.Contains(rowid_)) continue;
     scratch_.assign(decl_.RecordLength(), 0);
     std::string why;
     if (!StoreRecord(row + 1, scratch_.data(), decl_, why)) {

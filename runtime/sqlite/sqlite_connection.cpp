@@ -300,6 +300,8 @@ int Connection::Commit(std::string& error) {
     began_ = false;
     return kNoError;
   }
+  for (auto& [path, file] : attached_)
+    if (int code = ApplyPending(*file, error)) return code;
   ++transaction_;
   int code = Exec("COMMIT", error);
   if (code == kNoError) {
@@ -309,8 +311,31 @@ int Connection::Commit(std::string& error) {
   return code;
 }
 
+int Connection::ApplyPending(AttachedFile& file, std::string& error) {
+  if (file.Pending.Empty()) return kNoError;
+  sqlite3_stmt* stmt = file.ApplyDelete.get();
+  if (!stmt) {
+    error = "no statement to apply the pending deletes";
+    return kBadRequest;
+  }
+  int code = file.Pending.Apply([&](std::int64_t rowid) {
+    sqlite3_bind_int64(stmt, 1, rowid);
+    int rc = sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+    if (rc != SQLITE_DONE) {
+      error = sqlite3_errmsg(db_);
+      int failed = RuntimeCode(sqlite3_extended_errcode(db_));
+      return failed == kNoError ? kBadRequest : failed;
+    }
+    ++file.Deletes;
+    return kNoError;
+  });
+  return code;
+}
+
 int Connection::Rollback(std::string& error) {
   began_ = false;
+  for (auto& [path, file] : attached_) file->Pending.Clear();
   ++transaction_;
   int code = InTransaction() ? Exec("ROLLBACK", error) : kNoError;
   // Whatever was read ahead may have come from the discarded changes.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/files/pending_deletes.h"
 #include "runtime/sqlite/scratch_files.h"
 #include "runtime/sqlite/share_lock.h"
 
@@ -54,6 +55,12 @@ struct AttachedFile {
   Statement DataVersion;                   // PRAGMA data_version, prepared on first use
   std::uint64_t Adds = 0;                  // records added through this connection
   std::uint64_t HeldIn = 0;                // the last transaction seen holding the file
+  // Deletes of the open transaction not yet applied (pending_deletes.h), the
+  // statement that applies one (prepared by the first handle that keeps one
+  // pending), and the deletes applied through this connection so far.
+  PendingDeletes Pending;
+  Statement ApplyDelete;
+  std::uint64_t Deletes = 0;
 
   void NotifyDeleted(std::int64_t rowid) const {
     for (auto* l : Listeners) l->RecordDeleted(rowid);
@@ -96,9 +103,14 @@ class Connection {
 
   bool InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
   int Begin(std::string& error);
-  // Fails while the transaction is lost (see TransactionLost); Rollback ends it.
+  // Applies every file's pending deletes, then commits. Fails while the
+  // transaction is lost (see TransactionLost); Rollback ends it.
   int Commit(std::string& error);
+  // Forgets the pending deletes and rolls back.
   int Rollback(std::string& error);
+  // Applies the file's pending deletes in their order; a runtime code, with
+  // SQLite's message in `error` on failure (the rest then stay pending).
+  int ApplyPending(AttachedFile& file, std::string& error);
   // SQLite rolls a whole transaction back by itself when a write fails on a
   // full disk or an I/O error, and then runs every later statement in a
   // transaction of its own. A transaction that began and went that way is
