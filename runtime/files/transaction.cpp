@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "runtime/core/blocking_call.h"
 #include "runtime/core/error_state.h"
 #include "runtime/files/driver.h"
 #include "runtime/files/file.h"
@@ -103,7 +104,11 @@ void TxBegin(int timeoutSeconds, File& file) {
 void TxCommit() {
   auto& tx = Tx();
   if (!tx.active) return ClearError();
-  int code = tx.engine->Handle()->CommitTransaction();
+  // A commit waits for the disk (and applies pending deletes) for up to a
+  // second: the windows keep answering meanwhile (blocking_call.h).
+  int code = kNoError;
+  Driver* engine = tx.engine->Handle();
+  RunBlocking([&] { code = engine->CommitTransaction(); });
   if (detail::Report(*tx.engine, code) == kNoError) End();
 }
 

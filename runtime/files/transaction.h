@@ -21,7 +21,9 @@ class File;
 // Begins over the files marked with property 29441 (at least one).
 void TxBegin(int timeoutSeconds);
 void TxBegin(int timeoutSeconds, File& file);
-// Ends the transaction keeping its changes. When the commit cannot get its
+// Ends the transaction keeping its changes; on the user interface thread
+// the windows go on repainting and taking input while it waits for the disk
+// (blocking_call.h). When the commit cannot get its
 // locks (43) the transaction stays open and may be committed again or rolled
 // back. Without a transaction it does nothing and succeeds.
 void TxCommit();

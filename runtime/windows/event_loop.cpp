@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/core/blocking_call.h"
 #include "runtime/core/error_state.h"
 #include "runtime/core/program.h"
 #include "runtime/core/thread_instance.h"
@@ -115,7 +116,22 @@ class WindowDriver {
     window.queue_.push_back({EventGainFocus, 0});
     window.queue_.push_back({EventSized, 0});
     if (shown) backend->CreateNative(window);
+    SetBlockedServer(&WindowDriver::ServeBlocked);
     return Ok();
+  }
+
+  // RunBlocking's server (blocking_call.h): the input waiting now becomes
+  // queued events, and the backend repaints; no handler runs.
+  static bool ServeBlocked() {
+    Backend* backend = ActiveBackend();
+    ThreadWindows& tw = Windows();
+    if (!backend || !OnBackendThread() || tw.stack.empty() || tw.loops.empty()) return false;
+    for (int taken = 0; taken < 16; ++taken) {
+      auto input = backend->WaitForInput(0);
+      if (!input) break;
+      Deliver(tw, *input);
+    }
+    return true;
   }
 
   static int Close(Window& window) {

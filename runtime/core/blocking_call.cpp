@@ -1,0 +1,48 @@
+#include "runtime/core/blocking_call.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+namespace rt {
+namespace {
+
+std::atomic<BlockedServer> blockedServer{nullptr};
+
+}  // namespace
+
+void SetBlockedServer(BlockedServer server) { blockedServer.store(server); }
+
+void RunBlocking(const std::function<void()>& work) {
+  BlockedServer serve = blockedServer.load();
+  if (!serve || !serve()) return work();
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  std::exception_ptr failure;
+  std::thread helper([&] {
+    try {
+      work();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    std::lock_guard lock(mutex);
+    done = true;
+    finished.notify_one();
+  });
+  {
+    std::unique_lock lock(mutex);
+    while (!finished.wait_for(lock, std::chrono::milliseconds(kBlockedServeMs), [&] { return done; })) {
+      lock.unlock();
+      serve();
+      lock.lock();
+    }
+  }
+  helper.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace rt
