@@ -6,11 +6,14 @@
 //
 // The rules every driver that keeps deletes pending follows, so that nothing
 // any handle, alias or process sees changes:
-//   - A delete is kept pending only inside a transaction, and only when the
+//   - A delete is kept pending only inside a transaction, only when the
 //     driver knows the record is there (its handle read it in the same
 //     transaction and nothing since could have removed it or given its number
-//     to another record); any other delete is applied at once, the pending
-//     ones first.
+//     to another record) and only when the delete cannot fail on its own (the
+//     transaction's first write, which may find the disk full, and a file
+//     with rules that may refuse a delete go at once), so that a failure
+//     shows at the delete that met it. Any other delete is applied at once,
+//     the pending ones first.
 //   - A record with a pending delete is gone for every handle of the
 //     connection: sequential reads step over it (and continue after it), a
 //     read by key finds the next record with that key, a read by record

@@ -87,7 +87,8 @@
 // PENDING DELETES
 //   Inside a transaction, the delete of a record the handle read in that
 //   transaction (and that nothing added or deleted through the connection
-//   since could have moved) is not applied at once but kept pending on the
+//   since could have moved), after the transaction's first write to the file
+//   and on a table without triggers, is not applied at once but kept pending on the
 //   file's attachment (pending_deletes.h has the rules): every read through
 //   any handle steps over it, and the set is applied in the order of the key
 //   that leads most indexes (ApplyOrderKey) before a commit, before any add,
@@ -393,6 +394,7 @@ class KeyedFile final : public Driver {
   void RememberRecord();
   bool NumberMayHaveMoved() const;
   bool KnownPresent() const;
+  bool MayPend();
   int Pend();
   int ApplyPending();
   std::string ApplyOrderOf(const std::uint8_t* record) const;
@@ -607,6 +609,29 @@ bool KeyedFile::NumberMayHaveMoved() const {
 // file meanwhile). Only such a record's delete may be kept pending.
 bool KeyedFile::KnownPresent() const {
   return !NumberMayHaveMoved() && attached_->Deletes == deletesAtRead_;
+}
+
+// Whether a delete may be kept pending: only once a write to the file went
+// through in this transaction, and only when no trigger can refuse a delete.
+// The first write makes the journal, so a file that cannot take a write (a
+// full disk) refuses the delete that met it, as without pending deletes; and
+// a delete that a trigger refuses fails on its own, leaving the others. No
+// other connection can add a trigger while the transaction holds the file.
+bool KeyedFile::MayPend() {
+  const std::uint64_t transaction = conn_->Transaction();
+  if (attached_->WrittenIn != transaction) return false;
+  if (attached_->TriggersSeenIn != transaction) {
+    int code;
+    Statement find = conn_->Prepare("SELECT 1 FROM " + attached_->Schema +
+                                        ".sqlite_master WHERE type='trigger' AND tbl_name=?1 "
+                                        "COLLATE NOCASE",
+                                    code, lastText_);
+    if (!find) return false;
+    sqlite3_bind_text(find.get(), 1, table_.c_str(), -1, SQLITE_TRANSIENT);
+    attached_->Triggers = sqlite3_step(find.get()) != SQLITE_DONE;
+    attached_->TriggersSeenIn = transaction;
+  }
+  return !attached_->Triggers;
 }
 
 // Keeps the current record's delete pending (pending_deletes.h): every
@@ -1187,6 +1212,7 @@ int KeyedFile::Add() {
   sqlite3_reset(stmt);
   if (code != kNoError) return code;
   ++attached_->Adds;
+  attached_->WrittenIn = conn_->Transaction();
   Became(sqlite3_last_insert_rowid(conn_->Db()), false);
   attached_->NotifyChanged();
   return kNoError;
@@ -1242,6 +1268,7 @@ int KeyedFile::Put() {
     watchedRowid_ = 0;
   }
   if (code == kNoError) {
+    attached_->WrittenIn = conn_->Transaction();
     RememberRecord();
     attached_->NotifyChanged();
   }
@@ -1252,7 +1279,7 @@ int KeyedFile::Delete() {
   if (int code = ReadyToWrite()) return code;
   if (current_ == 0) return Fail(kRecordNotAvailable, "no current record");
   if (attached_->Pending.Contains(current_)) return Fail(kRecordNotAvailable, "record is gone");
-  if (KnownPresent()) return Pend();
+  if (KnownPresent() && MayPend()) return Pend();
   if (int code = ApplyPending()) return code;
   int code;
   bool checked = NumberMayHaveMoved();
@@ -1268,6 +1295,7 @@ int KeyedFile::Delete() {
   code = WriteCurrent(stmt, 2, checked);
   if (code == kNoError) {
     ++attached_->Deletes;
+    attached_->WrittenIn = conn_->Transaction();
     attached_->NotifyDeleted(current_);
     current_ = 0;
   }

@@ -61,6 +61,11 @@ struct AttachedFile {
   PendingDeletes Pending;
   Statement ApplyDelete;
   std::uint64_t Deletes = 0;
+  // The last transaction a write to the file went through in, and the last
+  // one that looked for triggers on its table (and whether it found one).
+  std::uint64_t WrittenIn = 0;
+  std::uint64_t TriggersSeenIn = 0;
+  bool Triggers = false;
 
   void NotifyDeleted(std::int64_t rowid) const {
     for (auto* l : Listeners) l->RecordDeleted(rowid);
