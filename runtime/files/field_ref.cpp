@@ -106,15 +106,14 @@ std::optional<Decimal> ReadAsNumber(const FieldRef& field) {
 }  // namespace
 
 FieldRef::FieldRef(std::uint8_t* buffer, const FileDeclaration& decl, int field, int element) {
-  if (buffer == nullptr || field < 1 || field > decl.FieldCount()) return;
-  const FieldDeclaration& declared = decl.Field(field);
-  if (element < 0 || element >= declared.Elements()) return;
-  const int size = declared.ElementSize();
-  if (size <= 0) return;  // an unknown type, or a text or decimal of no bytes
-  data_ = buffer + decl.Offset(field) + element * size;
-  type_ = declared.Type;
-  size_ = size;
-  places_ = declared.Type == FieldType::Decimal ? declared.Places : 0;
+  const FieldLayout* layout = buffer ? decl.Layout(field) : nullptr;
+  if (!layout || element < 0 || element >= layout->Elements) return;
+  // An unknown type, or a text or decimal of no bytes.
+  if (layout->ElementSize <= 0) return;
+  data_ = buffer + layout->Offset + element * layout->ElementSize;
+  type_ = layout->Type;
+  size_ = layout->ElementSize;
+  places_ = layout->Places;
 }
 
 std::int64_t FieldRef::GetInt() const { return Truncated(GetDecimal()); }

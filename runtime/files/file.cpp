@@ -43,11 +43,7 @@ File::~File() {
 
 void File::SetHandle(std::unique_ptr<Driver> driver) { driver_ = std::move(driver); }
 
-FieldRef File::Field(int n, int element) {
-  if (n < 1 || n > decl_->FieldCount()) return {};
-  if (element < 0 || element >= decl_->Field(n).Elements()) return {};
-  return FieldRef(buffer_.data(), *decl_, n, element);
-}
+FieldRef File::Field(int n, int element) { return FieldRef(buffer_.data(), *decl_, n, element); }
 
 FieldRef File::Field(std::string_view name, int element) {
   return Field(decl_->FieldNumber(name), element);

@@ -62,9 +62,10 @@ FileDeclaration::FileDeclaration(std::string driver, std::string label, std::str
       fields_(std::move(fields)),
       keys_(std::move(keys)),
       flags_(flags) {
-  offsets_.reserve(fields_.size());
+  layouts_.reserve(fields_.size());
   for (const auto& f : fields_) {
-    offsets_.push_back(recordLength_);
+    layouts_.push_back({recordLength_, f.ElementSize(), f.Elements(), f.Type,
+                        f.Type == FieldType::Decimal ? f.Places : 0});
     recordLength_ += f.ElementSize() * f.Elements();
   }
   for (auto& k : keys_) k.File = this;

@@ -68,6 +68,16 @@ struct KeyDeclaration {
   std::string_view Label() const;
 };
 
+// Where a field lies in the record buffer and what one element of it is,
+// worked out once per declaration (field references are made per access).
+struct FieldLayout {
+  int Offset = 0;
+  int ElementSize = 0;
+  int Elements = 1;
+  FieldType Type = FieldType::Long;
+  int Places = 0;  // a decimal's; 0 for every other type
+};
+
 class FileDeclaration {
  public:
   // Builds the declaration and lays the fields out packed, in order, with no
@@ -94,7 +104,11 @@ class FileDeclaration {
   // Field n, 1-based.
   const FieldDeclaration& Field(int n) const { return fields_.at(n - 1); }
   // Byte offset of field n (1-based) in the record buffer.
-  int Offset(int n) const { return offsets_.at(n - 1); }
+  int Offset(int n) const { return layouts_.at(n - 1).Offset; }
+  // The layout of field n (1-based); null for a number that names no field.
+  const FieldLayout* Layout(int n) const {
+    return n >= 1 && n <= FieldCount() ? &layouts_[static_cast<std::size_t>(n - 1)] : nullptr;
+  }
   // 1-based number of the field with this name (with or without the prefix,
   // any case); 0 when there is none.
   int FieldNumber(std::string_view name) const;
@@ -111,7 +125,7 @@ class FileDeclaration {
   std::string prefix_;
   std::string diskName_;
   std::vector<FieldDeclaration> fields_;
-  std::vector<int> offsets_;
+  std::vector<FieldLayout> layouts_;
   std::vector<KeyDeclaration> keys_;
   std::uint32_t flags_;
   int recordLength_ = 0;

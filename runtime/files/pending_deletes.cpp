@@ -10,7 +10,7 @@ namespace {
 
 // Per entry beyond its order text: the entry itself and the hash set's node
 // and bucket.
-constexpr std::size_t kEntryBytes = sizeof(std::int64_t) + sizeof(std::string) + 40;
+constexpr std::size_t kEntryBytes = 2 * sizeof(std::int64_t) + sizeof(std::string) + 40;
 
 }  // namespace
 
@@ -18,11 +18,16 @@ void PendingDeletes::Add(std::int64_t record, std::string order) {
   if (!records_.insert(record).second) return;
   // Texts that fit the string itself take no memory of their own.
   bytes_ += kEntryBytes + (order.size() > 15 ? order.capacity() + 1 : 0);
-  entries_.push_back({std::move(order), record});
+  std::uint64_t head = 0;
+  for (std::size_t i = 0; i < 8; ++i)
+    head = head << 8 | (i < order.size() ? static_cast<unsigned char>(order[i]) : 0u);
+  entries_.push_back({head, std::move(order), record});
 }
 
+// Most orders differ in their first 8 bytes, which compare as one number.
 void PendingDeletes::Sort() {
   std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+    if (a.Head != b.Head) return a.Head < b.Head;
     if (int c = a.Order.compare(b.Order); c != 0) return c < 0;
     return a.Record < b.Record;
   });

@@ -10,8 +10,8 @@
 //     driver knows the record is there (its handle read it in the same
 //     transaction and nothing since could have removed it or given its number
 //     to another record) and only when the delete cannot fail on its own (the
-//     transaction's first write, which may find the disk full, and a file
-//     with rules that may refuse a delete go at once), so that a failure
+//     transaction's first write, a delete the disk may have no room for, and
+//     one that a rule of the file may refuse go at once), so that a failure
 //     shows at the delete that met it. Any other delete is applied at once,
 //     the pending ones first.
 //   - A record with a pending delete is gone for every handle of the
@@ -75,6 +75,7 @@ class PendingDeletes {
 
  private:
   struct Entry {
+    std::uint64_t Head;  // the order's first 8 bytes, most significant first
     std::string Order;
     std::int64_t Record;
   };

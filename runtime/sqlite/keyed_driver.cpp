@@ -87,8 +87,9 @@
 // PENDING DELETES
 //   Inside a transaction, the delete of a record the handle read in that
 //   transaction (and that nothing added or deleted through the connection
-//   since could have moved), after the transaction's first write to the file
-//   and on a table without triggers, is not applied at once but kept pending on the
+//   since could have moved), after the transaction's first write to the
+//   file, on a table without triggers and while the disk has room to apply
+//   it (MayPend), is not applied at once but kept pending on the
 //   file's attachment (pending_deletes.h has the rules): every read through
 //   any handle steps over it, and the set is applied in the order of the key
 //   that leads most indexes (ApplyOrderKey) before a commit, before any add,
@@ -111,6 +112,7 @@
 #include "runtime/sqlite/keyed_driver.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -612,26 +614,38 @@ bool KeyedFile::KnownPresent() const {
 }
 
 // Whether a delete may be kept pending: only once a write to the file went
-// through in this transaction, and only when no trigger can refuse a delete.
-// The first write makes the journal, so a file that cannot take a write (a
-// full disk) refuses the delete that met it, as without pending deletes; and
-// a delete that a trigger refuses fails on its own, leaving the others. No
-// other connection can add a trigger while the transaction holds the file.
+// through in this transaction, only when no trigger can refuse a delete, and
+// only while the disk has room for what applying the pending deletes writes
+// (the journal keeps a copy of every page a delete changes in the table and
+// each index). So a delete that a trigger refuses fails on its own, leaving
+// the others, and a disk that is full or fills up refuses the delete that met
+// it, as without pending deletes. No other connection can add a trigger
+// while the transaction holds the file.
 bool KeyedFile::MayPend() {
   const std::uint64_t transaction = conn_->Transaction();
   if (attached_->WrittenIn != transaction) return false;
-  if (attached_->TriggersSeenIn != transaction) {
+  if (attached_->CheckedIn != transaction) {
     int code;
     Statement find = conn_->Prepare("SELECT 1 FROM " + attached_->Schema +
                                         ".sqlite_master WHERE type='trigger' AND tbl_name=?1 "
                                         "COLLATE NOCASE",
                                     code, lastText_);
-    if (!find) return false;
+    Statement pageSize = conn_->Prepare("PRAGMA " + attached_->Schema + ".page_size", code, lastText_);
+    if (!find || !pageSize) return false;
     sqlite3_bind_text(find.get(), 1, table_.c_str(), -1, SQLITE_TRANSIENT);
     attached_->Triggers = sqlite3_step(find.get()) != SQLITE_DONE;
-    attached_->TriggersSeenIn = transaction;
+    std::uint64_t page = sqlite3_step(pageSize.get()) == SQLITE_ROW
+                             ? static_cast<std::uint64_t>(sqlite3_column_int64(pageSize.get(), 0))
+                             : 65536;
+    struct statvfs disk {};
+    attached_->PendRoom =
+        ::statvfs(path_.c_str(), &disk) == 0
+            ? static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize /
+                  (2 * std::max<std::uint64_t>(page, 512) * (decl_.KeyCount() + 1))
+            : 0;
+    attached_->CheckedIn = transaction;
   }
-  return !attached_->Triggers;
+  return !attached_->Triggers && attached_->Pending.Count() < attached_->PendRoom;
 }
 
 // Keeps the current record's delete pending (pending_deletes.h): every

@@ -61,11 +61,14 @@ struct AttachedFile {
   PendingDeletes Pending;
   Statement ApplyDelete;
   std::uint64_t Deletes = 0;
-  // The last transaction a write to the file went through in, and the last
-  // one that looked for triggers on its table (and whether it found one).
+  // The last transaction a write to the file went through in; the last one
+  // that looked at what pending deletes need, and what it found: whether a
+  // trigger on the table may refuse a delete, and how many deletes the disk
+  // has room to apply.
   std::uint64_t WrittenIn = 0;
-  std::uint64_t TriggersSeenIn = 0;
+  std::uint64_t CheckedIn = 0;
   bool Triggers = false;
+  std::uint64_t PendRoom = 0;
 
   void NotifyDeleted(std::int64_t rowid) const {
     for (auto* l : Listeners) l->RecordDeleted(rowid);
