@@ -3,8 +3,8 @@
 // thread is held neither repaints nor takes input.
 //
 // RunBlocking(work) runs `work` to its end before it returns, as a plain
-// call would. On a thread whose windows are being served (the user
-// interface thread with a window open), `work` runs on a helper thread while
+// call would. On a thread with windows to serve (the user interface thread
+// with a window open), `work` runs on a helper thread while
 // the calling thread keeps asking the backend for input and repaints: what
 // the user does meanwhile waits as events in the window's queue (a Cancel
 // pressed during a commit is served right after it, never lost), and no

@@ -125,7 +125,7 @@ class WindowDriver {
   static bool ServeBlocked() {
     Backend* backend = ActiveBackend();
     ThreadWindows& tw = Windows();
-    if (!backend || !OnBackendThread() || tw.stack.empty() || tw.loops.empty()) return false;
+    if (!backend || !OnBackendThread() || tw.stack.empty()) return false;
     for (int taken = 0; taken < 16; ++taken) {
       auto input = backend->WaitForInput(0);
       if (!input) break;
