@@ -664,10 +664,11 @@ int KeyedFile::Pend() {
   return attached_->Pending.Full() ? ApplyPending() : kNoError;
 }
 
+// A failure is told as a failed delete is: SQLite's code and message.
 int KeyedFile::ApplyPending() {
   std::string error;
   int code = conn_->ApplyPending(*attached_, error);
-  return code == kNoError ? kNoError : Fail(code, error);
+  return code == kNoError ? kNoError : FailSqlite(code);
 }
 
 std::string KeyedFile::ApplyOrderOf(const std::uint8_t* record) const {
