@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "app/headless_run.h"
 #include "app/main_routine.h"
 #include "app/purge_process.h"
+#include "app/string_utility.h"
 #include "app/trace_file.h"
 #include "app/version.h"
 #include "runtime/core/pictures.h"
@@ -45,19 +47,26 @@ int UsageError(const std::string& error) {
 std::string Summary(const PurgeOutcome& outcome, const std::string& through, double seconds) {
   char elapsed[32];
   std::snprintf(elapsed, sizeof elapsed, "%.1f s", seconds);
-  const std::string removed = std::to_string(outcome.Removed) + " punches through " + through;
-  std::string text;
-  switch (outcome.End) {
-    case PurgeEnd::Finished: text = "removed " + removed + " in " + elapsed; break;
-    case PurgeEnd::Cancelled: text = "cancelled after removing " + removed + " (" + elapsed + ")"; break;
-    case PurgeEnd::Failed:
-    case PurgeEnd::NotRun:
-      text = "stopped by an error after removing " + removed + " (" + elapsed + ")";
-      break;
-  }
-  if (outcome.NotRemoved > 0)
-    text += "; " + std::to_string(outcome.NotRemoved) + " due for removal could not be removed";
-  return "veltrane: " + text;
+  return "veltrane: " + PurgeReport(outcome, through, elapsed);
+}
+
+// An argument as an error shows it: cut to kShownArgument characters, so a
+// runaway value does not fill the screen.
+constexpr std::size_t kShownArgument = 40;
+std::string Shown(std::string_view argument) {
+  if (argument.size() <= kShownArgument) return std::string(argument);
+  return std::string(argument.substr(0, kShownArgument)) + "... (" +
+         std::to_string(argument.size()) + " characters)";
+}
+
+// Standard output or error could not be written (a closed pipe, a full
+// disk): the trace is the one place left to say so.
+void NoteLostOutput() {
+  std::string lost;
+  if (std::cout.fail()) lost = "standard output";
+  if (std::cerr.fail()) lost += (lost.empty() ? "" : " and ") + std::string("standard error");
+  if (!lost.empty())
+    StringUtility().TraceChannel("Output lost: " + lost + " could not be written", 0);
 }
 
 }  // namespace
@@ -74,7 +83,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line,
       hasValue = true;
     }
     if (name == "--help" || name == "-h" || name == "--version") {
-      if (hasValue) return error = name + " takes no value", false;
+      if (hasValue) return error = Shown(name) + " takes no value", false;
       (name == "--version" ? line.Version : line.Help) = true;
       continue;
     }
@@ -82,7 +91,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line,
                           : name == "--script" ? &line.Script
                           : name == "--through" ? &line.Through
                                                 : nullptr;
-    if (!target) return error = "unknown option '" + args[i] + "'", false;
+    if (!target) return error = "unknown option '" + Shown(args[i]) + "'", false;
     if (!hasValue) {
       if (i + 1 >= args.size()) return error = name + " needs a value", false;
       value = args[++i];
@@ -96,7 +105,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line,
     bool known = false;
     for (const std::string& name : BackendNames()) known = known || name == line.Backend;
     if (!known)
-      return error = "unknown backend '" + line.Backend + "' (one of: " +
+      return error = "unknown backend '" + Shown(line.Backend) + "' (one of: " +
                      JoinedBackendNames(", ") + ")",
              false;
   }
@@ -108,7 +117,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line,
                    " runs on the headless backend, not on " + line.Backend,
            false;
   if (!line.Through.empty() && !rt::Deformat(line.Through, "D02"))
-    return error = "--through needs a date MM/DD/YYYY, not '" + line.Through + "'", false;
+    return error = "--through needs a date MM/DD/YYYY, not '" + Shown(line.Through) + "'", false;
   return true;
 }
 
@@ -132,6 +141,10 @@ std::string UsageText() {
           "  --help                show this text\n"
           "  --version             show the version\n"
           "\n"
+          "SIGTERM, SIGINT (Ctrl+C) or SIGHUP during the purge cancels it: what was\n"
+          "removed is kept and counted. A second one ends the program at once; the\n"
+          "punches of the batch not yet committed then stay in the file.\n"
+          "\n"
           "Exit status: 0 done, 1 bad usage or no screen, 2 cancelled or refused,\n"
           "3 stopped by an error (also when a punch due for removal stayed).\n"
           "\n"
@@ -144,6 +157,9 @@ std::string UsageText() {
 }
 
 int RunCommandLine(int argc, char** argv) {
+  // A reader that goes away (veltrane --through D 2>&1 | head -1) must not
+  // end the purge: writes to its pipe fail and are dropped instead.
+  std::signal(SIGPIPE, SIG_IGN);
   CommandLine line;
   std::string error;
   if (!ParseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc), line,
@@ -158,6 +174,8 @@ int RunCommandLine(int argc, char** argv) {
     return kExitDone;
   }
 
+  // Unattended, nobody is there to read a box: the summary says what happened.
+  SetPurgeEndMessage(line.Through.empty());
   std::unique_ptr<rt::Backend> backend;
   HeadlessRun* headless = nullptr;
   if (!line.Script.empty() || !line.Through.empty() || line.Backend == kHeadless) {
@@ -189,6 +207,7 @@ int RunCommandLine(int argc, char** argv) {
     if (!line.Through.empty())
       std::cerr << Summary(LastPurgeOutcome(), line.Through, seconds) << std::endl;
   }
+  NoteLostOutput();
   rt::SetBackend(nullptr);
   return status;
 }

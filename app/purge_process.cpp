@@ -1,7 +1,9 @@
 #include "app/purge_process.h"
 
+#include <cctype>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,7 +15,9 @@
 #include "app/purge_variables.h"
 #include "app/schema.h"
 #include "app/select_last_date.h"
+#include "app/stop_signals.h"
 #include "app/string_utility.h"
+#include "app/version.h"
 #include "app/window_layouts.h"
 #include "errors/default_errors.h"
 #include "errors/level.h"
@@ -26,6 +30,7 @@
 #include "runtime/files/file_operations.h"
 #include "runtime/files/transaction.h"
 #include "runtime/files/view.h"
+#include "runtime/windows/message_box.h"
 #include "runtime/windows/properties.h"
 #include "runtime/windows/window.h"
 #include "ui/process_window.h"
@@ -54,6 +59,7 @@ struct ProcedureView {
 const rt::ThreadVar<ProcedureView> PurgeView;
 
 PurgeOutcome lastOutcome;
+bool endMessage = true;
 
 class PurgeProcessor : public ui::RecordProcessor {
  public:
@@ -70,6 +76,8 @@ class PurgeProcessor : public ui::RecordProcessor {
 
   bool ReachedEnd() const { return reachedEnd_; }
   bool Failed() const { return failed_; }
+  // The stop signal that ended the walk, or 0.
+  int StoppedBy() const { return stoppedBy_; }
   std::int32_t Committed() const { return committed_; }
   std::int32_t NotRemoved() const { return notRemoved_; }
 
@@ -87,6 +95,9 @@ class PurgeProcessor : public ui::RecordProcessor {
   const StringUtility& trace_;
   bool reachedEnd_ = false;
   bool failed_ = false;
+  // The open batch was rolled back: its removals are not in the file.
+  bool rolledBack_ = false;
+  int stoppedBy_ = 0;
   std::int32_t committed_ = 0;
   std::int32_t notRemoved_ = 0;
 };
@@ -102,8 +113,9 @@ bool PurgeProcessor::Begin() {
 bool PurgeProcessor::Commit() {
   rt::TxCommit();
   if (rt::ErrorCode() == rt::kNoError) {
-    // After a failure the batch was rolled back and nothing more is removed.
-    if (!failed_) committed_ = RemovedCount;
+    // After a rollback nothing more was removed; otherwise (a read error
+    // too) the batch just committed is in the count.
+    if (!rolledBack_) committed_ = RemovedCount;
     return true;
   }
   Stop(errors::ErrUpdateFailed, "TxCommit failed ErrorCode:");
@@ -112,6 +124,7 @@ bool PurgeProcessor::Commit() {
 
 void PurgeProcessor::Stop(int messageId, std::string_view what) {
   failed_ = true;
+  rolledBack_ = true;
   if (!what.empty())
     Trace(std::string(what) + std::to_string(rt::ErrorCode()) + " " + rt::ErrorText());
   dataaccess::FileManager* timecard = FileManagerOf(TimecardFile());
@@ -124,6 +137,12 @@ void PurgeProcessor::Stop(int messageId, std::string_view what) {
 
 int PurgeProcessor::TakeRecord() {
   const int result = RecordProcessor::TakeRecord();
+  // A stop signal is Cancel: the walk ends before this punch, and the
+  // window closes with no response (read as cancelled), committing at kill.
+  if (const int signal = StopSignalReceived(); signal != 0) {
+    stoppedBy_ = signal;
+    return LevelFatal;
+  }
   rt::File& timecard = rt::FileOf(TimecardFile());
   if (FirstRecord == 1) {
     FirstRecord = 0;
@@ -170,7 +189,10 @@ void PurgeProcessor::Kill() {
   }
   RecordProcessor::Kill();
   // Also after Cancel, a halt or a walk that read nothing; without a
-  // transaction (none begun, or one rolled back) it does nothing.
+  // transaction (none begun, or one rolled back) it does nothing. Traced
+  // like a batch commit when it holds removals.
+  if (!rolledBack_ && RemovedCount > committed_)
+    Trace("Committing " + std::to_string(RemovedCount - committed_));
   Commit();
 }
 
@@ -199,6 +221,8 @@ class PurgeWindow : public ui::ProcessWindow {
   ui::StepManager& steps_;
   rt::View& view_;
   std::uint8_t& thermometer_;
+  // From the start of the walk to its end (see stop_signals.h).
+  std::optional<StopSignals> stopSignals_;
 };
 
 int PurgeWindow::Init() {
@@ -228,12 +252,16 @@ int PurgeWindow::Init() {
   aliasRelations->Open();
   timecardRelations->Open();
   FilesOpened = 1;
+  stopSignals_.emplace();
   Open(window_);
   GlobalSettings()->RestoreWindow("Main", window_);
   window_.SetProperty(0, rt::PropTimer, 10);
   steps_.Init(4);
+  // No step manager for the processor: it then measures the walk by records
+  // read against the file's record count, which follows the work whatever
+  // the companies (by company number it showed 1% over a whole company).
   processor_.Init(view_, *timecardRelations, progress::kPercentText,
-                  timecard.Field(tim::kCompany), &steps_, &thermometer_);
+                  timecard.Field(tim::kCompany), nullptr, &thermometer_);
   processor_.AddSortOrder(tim::kKeyCompDateCardPtime);
   window_.SetProperty(0, rt::PropText, "Processing Records");
   window_.SetProperty(progress::kPercentText, rt::PropText, "0% Completed");
@@ -257,6 +285,7 @@ int PurgeWindow::Kill() {
   }
   if (Opened) GlobalSettings()->SaveWindow("Main", window_);
   steps_.Kill();
+  stopSignals_.reset();
   GlobalErrors()->PopProcedureName();
   return LevelBenign;
 }
@@ -293,15 +322,53 @@ void PurgeProcess() {
   lastOutcome.Removed = processor->Committed();
   lastOutcome.NotRemoved = processor->NotRemoved();
   lastOutcome.RecordsPerCycle = controller->RecordsPerCycle;
+  lastOutcome.Signal = processor->StoppedBy();
+  const bool walked = processor->Inited;
   // The processor goes before the trace it writes to, in case its
   // destruction still has to commit.
   processor.reset();
   trace.reset();
   controller.reset();
   window.reset();
+  // Once the progress window is gone, the operator is told what was done.
+  if (endMessage && walked) {
+    std::string text = PurgeReport(lastOutcome, rt::Format(LastDate, "D02"));
+    text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    const bool clean = lastOutcome.End == PurgeEnd::Finished && lastOutcome.NotRemoved == 0;
+    rt::MessageBox(text + ".", kProgramName,
+                   rt::StockIcon(clean ? rt::kStockInformation : rt::kStockExclamation));
+  }
 }
 
 PurgeOutcome LastPurgeOutcome() { return lastOutcome; }
+
+std::string PurgeReport(const PurgeOutcome& outcome, std::string_view through,
+                        std::string_view elapsed) {
+  const std::string removed =
+      std::to_string(outcome.Removed) + " punches through " + std::string(through);
+  // "in 1.5 s" after a finished run, "(1.5 s)" after the others.
+  const std::string time(elapsed);
+  std::string text;
+  switch (outcome.End) {
+    case PurgeEnd::Finished:
+      text = "removed " + removed + (time.empty() ? "" : " in " + time);
+      break;
+    case PurgeEnd::Cancelled:
+      text = "cancelled" + (outcome.Signal ? " by " + SignalName(outcome.Signal) : "") +
+             " after removing " + removed + (time.empty() ? "" : " (" + time + ")");
+      break;
+    case PurgeEnd::Failed:
+    case PurgeEnd::NotRun:
+      text = "stopped by an error after removing " + removed + (time.empty() ? "" : " (" + time + ")");
+      break;
+  }
+  if (outcome.NotRemoved > 0)
+    text += "; " + std::to_string(outcome.NotRemoved) +
+            " due for removal could not be removed and are still in the file (see the trace)";
+  return text;
+}
+
+void SetPurgeEndMessage(bool show) { endMessage = show; }
 
 rt::Module PurgeModule() { return rt::Module{"PurgeProcess", {}, {}, {}, PurgeThreadEnd, {}}; }
 

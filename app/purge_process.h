@@ -11,8 +11,21 @@
 //
 // The trace (string_utility.h) gets, per punch on or before the cut-off,
 // "TIM:DutyDate:" and its date (MM/DD/YYYY); then "Removed:" and the count, or
-// "ErrorCode:" and the runtime's code when the delete failed; and "Committing
-// 150000" before each batch commit.
+// "ErrorCode:" and the runtime's code when the delete failed; "Committing
+// 150000" before each batch commit, and "Committing" with the number of
+// removals it holds before the final commit when it holds any.
+//
+// Progress: the thermometer follows the share of the punch file walked
+// (records read against the records the file held when the walk began), so
+// it means the same on one company or many. The step manager is made, set up
+// and killed with the window but not consulted: its key-value progress would
+// jump by whole companies.
+//
+// Stop signals: while the walk runs, the first SIGTERM, SIGINT or SIGHUP
+// (Ctrl+C in a terminal) is taken as Cancel: the walk stops at the next
+// punch and what was removed is committed and counted. A second one takes
+// its former course at once (the process ends; the uncommitted batch is
+// rolled back by the file, so the data stays safe).
 //
 // Where this differs from a plain walk, for safety:
 //   - the run goes on only when the dialog closed with OK and a date: Cancel
@@ -27,13 +40,16 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "runtime/core/program.h"
 
 namespace app {
 
-// Runs the procedure once: the dialog, then the purge. GlobalResponse gets
-// the progress window's response. Halts when the punch file is missing
+// Runs the procedure once: the dialog, the purge, then a message box
+// captioned "Veltrane" saying what was done (PurgeReport; see
+// SetPurgeEndMessage). GlobalResponse gets the progress window's response. Halts when the punch file is missing
 // ("Place this program above: " and its disk name) and when no cut-off was
 // chosen ("Exiting Application").
 void PurgeProcess();
@@ -47,11 +63,24 @@ enum class PurgeEnd {
 };
 struct PurgeOutcome {
   PurgeEnd End = PurgeEnd::NotRun;
+  int Signal = 0;               // the stop signal that cancelled the walk; 0 for none
   std::int32_t Removed = 0;     // punches removed and committed
   std::int32_t NotRemoved = 0;  // punches due for removal that could not be fetched or deleted
   std::int32_t RecordsPerCycle = 0;  // the progress window's batch size at the end
 };
 PurgeOutcome LastPurgeOutcome();
+
+// What the purge did in words, as the unattended summary and the message box
+// at the end of an interactive run say it: "removed N punches through DATE",
+// "cancelled [by SIGNAL] after removing N punches through DATE" or "stopped
+// by an error after removing N punches through DATE", then the punches due
+// for removal that stayed. `elapsed`, when not empty, is the time taken.
+std::string PurgeReport(const PurgeOutcome& outcome, std::string_view through,
+                        std::string_view elapsed = {});
+
+// Whether PurgeProcess ends with a message box saying what it did (on by
+// default; the unattended run writes its summary instead).
+void SetPurgeEndMessage(bool show);
 
 // The purge's module: only a thread-end routine, which closes the
 // procedure's view when this thread bound it.

@@ -204,6 +204,9 @@ std::unique_ptr<QtBackend> MakeQtBackend(std::string& error) {
     error = "cannot open a window on the desktop: this process runs Qt without widgets";
     return nullptr;
   }
+  // The caption the desktop shows on a window or message box that brings
+  // none of its own (it was the lower-case name the program was started by).
+  QCoreApplication::setApplicationName(QStringLiteral("Veltrane"));
   return std::make_unique<QtBackend>(std::move(app));
 }
 

@@ -36,14 +36,19 @@ TEST(CommandLine, EachLineGetsItsAnswerAndExitStatus) {
       {{"--backend", "terminal"}, 1, "veltrane: the terminal backend needs a terminal"},
       {{"--backend", "qt"}, 1, "veltrane: cannot open a window on the desktop"},
       {{"--through", "12/31/2022"}, 3, "veltrane: Place this program above: data\\Timecard.DAT"},
+      // A runaway value is shown cut.
+      {{"--through", std::string(100000, '1')}, 1,
+       "not '" + std::string(40, '1') + "... (100000 characters)'"},
+      {{"--" + std::string(100000, 'x')}, 1, "unknown option '--" + std::string(38, 'x') + "... ("},
   };
   for (const LineCase& c : cases) {
     std::string line;
-    for (const auto& a : c.Args) line += a + " ";
+    for (const auto& a : c.Args) line += a.substr(0, 50) + " ";
     SCOPED_TRACE(line);
     const e2e::RunResult run = e2e::Run(folder.Path(), e2e::BuiltProgram("app/veltrane"), c.Args);
     EXPECT_EQ(run.Status, c.Status);
     EXPECT_NE((run.Out + run.Err).find(c.Says), std::string::npos) << run.Out << run.Err;
+    EXPECT_LT(run.Err.size(), 500u) << "an error is a line or two";
   }
 }
 

@@ -8,9 +8,11 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -109,6 +111,28 @@ class DesktopProgram : public ::testing::Test {
         });
   }
 
+  // The caption the desktop shows on a window: the application's name when
+  // it has no title of its own.
+  static std::string Caption(QWidget* window) {
+    const QString title = window->windowTitle();
+    return (title.isEmpty() ? QGuiApplication::applicationDisplayName() : title).toStdString();
+  }
+  // Step: the message box that ends the purge, its text and caption noted
+  // in `seen`, closed with Return.
+  static std::function<bool()> CloseEndBox(std::vector<std::string>& seen) {
+    return [&seen] {
+      QMessageBox* box = OpenMessageBox();
+      if (!box || ShownWindow(kProgress)) return false;
+      seen.push_back(box->text().toStdString() + " / " + Caption(box));
+      Screenshot(box, "program-end-box");
+      QTest::keyClick(box, Qt::Key_Return);
+      return true;
+    };
+  }
+  std::string RemovedAll() const {
+    return "Removed " + std::to_string(due_) + " punches through 12/31/2022. / Veltrane";
+  }
+
   TempFolder folder_{"veltrane-desktop"};
   std::unique_ptr<QApplication> app_;
   long long due_ = 0;
@@ -124,7 +148,7 @@ TEST_F(DesktopProgram, RefusedDateThenACalendarDayThenTheWholePurge) {
   desk.Then([&] {
         QMessageBox* box = OpenMessageBox();
         if (!box) return false;
-        seen.push_back(box->text().toStdString());
+        seen.push_back(box->text().toStdString() + " / " + Caption(box));
         QTest::keyClick(box, Qt::Key_Return);
         return true;
       })
@@ -160,11 +184,13 @@ TEST_F(DesktopProgram, RefusedDateThenACalendarDayThenTheWholePurge) {
         if (!bar || !bar->isVisible()) return false;
         shownPercent = bar->value();
         return true;
-      });
+      })
+      .Then(CloseEndBox(seen));
   EXPECT_EQ(Veltrane(), 0);
   EXPECT_TRUE(desk.Done());
-  EXPECT_EQ(seen, (std::vector<std::string>{"Date Not acceptable. Pick a date prior 01/2024.",
-                                            "January 2024 / Select a Date"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "Date Not acceptable. Pick a date prior 01/2024. / Veltrane",
+                      "January 2024 / Select a Date", RemovedAll()}));
   EXPECT_GE(shownPercent, 0) << "the progress window showed";
   EXPECT_EQ(app::LastDate, kCutOff);
   EXPECT_EQ(app::LastPurgeOutcome().Removed, due_);
@@ -175,19 +201,24 @@ TEST_F(DesktopProgram, RefusedDateThenACalendarDayThenTheWholePurge) {
 TEST_F(DesktopProgram, CancelMidRunKeepsWhatWasRemovedAndEveryOtherPunch) {
   Generate(60000);
   int cancelledAt = -1;
+  std::vector<std::string> seen;
   Desk desk(std::chrono::seconds(120));
   TypeDateAndOk(desk, "12/31/2022");
   desk.Then([&] {
-    auto* bar = ShownControl<QProgressBar>(kProgress, "?PROGRESS:THERMOMETER");
-    if (!bar || !bar->isVisible() || bar->value() < 10) return false;
-    cancelledAt = bar->value();
-    Screenshot(bar->window(), "program-progress");
-    QTest::mouseClick(ShownControl(kProgress, "?PROGRESS:CANCEL"), Qt::LeftButton);
-    return true;
-  });
+        auto* bar = ShownControl<QProgressBar>(kProgress, "?PROGRESS:THERMOMETER");
+        if (!bar || !bar->isVisible() || bar->value() < 10) return false;
+        cancelledAt = bar->value();
+        Screenshot(bar->window(), "program-progress");
+        QTest::mouseClick(ShownControl(kProgress, "?PROGRESS:CANCEL"), Qt::LeftButton);
+        return true;
+      })
+      .Then(CloseEndBox(seen));
   EXPECT_EQ(Veltrane(), 2) << "cancelled";
   EXPECT_TRUE(desk.Done());
   const long long left = Count("DUTYDATE <= " + std::to_string(kCutOff));
+  EXPECT_EQ(seen, std::vector<std::string>{"Cancelled after removing " +
+                                           std::to_string(due_ - left) +
+                                           " punches through 12/31/2022. / Veltrane"});
   EXPECT_GT(left, 0) << "cancelled before the end, at " << cancelledAt << "%";
   EXPECT_LT(left, due_);
   EXPECT_EQ(app::LastPurgeOutcome().Removed, due_ - left) << "every removal was committed";
@@ -206,8 +237,11 @@ TEST_F(DesktopProgram, TheDialogResizedAndMovedByTheUserIsSavedThere) {
     return true;
   });
   TypeDateAndOk(desk, "12/31/2022");
+  std::vector<std::string> seen;
+  desk.Then(CloseEndBox(seen));
   EXPECT_EQ(Veltrane(), 0);
   EXPECT_TRUE(desk.Done());
+  EXPECT_EQ(seen, std::vector<std::string>{RemovedAll()});
   const std::string ini = e2e::ReadFile(folder_.Path() / "Veltrane.INI");
   EXPECT_NE(
       ini.find(
@@ -274,7 +308,12 @@ progress=$(find 'Processing Records') || fail 92
 # cut out of the whole screen instead.
 eval "$(xdotool getwindowgeometry --shell "$progress")"
 timeout 20 import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" "$2/xvfb-program-progress.png"
-# The purge of 40000 punches takes seconds; four minutes means it hangs.
+# The purge of 40000 punches takes seconds; the box at its end says what it did.
+box=$(find 'Veltrane') || fail 94
+shot "$box" "$2" end-box
+focus "$box"
+xdotool key Return
+# Four minutes means the program hangs.
 for i in $(seq 480); do kill -0 $pid 2>/dev/null || break; sleep 0.5; done
 kill -0 $pid 2>/dev/null && fail 93
 wait $pid

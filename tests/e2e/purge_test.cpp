@@ -4,7 +4,11 @@
 // plain SQL afterwards.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/stat.h>
+
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,7 +50,8 @@ class Purge : public ::testing::Test {
   // The trace, script and lock files live beside the folder (so the program
   // never sees them in its own) and go with it.
   void TearDown() override {
-    for (const char* suffix : {".trace", ".script", ".lock"}) fs::remove(Dir().string() + suffix);
+    for (const char* suffix : {".trace", ".script", ".lock", ".out", ".err", ".fifo"})
+      fs::remove(Dir().string() + suffix);
   }
 
   const fs::path& Dir() const { return folder.Path(); }
@@ -118,7 +123,8 @@ TEST_F(Purge, RemovesEveryPunchOnOrBeforeTheCutOffInKeyOrderAndKeepsTheRest) {
         Punch(1, d, 6, 50), Punch(1, d - 400, 7, 200)},
        {Punch(1, d + 1, 5, 100)},
        {DateLine(d - 400), RemovedLine(1), DateLine(d), RemovedLine(2), DateLine(d), RemovedLine(3),
-        DateLine(d), RemovedLine(4), Line("TIM:DutyDate:00/00/0000"), RemovedLine(5)}},
+        DateLine(d), RemovedLine(4), Line("TIM:DutyDate:00/00/0000"), RemovedLine(5),
+        Line("Committing 5")}},
   };
   for (const SmallCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -158,10 +164,11 @@ TEST_F(Purge, AFailedDeleteIsTracedAndTheRunGoesOn) {
   EXPECT_EQ(run.Status, 3) << "a punch due for removal stayed";
   EXPECT_EQ(Punches(), std::vector<std::string>{Punch(1, d, 6, 50)});
   const std::vector<std::string> trace = Trace();
-  ASSERT_EQ(trace.size(), 6u);
+  ASSERT_EQ(trace.size(), 7u);
   EXPECT_EQ(trace[3].rfind(Line("ErrorCode:"), 0), 0u) << trace[3];
   EXPECT_NE(trace[3], Line("ErrorCode:0"));
   EXPECT_EQ(trace[5], RemovedLine(2));
+  EXPECT_EQ(trace[6], Line("Committing 2"));
   EXPECT_NE(run.Err.find("removed 2 punches through " + kThrough), std::string::npos) << run.Err;
   EXPECT_NE(run.Err.find("1 due for removal could not be removed"), std::string::npos) << run.Err;
 }
@@ -190,19 +197,80 @@ TEST_F(Purge, CommitsEvery150000RemovalsAndOnceMoreAtTheEnd) {
   EXPECT_EQ(trace[commits[1] - 1], RemovedLine(300000));
 }
 
-TEST_F(Purge, CancelInTheMiddleKeepsWhatWasRemoved) {
+// The number of the last "Removed:" line, which the final commit's line
+// must follow.
+long RemovedBeforeFinalCommit(const std::vector<std::string>& trace) {
+  if (trace.size() < 2 || trace[trace.size() - 2].rfind(Line("Removed:"), 0) != 0) return -1;
+  const long removed = std::stol(trace[trace.size() - 2].substr(Line("Removed:").size()));
+  return trace.back() == Line("Committing " + std::to_string(removed)) ? removed : -1;
+}
+
+TEST_F(Purge, CancelInTheMiddleKeepsWhatWasRemovedAndSaysSo) {
   Add(Numbered(200000, 0));
   const e2e::RunResult run = WithScript(
       "type ?LASTDATE " + kThrough + "\naccept ?OK\nexpect PROGRESSWINDOW\nwait 100\n"
       "accept ?PROGRESS:CANCEL\n");
   EXPECT_EQ(run.Status, 2) << run.Err;
-  const std::vector<std::string> trace = Trace();
-  ASSERT_FALSE(trace.empty());
-  ASSERT_EQ(trace.back().rfind(Line("Removed:"), 0), 0u) << trace.back();
-  const long removed = std::stol(trace.back().substr(Line("Removed:").size()));
+  const long removed = RemovedBeforeFinalCommit(Trace());
   EXPECT_GT(removed, 0);
   EXPECT_LT(removed, 200000) << "cancelled before the end";
   EXPECT_EQ(Count(), 200000 - removed);
+  EXPECT_NE(run.Out.find("messagebox \"Veltrane\" \"Cancelled after removing " +
+                         std::to_string(removed) + " punches through " + kThrough + ".\""),
+            std::string::npos)
+      << run.Out;
+}
+
+// A stop signal is Cancel (what was removed is committed, and the summary
+// names the signal); another stop signal during that ends the process at
+// once, the open batch rolled back.
+TEST_F(Purge, AStopSignalCancelsAndASecondEndsAtOnce) {
+  struct SignalCase {
+    const char* Name;
+    std::vector<int> Signals;
+    int Status;  // 0: ended by the second signal, whichever came second
+  };
+  const SignalCase cases[] = {{"SIGTERM", {SIGTERM}, 2},
+                              {"SIGINT", {SIGINT}, 2},
+                              {"SIGHUP", {SIGHUP}, 2},
+                              {"SIGTERM and SIGINT", {SIGTERM, SIGINT}, 0}};
+  for (const SignalCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    {
+      e2e::SqlFile timecard(PunchFile());
+      ASSERT_EQ(timecard.Exec("DELETE FROM Timecard"), "");
+    }
+    fs::remove(TraceFile());
+    Add(Numbered(100000, 0));
+    const fs::path err = Dir().string() + ".err";
+    const pid_t pid = e2e::Spawn(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
+                                 Dir().string() + ".out", err, TraceEnv());
+    for (int i = 0; i < 3000 && e2e::ReadFile(TraceFile()).find(RemovedLine(1000) + "\n") ==
+                                    std::string::npos;
+         ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int signal : c.Signals) ::kill(pid, signal);
+    const int status = e2e::WaitFor(pid);
+    if (c.Status != 0)
+      EXPECT_EQ(status, c.Status);
+    else
+      EXPECT_TRUE(status == 128 + SIGTERM || status == 128 + SIGINT) << status;
+    e2e::SqlFile timecard(PunchFile());
+    EXPECT_EQ(timecard.Column("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+    if (c.Signals.size() > 1) {
+      EXPECT_EQ(Count(), 100000) << "the open batch was rolled back";
+      continue;
+    }
+    const long removed = RemovedBeforeFinalCommit(Trace());
+    EXPECT_GT(removed, 0);
+    EXPECT_LT(removed, 100000) << "cancelled before the end";
+    EXPECT_EQ(Count(), 100000 - removed);
+    const std::string said = e2e::ReadFile(err);
+    EXPECT_NE(said.find("veltrane: cancelled by " + std::string(c.Name) + " after removing " +
+                        std::to_string(removed) + " punches through " + kThrough),
+              std::string::npos)
+        << said;
+  }
 }
 
 TEST_F(Purge, AKilledRunLosesOnlyItsUncommittedBatchAndTheNextRunFinishes) {
@@ -256,6 +324,71 @@ TEST_F(Purge, ACommitThatFailsIsReportedAndKeepsTheBatch) {
   const std::vector<std::string> trace = Trace();
   ASSERT_FALSE(trace.empty());
   EXPECT_EQ(trace.back().rfind(Line("TxCommit failed ErrorCode:"), 0), 0u) << trace.back();
+}
+
+// A punch the declarations cannot hold stops the walk; the batch removed
+// before it is committed, and the summary counts it.
+TEST_F(Purge, AReadErrorStopsTheWalkAndTheSummaryCountsWhatWasCommitted) {
+  Add(Numbered(1500, 10));
+  Add(Values({Punch(1, kCutOff, 7, 5), Punch(2, kCutOff, 7, 5)}));
+  {
+    e2e::SqlFile timecard(PunchFile());
+    ASSERT_EQ(timecard.Exec("UPDATE Timecard SET DEPT = hex(zeroblob(50)) WHERE COMPANY = 1 AND "
+                            "DUTYDATE = " + std::to_string(kCutOff)),
+              "");
+  }
+  const e2e::RunResult run = Veltrane({"--through", kThrough});
+  EXPECT_EQ(run.Status, 3) << run.Err;
+  EXPECT_EQ(Count(), 12) << "the bad punch, the one behind it and the ten later ones";
+  EXPECT_NE(run.Err.find("veltrane: stopped by an error after removing 1500 punches through " +
+                         kThrough),
+            std::string::npos)
+      << run.Err;
+  EXPECT_EQ(RemovedBeforeFinalCommit(Trace()), 1500);
+}
+
+// Standard error that nobody reads any more (veltrane --through D 2>&1 |
+// head -1): the purge finishes, and the trace says what was lost.
+TEST_F(Purge, AClosedStandardErrorNeitherStopsNorSpoilsThePurge) {
+  Add(Numbered(100000, 10));
+  const fs::path fifo = Dir().string() + ".fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  const pid_t pid = e2e::Spawn(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
+                               Dir().string() + ".out", fifo, TraceEnv());
+  // Like head -1: the first line is read, then the reader goes.
+  char first[64];
+  pollfd wait = {reader, POLLIN, 0};
+  ASSERT_EQ(::poll(&wait, 1, 30000), 1);
+  ASSERT_GT(::read(reader, first, sizeof first), 0);
+  ::close(reader);
+  EXPECT_EQ(e2e::WaitFor(pid), 0);
+  EXPECT_EQ(Count(), 10);
+  const std::vector<std::string> trace = Trace();
+  ASSERT_FALSE(trace.empty());
+  // Written after the program's thread ended, so without its thread number.
+  EXPECT_TRUE(trace.back().ends_with("] Output lost: standard error could not be written"))
+      << trace.back();
+  for (const auto& entry : fs::directory_iterator(Dir() / "data"))
+    EXPECT_NE(entry.path().extension(), ".tx") << "a scratch file stayed: " << entry.path();
+}
+
+// The thermometer follows the share of the file walked: on three companies
+// it climbs a point or two at a time (by company number it went 1, 50, 100).
+TEST_F(Purge, ProgressFollowsTheRecordsWalkedOnManyCompanies) {
+  Add(e2e::SpreadPunches(30000, kCutOff, 40));
+  const e2e::RunResult run = Veltrane({"--through", kThrough});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  std::vector<int> shown;
+  std::istringstream lines(run.Err);
+  for (std::string line; std::getline(lines, line);)
+    if (line.ends_with("% Complete")) shown.push_back(std::stoi(line));
+  ASSERT_FALSE(shown.empty());
+  EXPECT_LE(shown.front(), 2);
+  EXPECT_EQ(shown.back(), 100);
+  for (std::size_t i = 1; i < shown.size(); ++i)
+    EXPECT_LE(shown[i] - shown[i - 1], 2) << "from " << shown[i - 1] << "% to " << shown[i] << "%";
 }
 
 TEST_F(Purge, TheDialogRefuses2024AndCancelNeverPurges) {

@@ -71,6 +71,15 @@ class TerminalProgram : public ::testing::Test {
     ADD_FAILURE() << "\"" << text << "\" never showed; the screen:\n" << screen_->Shown();
     return false;
   }
+  // The message box that ends a purge says `says`; Enter closes it.
+  void CloseEndBox(const std::string& says) {
+    ASSERT_TRUE(WaitFor(says));
+    EXPECT_THAT(screen_->Shown(), HasSubstr("Veltrane"));
+    screen_->Keys("Enter");
+  }
+  std::string RemovedAll() const {
+    return "Removed " + std::to_string(due_.size()) + " punches through " + kTypedCutOff + ".";
+  }
   // The program ended with `status`, the shell's screen and settings are back.
   void ExpectEndedAndRestored(int status, const std::string& lastWords = {}) {
     ASSERT_TRUE(WaitFor("exit=" + std::to_string(status)));
@@ -109,6 +118,7 @@ TEST_F(TerminalProgram, ATypedDatePurgesThroughItWhileTheProgressWindowShows) {
   screen_->Keys("BTab BTab " + kTypedCutOff + " M-o");  // back over the calendar button to the entry
   ASSERT_TRUE(WaitFor("Processing Records"));
   EXPECT_THAT(screen_->Shown(), HasSubstr("% Complete"));
+  CloseEndBox(RemovedAll());
   ExpectEndedAndRestored(0);
   ExpectPurged();
 }
@@ -125,6 +135,7 @@ TEST_F(TerminalProgram, TheCalendarPicksTheCutOffWithTheArrowKeys) {
   screen_->Keys("c");  // the plain letter of Close
   ASSERT_TRUE(WaitFor("Last Date Of A Period  " + kTypedCutOff));
   screen_->Keys("M-o");
+  CloseEndBox(RemovedAll());
   ExpectEndedAndRestored(0);
   ExpectPurged();
 }
@@ -146,30 +157,45 @@ TEST_F(TerminalProgram, A2024DateIsRefusedAndCancelHaltsWithTheFileUntouched) {
   EXPECT_EQ(Sql().Column(kKept).at(0), kept_);
 }
 
-TEST_F(TerminalProgram, CancelMidRunKeepsExactlyThePunchesNotYetWalked) {
+// Cancel once the walk has removed a thousand punches, by the Cancel button
+// or by Ctrl+C: what is left is the tail of the walk, the trace counted the
+// rest, and the box at the end says so.
+class TerminalCancel : public TerminalProgram, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TerminalCancel, MidRunKeepsExactlyThePunchesNotYetWalked) {
+  const bool ctrlC = GetParam();
   Start(200, 60, 60000);
   Veltrane("--backend terminal");
   screen_->Keys("BTab BTab " + kTypedCutOff + " Enter");  // Enter in the entry presses OK
   ASSERT_TRUE(WaitFor("Processing Records"));
   ExpectCentred(200, 60);
-  // Cancel once the walk has removed a thousand punches.
   for (int i = 0; i < 400 && TmuxScreen::ReadFile(TraceFile()).find("Removed:1000\n") ==
                                  std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  const auto [row, col] = screen_->Find("[ Cancel ]");
-  ASSERT_GE(row, 0);
-  screen_->Click(row, col + 3);
-  ExpectEndedAndRestored(2);
+  if (ctrlC) {
+    screen_->Keys("C-c");
+  } else {
+    const auto [row, col] = screen_->Find("[ Cancel ]");
+    ASSERT_GE(row, 0);
+    screen_->Click(row, col + 3);
+  }
+  ASSERT_TRUE(WaitFor(ctrlC ? "Cancelled by SIGINT after removing" : "Cancelled after removing"));
   const std::vector<std::string> left = Due();
+  const std::string removed = std::to_string(due_.size() - left.size());
+  CloseEndBox("Cancelled" + std::string(ctrlC ? " by SIGINT" : "") + " after removing " +
+              removed + " punches through " + kTypedCutOff + ".");
+  ExpectEndedAndRestored(2);
   ASSERT_GT(left.size(), 0u) << "cancelled before the end";
   ASSERT_LT(left.size(), due_.size()) << "cancelled after the walk began";
-  // What is left is the tail of the walk, and the trace counted the rest.
   EXPECT_EQ(left, std::vector<std::string>(due_.end() - left.size(), due_.end()));
   EXPECT_EQ(Sql().Column(kKept).at(0), kept_);
-  const std::vector<std::string> trace = e2e::ReadLines(TraceFile());
-  ASSERT_FALSE(trace.empty());
-  EXPECT_EQ(trace.back(), "[qv][1] Removed:" + std::to_string(due_.size() - left.size()));
+  const std::vector<std::string> lines = e2e::ReadLines(TraceFile());
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "[qv][1] Removed:" + removed);
+  EXPECT_EQ(lines.back(), "[qv][1] Committing " + removed);
 }
+INSTANTIATE_TEST_SUITE_P(ButtonOrCtrlC, TerminalCancel, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "CtrlC" : "CancelButton"; });
 
 // Placements saved on a desktop that a terminal cannot show as they are: the
 // dialog and the progress window minimised, the dialog far wider than the
@@ -183,6 +209,7 @@ TEST_F(TerminalProgram, WindowsSavedMinimisedOrTooLargeStillShowAndTakeInput) {
   EXPECT_THAT(screen_->Shown(), Not(HasSubstr("Terminal too small")));
   screen_->Keys("BTab BTab 12/31/2022 M-o");
   ASSERT_TRUE(WaitFor("Processing Records"));
+  CloseEndBox(" punches through 12/31/2022.");
   ExpectEndedAndRestored(0);
   EXPECT_EQ(Sql().Column(kDueInKeyOrder), std::vector<std::string>{});
 }
