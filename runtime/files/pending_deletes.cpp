@@ -33,14 +33,20 @@ void PendingDeletes::Sort() {
   });
 }
 
-int PendingDeletes::Apply(const std::function<int(std::int64_t)>& apply) {
+int PendingDeletes::Apply(std::size_t chunk, const ApplyChunk& apply) {
   Sort();
+  chunk = std::max<std::size_t>(chunk, 1);
+  std::vector<std::int64_t> records;
   std::size_t done = 0;
   int code = kNoError;
-  for (; done < entries_.size(); ++done) {
-    code = apply(entries_[done].Record);
+  while (done < entries_.size()) {
+    const std::size_t count = std::min(chunk, entries_.size() - done);
+    records.clear();
+    for (std::size_t i = done; i < done + count; ++i) records.push_back(entries_[i].Record);
+    code = apply(records.data(), count);
     if (code != kNoError) break;
-    records_.erase(entries_[done].Record);
+    for (std::int64_t record : records) records_.erase(record);
+    done += count;
   }
   if (done == entries_.size()) {
     Clear();

@@ -63,10 +63,13 @@ class PendingDeletes {
   // An estimate of the memory the set holds.
   std::size_t Bytes() const { return bytes_; }
 
-  // Applies the pending deletes in order: `apply` gets each record number
-  // and gives a runtime code. Stops at the first failure and keeps that
-  // record and the ones after it pending; gives that code (0 when all went).
-  int Apply(const std::function<int(std::int64_t)>& apply);
+  // Applies the pending deletes in order, `chunk` records at a time (the
+  // last chunk may be shorter): `apply` gets each chunk's record numbers and
+  // their count and gives a runtime code. Stops at the first failure and
+  // keeps that chunk and the ones after it pending; gives that code (0 when
+  // all went).
+  using ApplyChunk = std::function<int(const std::int64_t* records, std::size_t count)>;
+  int Apply(std::size_t chunk, const ApplyChunk& apply);
   // The pending record numbers in apply order, for a driver that applies
   // them in one request; Clear() once that succeeded.
   std::vector<std::int64_t> InOrder();

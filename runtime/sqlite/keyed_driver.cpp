@@ -655,7 +655,12 @@ int KeyedFile::Pend() {
   int code;
   if (!Prepared(
           attached_->ApplyDelete,
-          [&] { return "DELETE FROM " + attached_->Schema + "." + Quote(table_) + " WHERE rowid=?"; },
+          [&] {
+            std::string marks = "?";
+            for (int i = 1; i < sqlite::kApplyChunk; ++i) marks += ",?";
+            return "DELETE FROM " + attached_->Schema + "." + Quote(table_) + " WHERE rowid IN (" +
+                   marks + ")";
+          },
           code))
     return code;
   attached_->Pending.Add(current_, ApplyOrderOf(readRecord_.data()));

@@ -318,8 +318,10 @@ int Connection::ApplyPending(AttachedFile& file, std::string& error) {
     error = "no statement to apply the pending deletes";
     return kBadRequest;
   }
-  int code = file.Pending.Apply([&](std::int64_t rowid) {
-    sqlite3_bind_int64(stmt, 1, rowid);
+  int code = file.Pending.Apply(kApplyChunk, [&](const std::int64_t* rowids, std::size_t count) {
+    // A short last chunk repeats its first record, already gone by then.
+    for (int i = 0; i < kApplyChunk; ++i)
+      sqlite3_bind_int64(stmt, i + 1, rowids[static_cast<std::size_t>(i) < count ? i : 0]);
     int rc = sqlite3_step(stmt);
     sqlite3_reset(stmt);
     if (rc != SQLITE_DONE) {
@@ -327,7 +329,7 @@ int Connection::ApplyPending(AttachedFile& file, std::string& error) {
       int failed = RuntimeCode(sqlite3_extended_errcode(db_));
       return failed == kNoError ? kBadRequest : failed;
     }
-    ++file.Deletes;
+    file.Deletes += count;
     return kNoError;
   });
   return code;

@@ -43,23 +43,27 @@ TEST(PendingDeletes, AppliesInOrderThenRecordNumber) {
   EXPECT_EQ(pending.Count(), 3u);
   EXPECT_TRUE(pending.Contains(9));
   EXPECT_FALSE(pending.Contains(12));
-  std::vector<std::int64_t> applied;
-  EXPECT_EQ(pending.Apply([&](std::int64_t r) {
-    applied.push_back(r);
-    return kNoError;
-  }),
+  std::vector<std::vector<std::int64_t>> applied;
+  EXPECT_EQ(pending.Apply(2,
+                          [&](const std::int64_t* records, std::size_t count) {
+                            applied.emplace_back(records, records + count);
+                            return kNoError;
+                          }),
             kNoError);
-  EXPECT_EQ(applied, (std::vector<std::int64_t>{11, 9, 10}));
+  EXPECT_EQ(applied, (std::vector<std::vector<std::int64_t>>{{11, 9}, {10}}));
   EXPECT_TRUE(pending.Empty());
   EXPECT_FALSE(pending.Contains(9));
   EXPECT_EQ(pending.Bytes(), 0u);
 }
 
-TEST(PendingDeletes, AFailureKeepsThatRecordAndTheRestPending) {
+TEST(PendingDeletes, AFailureKeepsThatChunkAndTheRestPending) {
   PendingDeletes pending;
   for (std::int64_t r = 1; r <= 5; ++r) pending.Add(r, Order(r));
   const std::size_t before = pending.Bytes();
-  EXPECT_EQ(pending.Apply([](std::int64_t r) { return r == 3 ? kRecordHeld : kNoError; }),
+  EXPECT_EQ(pending.Apply(2,
+                          [](const std::int64_t* records, std::size_t) {
+                            return records[0] == 3 ? kRecordHeld : kNoError;
+                          }),
             kRecordHeld);
   EXPECT_EQ(pending.InOrder(), (std::vector<std::int64_t>{3, 4, 5}));
   EXPECT_FALSE(pending.Contains(2));
