@@ -8,27 +8,64 @@
 namespace rt {
 namespace {
 
-// Per entry beyond its order text: the entry itself and the hash set's node
-// and bucket.
-constexpr std::size_t kEntryBytes = 2 * sizeof(std::int64_t) + sizeof(std::string) + 40;
+std::uint64_t Mix(std::int64_t record) {
+  auto x = static_cast<std::uint64_t>(record) + 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
 
 }  // namespace
 
-void PendingDeletes::Add(std::int64_t record, std::string order) {
-  if (!records_.insert(record).second) return;
-  // Texts that fit the string itself take no memory of their own.
-  bytes_ += kEntryBytes + (order.size() > 15 ? order.capacity() + 1 : 0);
+const std::int64_t* PendingDeletes::Find(std::int64_t record) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = Mix(record) & mask; used_[i]; i = (i + 1) & mask)
+    if (slots_[i] == record) return &slots_[i];
+  return nullptr;
+}
+
+bool PendingDeletes::Insert(std::int64_t record) {
+  if (2 * (count_ + 1) > slots_.size()) Rebuild(std::max<std::size_t>(64, 2 * slots_.size()));
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = Mix(record) & mask;
+  for (; used_[i]; i = (i + 1) & mask)
+    if (slots_[i] == record) return false;
+  slots_[i] = record;
+  used_[i] = true;
+  ++count_;
+  return true;
+}
+
+void PendingDeletes::Rebuild(std::size_t slots) {
+  std::vector<std::int64_t> old;
+  old.swap(slots_);
+  std::vector<bool> oldUsed;
+  oldUsed.swap(used_);
+  slots_.assign(slots, 0);
+  used_.assign(slots, false);
+  count_ = 0;
+  for (std::size_t i = 0; i < old.size(); ++i)
+    if (oldUsed[i]) Insert(old[i]);
+}
+
+void PendingDeletes::Add(std::int64_t record, std::string_view order) {
+  if (!Insert(record)) return;
   std::uint64_t head = 0;
   for (std::size_t i = 0; i < 8; ++i)
     head = head << 8 | (i < order.size() ? static_cast<unsigned char>(order[i]) : 0u);
-  entries_.push_back({head, std::move(order), record});
+  entries_.push_back({head, static_cast<std::uint32_t>(orders_.size()),
+                      static_cast<std::uint32_t>(order.size()), record});
+  orders_.append(order);
 }
 
 // Most orders differ in their first 8 bytes, which compare as one number.
 void PendingDeletes::Sort() {
-  std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+  const std::string& orders = orders_;
+  std::sort(entries_.begin(), entries_.end(), [&orders](const Entry& a, const Entry& b) {
     if (a.Head != b.Head) return a.Head < b.Head;
-    if (int c = a.Order.compare(b.Order); c != 0) return c < 0;
+    const std::string_view x(orders.data() + a.Offset, a.Length);
+    const std::string_view y(orders.data() + b.Offset, b.Length);
+    if (int c = x.compare(y); c != 0) return c < 0;
     return a.Record < b.Record;
   });
 }
@@ -45,17 +82,18 @@ int PendingDeletes::Apply(std::size_t chunk, const ApplyChunk& apply) {
     for (std::size_t i = done; i < done + count; ++i) records.push_back(entries_[i].Record);
     code = apply(records.data(), count);
     if (code != kNoError) break;
-    for (std::int64_t record : records) records_.erase(record);
     done += count;
   }
   if (done == entries_.size()) {
     Clear();
     return kNoError;
   }
+  // What is left stays pending, in order; the table holds just those.
   entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(done));
-  bytes_ = 0;
-  for (const auto& e : entries_)
-    bytes_ += kEntryBytes + (e.Order.size() > 15 ? e.Order.capacity() + 1 : 0);
+  std::vector<std::int64_t>().swap(slots_);
+  std::vector<bool>().swap(used_);
+  count_ = 0;
+  for (const auto& e : entries_) Insert(e.Record);
   return code;
 }
 
@@ -70,8 +108,10 @@ std::vector<std::int64_t> PendingDeletes::InOrder() {
 void PendingDeletes::Clear() {
   // Swapped out rather than cleared, so that a large set gives its memory back.
   std::vector<Entry>().swap(entries_);
-  std::unordered_set<std::int64_t>().swap(records_);
-  bytes_ = 0;
+  std::string().swap(orders_);
+  std::vector<std::int64_t>().swap(slots_);
+  std::vector<bool>().swap(used_);
+  count_ = 0;
 }
 
 // Numbers: a length byte that orders by sign and magnitude (0x80 + n for n

@@ -37,7 +37,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace rt {
@@ -52,16 +51,17 @@ class PendingDeletes {
   // Records the delete of record number `record`; `order` is a byte string
   // whose byte-wise order is the order to apply in (OrderKey builds one).
   // A record already pending is ignored.
-  void Add(std::int64_t record, std::string order);
-  bool Contains(std::int64_t record) const {
-    return !records_.empty() && records_.count(record) != 0;
-  }
-  std::size_t Count() const { return records_.size(); }
-  bool Empty() const { return records_.empty(); }
+  void Add(std::int64_t record, std::string_view order);
+  bool Contains(std::int64_t record) const { return count_ != 0 && Find(record) != nullptr; }
+  std::size_t Count() const { return count_; }
+  bool Empty() const { return count_ == 0; }
   // Past the memory bound: the driver applies the set now.
-  bool Full() const { return bytes_ >= bound_; }
-  // An estimate of the memory the set holds.
-  std::size_t Bytes() const { return bytes_; }
+  bool Full() const { return Bytes() >= bound_; }
+  // The memory the set holds.
+  std::size_t Bytes() const {
+    return entries_.capacity() * sizeof(Entry) + orders_.capacity() +
+           slots_.capacity() * sizeof(std::int64_t) + used_.capacity() / 8;
+  }
 
   // Applies the pending deletes in order, `chunk` records at a time (the
   // last chunk may be shorter): `apply` gets each chunk's record numbers and
@@ -77,17 +77,26 @@ class PendingDeletes {
   void Clear();
 
  private:
+  // 24 bytes a delete, its order text apart: a set of a batch of 150000
+  // stays within a few MiB.
   struct Entry {
     std::uint64_t Head;  // the order's first 8 bytes, most significant first
-    std::string Order;
+    std::uint32_t Offset, Length;  // the order in orders_
     std::int64_t Record;
   };
   void Sort();
+  // The record numbers in an open-addressing table (twice as many slots as
+  // records at most), so that asking costs no allocation per record.
+  const std::int64_t* Find(std::int64_t record) const;
+  bool Insert(std::int64_t record);
+  void Rebuild(std::size_t slots);
 
   std::size_t bound_;
-  std::size_t bytes_ = 0;
   std::vector<Entry> entries_;
-  std::unordered_set<std::int64_t> records_;
+  std::string orders_;
+  std::vector<std::int64_t> slots_;
+  std::vector<bool> used_;
+  std::size_t count_ = 0;
 };
 
 // Builds an order string whose byte-wise order is the order of the values
