@@ -556,7 +556,7 @@ int KeyedFile::StoreRow(std::int64_t rowid, const std::vector<ColumnValue>& valu
   record.assign(decl_.RecordLength(), 0);
   std::string why;
   if (sqlite::StoreRecord(values.data(), record.data(), decl_, why)) return kNoError;
-  return Fail(kInvalidDeclaration, "record " + std::to_string(rowid) + ": " + why);
+  return Fail(kInvalidDeclaration, sqlite::UnreadableRecord(rowid, values.data(), decl_, why));
 }
 
 // Reads the record at `rowid` into the buffer, provided it still has

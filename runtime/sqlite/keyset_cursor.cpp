@@ -273,7 +273,7 @@ int KeysetCursor::Read(bool forward, std::uint8_t* record, std::int64_t& rowid) 
     scratch_.assign(decl_.RecordLength(), 0);
     std::string why;
     if (!StoreRecord(row + 1, scratch_.data(), decl_, why)) {
-      error_ = "record " + std::to_string(rowid_) + ": " + why;
+      error_ = UnreadableRecord(rowid_, row + 1, decl_, why);
       return kInvalidDeclaration;
     }
     std::copy(scratch_.begin(), scratch_.end(), record);

@@ -57,6 +57,37 @@ std::string Shown(const ColumnValue& value) {
   return {};
 }
 
+// What is wrong with a value StoreField refused for `f`, after "column X ".
+std::string Misfit(const ColumnValue& value, const FieldDeclaration& f) {
+  const std::string field = "field " + std::string(f.Label());
+  const std::string holds = "holds " + Shown(value);
+  if (f.IsArray())
+    return holds + ", but " + field + " is an array of " +
+           std::to_string(f.ElementSize() * f.Elements()) + " bytes";
+  const bool text = value.Kind == ColumnKind::Text || value.Kind == ColumnKind::Blob;
+  if (f.Type == FieldType::Text || f.Type == FieldType::CText) {
+    if (!text) return holds + ", but " + field + " is a text";
+    const std::string latin1 = Utf8ToLatin1(value.Bytes);
+    if (f.Type == FieldType::CText && latin1.find('\0') != std::string::npos)
+      return "holds a text with a NUL character, which " + field + " cannot hold";
+    const std::size_t length =
+        f.Type == FieldType::Text ? TrimRight(latin1).size() : latin1.size();
+    const int room = f.Type == FieldType::CText ? f.Size - 1 : f.Size;
+    return "holds a text of " + std::to_string(length) + " characters (" + Shown(value) +
+           "), but " + field + " holds at most " + std::to_string(room);
+  }
+  if (text) return holds + ", but " + field + " is a number";
+  if (f.Type == FieldType::Decimal)
+    return holds + ", but " + field + " is a decimal of " + std::to_string(f.Digits()) +
+           " digits with " + std::to_string(f.Places) + " places";
+  if (value.Kind == ColumnKind::Real && !WholeNumber(value))
+    return holds + ", but " + field + " holds whole numbers";
+  const char* range = f.Type == FieldType::Byte    ? "0 to 255"
+                      : f.Type == FieldType::Short ? "-32768 to 32767"
+                                                   : "-2147483648 to 2147483647";
+  return holds + ", but " + field + " holds " + range;
+}
+
 }  // namespace
 
 bool ColumnValue::operator==(const ColumnValue& other) const {
@@ -203,12 +234,27 @@ bool StoreRecord(const ColumnValue* values, std::uint8_t* record, const FileDecl
                  std::string& why) {
   for (int f = 1; f <= decl.FieldCount(); ++f) {
     if (StoreField(values[f - 1], record, decl, f)) continue;
-    const std::string label(decl.Field(f).Label());
-    why = "column " + label + " holds " + Shown(values[f - 1]) + ", which field " + label +
-          " cannot hold";
+    const auto& field = decl.Field(f);
+    why = "column " + std::string(field.Label()) + " " + Misfit(values[f - 1], field);
     return false;
   }
   return true;
+}
+
+std::string UnreadableRecord(std::int64_t rowid, const ColumnValue* values,
+                             const FileDeclaration& decl, const std::string& why) {
+  std::string name = "record " + std::to_string(rowid);
+  if (decl.KeyCount() > 0) {
+    const char* between = " (";
+    for (int field : decl.Key(1).Components) {
+      name += between;
+      name += decl.Field(field).Label();
+      name += "=" + Shown(values[field - 1]);
+      between = ", ";
+    }
+    name += ")";
+  }
+  return name + ": " + why;
 }
 
 ColumnValue ReadColumn(sqlite3_stmt* stmt, int column) {

@@ -60,6 +60,11 @@ bool StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclar
 // (StoreField), when any cannot; `record` is then partly written.
 bool StoreRecord(const ColumnValue* values, std::uint8_t* record, const FileDeclaration& decl,
                  std::string& why);
+// The message for a row whose values its record cannot hold: the record
+// number, the values of the file's first key, and `why` from StoreRecord
+// ("record 2000 (COMPANY=2, DUTYDATE=81446, ...): column DEPT holds ...").
+std::string UnreadableRecord(std::int64_t rowid, const ColumnValue* values,
+                             const FileDeclaration& decl, const std::string& why);
 
 ColumnValue ReadColumn(sqlite3_stmt* stmt, int column);
 void BindValue(sqlite3_stmt* stmt, int index, const ColumnValue& value);
