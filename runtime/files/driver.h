@@ -117,6 +117,11 @@ class Driver {
   virtual int ReadAhead() const = 0;
   virtual void SetReadAhead(int records) = 0;
 
+  // --- Soundness of the file (open) as its storage sees it: appends to
+  // `problems` what the storage's own check finds wrong (nothing when sound,
+  // or when the driver has no check of its own). Changes nothing.
+  virtual int CheckIntegrity(std::vector<std::string>& /*problems*/) { return 0; }
+
   // --- Transactions (drivers without them answer 80).
   virtual bool SupportsTransactions() const { return false; }
   // Begins the calling thread's transaction, or joins this file to the one

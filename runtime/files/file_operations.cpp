@@ -329,6 +329,13 @@ std::int64_t FileRecords(File& file) {
   return count;
 }
 
+std::vector<std::string> FileCheckIntegrity(File& file) {
+  std::vector<std::string> problems;
+  if (Driver* driver = detail::HandleOf(file))
+    detail::Report(file, driver->CheckIntegrity(problems));
+  return problems;
+}
+
 std::int64_t FileBytes(File& file) {
   std::int64_t bytes = 0;
   if (Driver* driver = detail::HandleOf(file)) detail::Report(file, driver->Bytes(bytes));

@@ -15,6 +15,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/files/driver.h"
 #include "runtime/files/file.h"
@@ -97,6 +98,10 @@ void FileSetNulls(File& file, std::string_view flags);
 
 // --- Sizes
 std::int64_t FileRecords(File& file);
+// What the storage's own check finds wrong with the open file, one text a
+// problem (empty when it is sound); changes nothing. Can take as long as
+// reading the whole file.
+std::vector<std::string> FileCheckIntegrity(File& file);
 // Size of the file on disk in bytes.
 std::int64_t FileBytes(File& file);
 // Size of the last record read, in bytes.

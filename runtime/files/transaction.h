@@ -9,6 +9,11 @@
 // property 29441 to 1 enlists the file in the transaction already begun, or
 // marks it for the next TxBegin(timeout).
 //
+// Reads inside a transaction see one state of each enlisted file from the
+// begin to the end: with the KEYED driver a file opened for reading takes its
+// read lock at the begin (waiting the timeout, 43 when a writer keeps it),
+// and no other process can commit to it until the transaction ends.
+//
 // With the KEYED driver every KEYED file of the thread shares one connection
 // and so one transaction: all-or-nothing covers each of them. Closing the last
 // enlisted file rolls back what it left uncommitted; a halt rolls back too.

@@ -60,7 +60,9 @@
 //   seconds (2 until an option says otherwise) gives 43; waiting for a
 //   sharing lock lasts "Recover=" seconds too (none until an option is sent).
 //   A transaction takes the write lock of each file it begins on at once,
-//   waiting the begin's timeout (43 when another connection keeps it).
+//   waiting the begin's timeout (43 when another connection keeps it); on a
+//   file open for reading it takes the read lock instead, so nobody else
+//   commits to the file and its reads see one state until it ends.
 //   "CACHE=" sets the page cache of the file's attachment in KiB (the first
 //   handle to attach a file decides; a later "CACHE=" changes it).
 //
@@ -349,6 +351,7 @@ class KeyedFile final : public Driver {
 
   int Records(std::int64_t& count) override;
   int Bytes(std::int64_t& bytes) override;
+  int CheckIntegrity(std::vector<std::string>& problems) override;
   int ReadAhead() const override { return readAhead_; }
   void SetReadAhead(int records) override;
 
@@ -1495,6 +1498,24 @@ int KeyedFile::Records(std::int64_t& count) {
   return code;
 }
 
+// SQLite's integrity check of the whole attached file: pages, records and
+// every index against its table. It reports "ok" alone when all is sound.
+int KeyedFile::CheckIntegrity(std::vector<std::string>& problems) {
+  if (int code = Ready()) return code;
+  std::string error;
+  int code;
+  Statement check =
+      conn_->Prepare("PRAGMA " + attached_->Schema + ".integrity_check(100)", code, error);
+  if (!check) return Fail(code, error);
+  int rc;
+  while ((rc = sqlite3_step(check.get())) == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(check.get(), 0);
+    std::string line = text ? reinterpret_cast<const char*>(text) : "";
+    if (line != "ok") problems.push_back(std::move(line));
+  }
+  return rc == SQLITE_DONE ? kNoError : FailSqlite();
+}
+
 int KeyedFile::Bytes(std::int64_t& bytes) {
   struct stat st {};
   bytes = 0;
@@ -1518,12 +1539,17 @@ int KeyedFile::BeginTransaction(int timeoutSeconds) {
   std::string error;
   const bool starts = !conn_->InTransaction();
   int code = conn_->Begin(error);
-  if (code == kNoError && Writable() && conn_->InTransaction() && !conn_->Holds(*attached_)) {
-    // A write that changes nothing takes the lock on this file alone; it
-    // must come before any read of the file in the transaction for SQLite
-    // to wait.
+  if (code == kNoError && conn_->InTransaction() && !conn_->Holds(*attached_)) {
+    // A write that changes nothing takes the write lock on this file alone;
+    // on a file open for reading, a read takes the read lock, which keeps
+    // every other connection from committing to it until the transaction
+    // ends, so the transaction reads one state of the file throughout. Either
+    // must come before any other read of the file in the transaction for
+    // SQLite to wait.
     conn_->SetBusyTimeout(timeoutSeconds > 0 ? timeoutSeconds * 1000 : BusyMs());
-    code = conn_->Exec("DELETE FROM " + attached_->Schema + "." + Quote(table_) + " WHERE 0",
+    const std::string table = attached_->Schema + "." + Quote(table_);
+    code = conn_->Exec(Writable() ? "DELETE FROM " + table + " WHERE 0"
+                                  : "SELECT 1 FROM " + table + " LIMIT 1",
                        error);
     conn_->SetBusyTimeout(BusyMs());
     std::string ignored;
