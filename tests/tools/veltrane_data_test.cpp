@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -238,7 +241,7 @@ TEST_F(VeltraneData, ExportThroughWritesExactlyThePunchesAPurgeRemoves) {
   Write(dir_ + "/undated.csv", header + "1,,1,08:00:00.00,5,1,I,8.00,CLOCK,5,,D1,,J1,0\n");
   ASSERT_EQ(Tool("import " + p + " Timecard " + dir_ + "/undated.csv").Status, 0);
 
-  ToolRun run = Tool("export " + p + " Timecard " + kept + " --through 01/16/2023");
+  ToolRun run = Tool("export " + p + " Timecard " + kept + " --through 01/17/2023");
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_FALSE(std::filesystem::exists(kept + ".part"));
   ASSERT_EQ(Tool("import " + dir_ + "/k Timecard " + kept).Status, 0);
@@ -249,14 +252,14 @@ TEST_F(VeltraneData, ExportThroughWritesExactlyThePunchesAPurgeRemoves) {
                          nullptr, nullptr),
             SQLITE_OK);
   // Day numbers count from 28 December 1800.
-  const std::string cutoff = "CAST(julianday('2023-01-16') - julianday('1800-12-28') AS INTEGER)";
+  const std::string cutoff = "CAST(julianday('2023-01-17') - julianday('1800-12-28') AS INTEGER)";
   const std::string removed = "FROM main.Timecard WHERE DUTYDATE <= " + cutoff;
   long long count = Scalar(db, "SELECT COUNT(*) " + removed);
   EXPECT_GT(Scalar(db, "SELECT COUNT(*) FROM Timecard WHERE DUTYDATE = " + cutoff), 0);
   EXPECT_GT(Scalar(db, "SELECT COUNT(*) FROM Timecard WHERE DUTYDATE = " + cutoff + " + 1"), 0);
   EXPECT_EQ(Scalar(db, "SELECT COUNT(*) FROM k.Timecard"), count);
   EXPECT_EQ(run.Out, "exported " + std::to_string(count) +
-                         " punches dated through 01/16/2023 from Timecard to " + kept + "\n");
+                         " punches dated through 01/17/2023 from Timecard to " + kept + "\n");
   // Every distinct punch with the number of times it is there, both ways.
   const std::string columns =
       "COMPANY, DUTYDATE, SHIFT, PUNCH_TIME, EMP_CARD, PUNCHLOC, PUNCHTYPE, PUNCH_TIME_DEC, "
@@ -270,9 +273,182 @@ TEST_F(VeltraneData, ExportThroughWritesExactlyThePunchesAPurgeRemoves) {
 
   // An export that fails leaves the copy made before as it was.
   std::string before = Read(kept);
-  EXPECT_EQ(Tool("export " + dir_ + "/nowhere Timecard " + kept + " --through 01/16/2023").Status, 2);
+  EXPECT_EQ(Tool("export " + dir_ + "/nowhere Timecard " + kept + " --through 01/17/2023").Status,
+            2);
   EXPECT_EQ(Read(kept), before);
   EXPECT_FALSE(std::filesystem::exists(kept + ".part"));
+}
+
+// The copy kept before a purge, made while the purge runs: the export reads
+// one state of the file from its first punch to its last, however slowly its
+// reader takes the copy, and the purge waits for it or gives up. Whichever
+// way it goes, the copy is the file as it was, the purge's summary counts
+// what left the file, and no punch is in neither.
+TEST_F(VeltraneData, AnExportDuringAPurgeCopiesOneStateAndLosesNothing) {
+  const std::string p = dir_ + "/p", through = "03/31/2023";
+  ASSERT_EQ(Tool("generate " + p + " --punches 12000 --from 01/02/2023 --to 06/30/2023 --seed 7")
+                .Status,
+            0);
+  std::filesystem::copy(p, dir_ + "/before", std::filesystem::copy_options::recursive);
+  const std::string expected = Tool("export " + dir_ + "/before Timecard --through " + through).Out;
+  const auto punchesIn = [&](const std::string& folder) {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open((folder + "/data/Timecard.DAT").c_str(), &db), SQLITE_OK);
+    long long count = Scalar(db, "SELECT COUNT(*) FROM Timecard");
+    sqlite3_close(db);
+    return count;
+  };
+
+  // The export stops at its first buffer of output until the purge has had
+  // its time, as when its reader is slow.
+  std::FILE* exported = ::popen(
+      (tool_ + " export " + p + " Timecard --through " + through + " 2>" + dir_ + "/export.err")
+          .c_str(),
+      "r");
+  ASSERT_NE(exported, nullptr);
+  std::string copy;
+  char chunk[4096];
+  ASSERT_NE(std::fgets(chunk, sizeof chunk, exported), nullptr);
+  copy += chunk;
+  ToolRun purge;
+  std::thread purging([&] {
+    purge = RunCommand("cd " + p + " && " + e2e::BuiltProgram("app/veltrane").string() +
+                           " --through " + through,
+                       dir_ + "/purge");
+  });
+  std::this_thread::sleep_for(std::chrono::seconds(6));
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, exported)) > 0;)
+    copy.append(chunk, n);
+  const int exportStatus = ::pclose(exported);
+  purging.join();
+
+  EXPECT_EQ(exportStatus, 0) << Read(dir_ + "/export.err");
+  EXPECT_TRUE(copy == expected) << copy.size() << " bytes copied of " << expected.size();
+  const long long copied = std::count(expected.begin(), expected.end(), '\n') - 1;
+  EXPECT_EQ(Read(dir_ + "/export.err"), "exported " + std::to_string(copied) +
+                                            " punches dated through " + through +
+                                            " from Timecard\n");
+  // The summary's count: "removed N punches through ...", "... after removing N punches through".
+  const std::size_t counted = purge.Err.find(" punches through ");
+  ASSERT_NE(counted, std::string::npos) << purge.Err;
+  const std::size_t number = purge.Err.rfind(' ', counted - 1) + 1;
+  const long long removed = std::stoll(purge.Err.substr(number, counted - number));
+  EXPECT_EQ(punchesIn(p), punchesIn(dir_ + "/before") - removed) << purge.Err;
+}
+
+// Check lists whatever is wrong in a folder's data files, record by record
+// where a record cannot be read, exits 2 for it and changes nothing; a sound
+// folder gives 0.
+TEST_F(VeltraneData, CheckListsWhatIsWrongAndChangesNothing) {
+  const std::string sound = dir_ + "/generated";
+  ASSERT_EQ(Tool("generate " + sound + " --punches 3000 --cards 300 --seed 2").Status, 0);
+  const struct {
+    std::string Name;
+    std::function<void(const std::string& data)> Damage;
+    int Exit;
+    std::vector<std::string> Lines;  // each begins a line of the listing
+  } cases[] = {
+      {"sound", [](const std::string&) {}, 0, {"all sound: 10 data files, "}},
+      {"unreadable records",
+       [](const std::string& data) {
+         sqlite3* db = nullptr;
+         sqlite3_open((data + "/Timecard.DAT").c_str(), &db);
+         sqlite3_exec(db,
+                      "UPDATE Timecard SET DEPT = printf('%.100c', 'X') WHERE rowid = 200;"
+                      "UPDATE Timecard SET PUNCH_TIME = 'late' WHERE rowid = 2500",
+                      nullptr, nullptr, nullptr);
+         sqlite3_close(db);
+       },
+       2,
+       {"data/Timecard.DAT: record 200 (COMPANY=", "data/Timecard.DAT: record 2500 (COMPANY="}},
+      {"a damaged index",
+       [](const std::string& data) {
+         sqlite3* db = nullptr;
+         sqlite3_open((data + "/Timecard.DAT").c_str(), &db);
+         const long long page =
+             Scalar(db, "SELECT rootpage FROM sqlite_master WHERE name = 'KEYCOMPCARDDATEPTIME'");
+         const long long size = Scalar(db, "PRAGMA page_size");
+         sqlite3_close(db);
+         std::fstream file(data + "/Timecard.DAT", std::ios::in | std::ios::out | std::ios::binary);
+         file.seekp((page - 1) * size);
+         file << std::string(64, '\x7f');
+       },
+       2,
+       {"data/Timecard.DAT: "}},
+      {"a missing file",
+       [](const std::string& data) { std::filesystem::remove(data + "/HOS.DAT"); },
+       2,
+       {"data/HOS.DAT: no such file"}},
+  };
+  for (const auto& c : cases) {
+    const std::string folder = dir_ + "/" + c.Name;
+    std::filesystem::copy(sound, folder, std::filesystem::copy_options::recursive);
+    c.Damage(folder + "/data");
+    const std::string before = Read(folder + "/data/Timecard.DAT");
+    const ToolRun run = Tool("check '" + folder + "'");
+    EXPECT_EQ(run.Status, c.Exit) << c.Name << "\n" << run.Out << run.Err;
+    for (const auto& line : c.Lines)
+      EXPECT_TRUE(run.Out.starts_with(line) || run.Out.find("\n" + line) != std::string::npos)
+          << c.Name << ": " << line << " in\n" << run.Out;
+    EXPECT_TRUE(Read(folder + "/data/Timecard.DAT") == before) << c.Name;
+  }
+  // The record's line names its number, key values, column and what is wrong.
+  const ToolRun unreadable = Tool("check '" + dir_ + "/unreadable records'");
+  EXPECT_NE(unreadable.Out.find("): column DEPT holds a text of 100 characters ('XXXX"),
+            std::string::npos)
+      << unreadable.Out;
+  EXPECT_NE(
+      unreadable.Out.find("): column PUNCH_TIME holds 'late', but field PUNCH_TIME is a number"),
+      std::string::npos)
+      << unreadable.Out;
+  EXPECT_EQ(Tool("check").Status, 1);
+}
+
+// A CSV imported twice would put its punches in the file twice; import
+// refuses rows identical in every field to records already there, naming how
+// many and the first, unless told to take them.
+TEST_F(VeltraneData, ImportRefusesRecordsAlreadyInTheFile) {
+  const std::string g = dir_ + "/g", csv = dir_ + "/g.csv";
+  ASSERT_EQ(Tool("generate " + g + " --punches 3000 --cards 300 --seed 6").Status, 0);
+  ASSERT_EQ(Tool("export " + g + " Timecard " + csv).Status, 0);
+  std::string text = Read(csv);
+  // A new punch before the copied ones: the first duplicate is at line 3.
+  const std::size_t second = text.find('\n') + 1;
+  std::string fresh = text.substr(second, text.find('\n', second) - second + 1);
+  fresh.replace(0, fresh.find(','), "9");
+  Write(csv, text.substr(0, second) + fresh + text.substr(second));
+
+  ToolRun refused = Tool("import " + g + " Timecard " + csv);
+  EXPECT_EQ(refused.Status, 2);
+  EXPECT_NE(refused.Err.find("nothing imported: 3000 row(s) of " + csv +
+                             " are identical in every field to records already in Timecard, the "
+                             "first at line 3"),
+            std::string::npos)
+      << refused.Err;
+  EXPECT_NE(Tool("stats " + g).Out.find("Timecard: 3000 records"), std::string::npos);
+  ToolRun allowed = Tool("import " + g + " Timecard " + csv + " --allow-duplicates");
+  EXPECT_EQ(allowed.Status, 0) << allowed.Err;
+  EXPECT_NE(Tool("stats " + g).Out.find("Timecard: 6001 records"), std::string::npos);
+}
+
+// Generate dates the punches up to the last working day through --to (12/31/2023
+// is a Sunday), with --from or without it, however many punches there are.
+TEST_F(VeltraneData, GenerateDatesThePunchesThroughTo) {
+  const struct {
+    std::string Options, Last;
+  } cases[] = {
+      {"--punches 20000", "12/29/2023"},
+      {"--punches 3000 --to 06/30/2023", "06/30/2023"},
+      {"--punches 797 --cards 1 --to 12/31/2023", "12/29/2023"},
+      {"--punches 5000 --from 01/01/2021 --to 12/31/2023", "12/29/2023"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun made = Tool("generate " + dir_ + "/d " + c.Options + " --seed 1");
+    ASSERT_EQ(made.Status, 0) << c.Options << ": " << made.Err;
+    const std::string stats = Tool("stats " + dir_ + "/d").Out;
+    EXPECT_NE(stats.find(" to " + c.Last + "\n"), std::string::npos) << c.Options << "\n" << stats;
+    std::filesystem::remove_all(dir_ + "/d");
+  }
 }
 
 // Long work draws a live line on a terminal, wiped before the summary; off a

@@ -5,6 +5,8 @@
 #include <istream>
 #include <iterator>
 #include <optional>
+#include <string_view>
+#include <unordered_set>
 #include <ostream>
 
 #include "runtime/core/decimal.h"
@@ -236,6 +238,45 @@ bool ReadRows(std::istream& in, std::vector<Row>& rows, int& badLine) {
   return true;
 }
 
+// Counts in `count` the records of `records` identical byte for byte (so in
+// every field) to a record of `file`, the first at `first`: one read of the
+// file against a hash set of the records, not a search of the file per
+// record. False with a problem when the file cannot be read.
+bool FindDuplicates(rt::File& file, const std::vector<std::vector<std::uint8_t>>& records,
+                    ProgressLine& progress, std::int64_t& count, std::size_t& first,
+                    std::vector<CsvProblem>& problems) {
+  auto bytes = [](const std::uint8_t* data, std::size_t size) {
+    return std::string_view(reinterpret_cast<const char*>(data), size);
+  };
+  std::unordered_set<std::string_view> imported, held;
+  for (const auto& record : records) imported.insert(bytes(record.data(), record.size()));
+  progress.Start("looking for duplicates", "records read", rt::FileRecords(file));
+  rt::FileSetProperty(file, rt::kPropReadAhead, "500");
+  rt::FileSetKey(file, 0);
+  std::int64_t read = 0;
+  for (;;) {
+    rt::FileNext(file);
+    if (rt::ErrorCode() == rt::kRecordNotAvailable) break;
+    progress.Update(++read);
+    // A record the fields cannot hold is no duplicate of a row that passed.
+    if (rt::ErrorCode() == rt::kInvalidDeclaration) continue;
+    if (rt::ErrorCode() != 0) {
+      problems.push_back({0, "cannot read " + file.Declaration().Label() + ": " +
+                                 rt::FileErrorText()});
+      return false;
+    }
+    auto it = imported.find(bytes(file.Buffer(), file.RecordLength()));
+    if (it != imported.end()) held.insert(*it);
+  }
+  count = 0;
+  for (std::size_t i = records.size(); i-- > 0;) {
+    if (!held.count(bytes(records[i].data(), records[i].size()))) continue;
+    ++count;
+    first = i;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::int64_t ExportCsv(rt::File& file, std::ostream& out, const RecordFilter& keep,
@@ -262,8 +303,8 @@ std::int64_t ExportCsv(rt::File& file, std::ostream& out, const RecordFilter& ke
   return written;
 }
 
-long ImportCsv(rt::File& file, std::istream& in, ProgressLine& progress,
-               std::vector<CsvProblem>& problems) {
+long ImportCsv(rt::File& file, std::istream& in, bool allowDuplicates, ProgressLine& progress,
+               std::vector<CsvProblem>& problems, CsvDuplicates& duplicates) {
   std::vector<Row> rows;
   int badLine = 0;
   if (!ReadRows(in, rows, badLine)) {
@@ -313,6 +354,17 @@ long ImportCsv(rt::File& file, std::istream& in, ProgressLine& progress,
   if (rt::ErrorCode() != 0) {
     problems.push_back({0, "cannot begin a transaction: " + rt::FileErrorText()});
     return 0;
+  }
+  if (!allowDuplicates) {
+    // Under the transaction's write lock, so no record comes or goes before the adds.
+    std::size_t first = 0;
+    if (!FindDuplicates(file, records, progress, duplicates.Rows, first, problems))
+      return rt::TxRollback(), 0;
+    if (duplicates.Rows > 0) {
+      duplicates.FirstLine = rows[first + 1].Line;  // every row made a record
+      rt::TxRollback();
+      return 0;
+    }
   }
   progress.Start("importing", "records", static_cast<std::int64_t>(records.size()));
   for (std::size_t i = 0; i < records.size(); ++i) {

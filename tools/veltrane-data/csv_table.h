@@ -41,12 +41,20 @@ struct CsvProblem {
   std::string Text;
 };
 
+// Rows identical in every field to records the file holds already.
+struct CsvDuplicates {
+  std::int64_t Rows = 0;
+  int FirstLine = 0;
+};
+
 // Reads the whole CSV text first; when every row is valid, adds all records
 // to `file` (open for writing) in one transaction. When any row is bad, or an
-// add fails, nothing is imported and `problems` lists them. Shows on
-// `progress` how far the checks and the adds have come. Returns the count of
-// records imported.
-long ImportCsv(rt::File& file, std::istream& in, ProgressLine& progress,
-               std::vector<CsvProblem>& problems);
+// add fails, nothing is imported and `problems` lists them. Unless
+// `allowDuplicates`, nothing is imported either when rows are identical in
+// every field to records in the file (a second import of the same copy);
+// `duplicates` then counts them. Shows on `progress` how far the checks and
+// the adds have come. Returns the count of records imported.
+long ImportCsv(rt::File& file, std::istream& in, bool allowDuplicates, ProgressLine& progress,
+               std::vector<CsvProblem>& problems, CsvDuplicates& duplicates);
 
 }  // namespace veltrane_data

@@ -2,11 +2,11 @@
 // of a working folder (its files live in FOLDER/data/), through the runtime's
 // file operations like the program itself. kHelp below lists the commands.
 //
-// Long work (generate, import, export) shows a live progress line on
+// Long work (generate, import, export, check) shows a live progress line on
 // standard error while that is a terminal; --quiet silences it and the
 // summary. Exit status: 0 done; 1 a command line that cannot be read (what
 // was wrong and the usage on standard error); 2 the work failed (one clear
-// line on standard error).
+// line on standard error; for check, anything wrong in the files).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +17,9 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,7 @@
 #include "runtime/core/text.h"
 #include "runtime/files/file.h"
 #include "runtime/files/file_operations.h"
+#include "runtime/files/transaction.h"
 #include "runtime/files/view.h"
 #include "tools/veltrane-data/csv_table.h"
 #include "tools/veltrane-data/progress_line.h"
@@ -42,9 +45,10 @@ constexpr const char* kSynopsis =
     "usage: veltrane-data init FOLDER\n"
     "       veltrane-data generate FOLDER --punches N [--from MM/DD/YYYY] [--to MM/DD/YYYY]\n"
     "                     [--companies C] [--cards K] [--seed S]\n"
-    "       veltrane-data import FOLDER LABEL FILE.csv\n"
+    "       veltrane-data import FOLDER LABEL FILE.csv [--allow-duplicates]\n"
     "       veltrane-data export FOLDER LABEL [FILE.csv] [--through MM/DD/YYYY]\n"
-    "       veltrane-data stats FOLDER [--through MM/DD/YYYY]\n";
+    "       veltrane-data stats FOLDER [--through MM/DD/YYYY]\n"
+    "       veltrane-data check FOLDER\n";
 
 constexpr const char* kHelp =
     "Makes, fills, exports and inspects the data files of a Veltrane working\n"
@@ -52,22 +56,29 @@ constexpr const char* kHelp =
     "Employee, PayType, ...).\n"
     "\n"
     "  init      creates the data files that are missing, empty\n"
-    "  generate  adds N made-up punches to Timecard (dates run up to --to,\n"
-    "            12/31/2023 unless given; the same --seed gives the same punches)\n"
+    "  generate  adds N made-up punches to Timecard (dated on working days\n"
+    "            through --to, 12/31/2023 unless given, the last on the last one;\n"
+    "            the same --seed gives the same punches)\n"
     "            and the departments, pay types and employees they belong to\n"
     "  import    adds every row of a CSV file to a data file, or none when a row\n"
-    "            is bad (each bad row is named by its line)\n"
+    "            is bad (each bad row is named by its line), and none when rows\n"
+    "            are identical in every field to records already in the file,\n"
+    "            unless --allow-duplicates\n"
     "  export    writes a data file as CSV, to standard output without FILE.csv;\n"
     "            with --through (Timecard only), exactly the punches a purge\n"
     "            through that date removes, to keep a copy before purging\n"
     "  stats     record counts, the range of duty dates, and with --through how\n"
     "            many punches a purge through that date would remove\n"
+    "  check     checks every data file: its storage, and every record against\n"
+    "            its declaration; lists each record that cannot be read (file,\n"
+    "            record number, key values, column, why); changes nothing\n"
     "\n"
     "  -q, --quiet  no progress line and no summary\n"
     "  -h, --help   shows this help\n"
     "  --version    shows the version\n"
     "\n"
-    "Exit status: 0 done, 1 a command line that cannot be read, 2 the work failed.\n";
+    "Exit status: 0 done, 1 a command line that cannot be read, 2 the work failed\n"
+    "(check: something is wrong in the files).\n";
 
 int Fail(const std::string& message) {
   std::cerr << "veltrane-data: " << message << "\n";
@@ -84,6 +95,7 @@ int Usage(const std::string& message) {
 struct Invocation {
   std::vector<std::string> Args;               // FOLDER and what follows it
   std::map<std::string, std::string> Options;  // "--name value", keyed by name
+  std::set<std::string> Flags;                 // "--name" alone, by name
   bool Quiet = false;
 };
 
@@ -147,6 +159,30 @@ std::optional<std::int32_t> DateOption(const Invocation& call, const std::string
   auto day = rt::Deformat(it->second, "D02");
   if (!day || *day <= 0) return std::nullopt;
   return static_cast<std::int32_t>(*day);
+}
+
+// Seconds a command that reads waits for another program's write to end (a
+// purge's batch commit takes a few seconds) before it gives up.
+constexpr int kReadWaitSeconds = 30;
+
+// Begins one read transaction over `files` (open): until TxRollback the reads
+// see one state of each, first record to last, and no other program commits
+// to them meanwhile (a purge waits for the end, or gives up as it says).
+// False with `error` naming the file when another program keeps writing it
+// past kReadWaitSeconds; nothing is then held.
+bool BeginReading(const std::vector<rt::File*>& files, std::string& error) {
+  for (rt::File* file : files) {
+    rt::TxBegin(kReadWaitSeconds, *file);
+    if (rt::ErrorCode() == 0) continue;
+    error = "cannot read " + file->Declaration().Path() + ": " +
+            (rt::ErrorCode() == rt::kRecordHeld
+                 ? "another program kept writing it for " + std::to_string(kReadWaitSeconds) +
+                       " seconds; try again when it is done"
+                 : RuntimeError());
+    rt::TxRollback();
+    return false;
+  }
+  return true;
 }
 
 // Makes a finished export file durable under its own name: a copy kept before
@@ -256,10 +292,12 @@ int Export(const Invocation& call) {
     keep = [cutoff = *through](rt::File& punches) {
       return punches.Field(app::tim::kDutyDate).GetInt() <= cutoff;
     };
+  if (!BeginReading({&file}, error)) return failed(error);
   veltrane_data::ProgressLine progress(stderr, !call.Quiet);
   std::int64_t written = veltrane_data::ExportCsv(
       file, part.empty() ? std::cout : static_cast<std::ostream&>(out), keep, progress, error);
   progress.Clear();
+  rt::TxRollback();  // only read
   if (written < 0) return failed("cannot export " + decl->Label() + ": " + error);
   if (!part.empty()) {
     out.close();
@@ -292,9 +330,16 @@ int Import(const Invocation& call) {
   rt::FileOpen(file, 0x12);
   if (rt::ErrorCode() != 0) return Fail("cannot open " + decl->Path() + ": " + RuntimeError());
   std::vector<veltrane_data::CsvProblem> problems;
+  veltrane_data::CsvDuplicates duplicates;
   veltrane_data::ProgressLine progress(stderr, !call.Quiet);
-  long imported = veltrane_data::ImportCsv(file, in, progress, problems);
+  long imported = veltrane_data::ImportCsv(file, in, call.Flags.count("allow-duplicates") > 0,
+                                           progress, problems, duplicates);
   progress.Clear();
+  if (duplicates.Rows > 0)
+    return Fail("nothing imported: " + std::to_string(duplicates.Rows) + " row(s) of " + csv +
+                " are identical in every field to records already in " + decl->Label() +
+                ", the first at line " + std::to_string(duplicates.FirstLine) +
+                " (imported again, they would be there twice); --allow-duplicates imports them");
   if (!problems.empty()) {
     // Line 0 is the data file's own failure (locked by another process, for
     // one): every row passed, so no row is blamed for it.
@@ -313,31 +358,58 @@ int Stats(const Invocation& call) {
   if (!through) return Usage("--through must be a date MM/DD/YYYY");
   std::string error;
   if (!EnterFolder(call.Args[0], error)) return Fail(error);
+  // Every file is opened first (none can join a transaction already begun),
+  // then all are read in one transaction, so the counts are of one moment.
+  struct Counted {
+    std::unique_ptr<rt::File> File;  // null when it cannot be opened
+    std::string Line;                // why not, then
+  };
+  std::vector<Counted> counted;
+  std::vector<rt::File*> opened;
+  rt::File* timecard = nullptr;
+  std::string timecardError;
   for (const auto* decl : app::AllFiles()) {
     if (decl == &app::AliasTimeCardFile()) continue;
-    rt::File file(*decl);
-    rt::FileOpen(file, 0x40);
+    auto file = std::make_unique<rt::File>(*decl);
+    rt::FileOpen(*file, 0x40);
     if (rt::ErrorCode() != 0) {
-      std::cout << decl->Label() << ": " << RuntimeError() << "\n";
+      counted.push_back({nullptr, decl->Label() + ": " + RuntimeError()});
+      if (decl == &app::TimecardFile()) timecardError = RuntimeError();
       continue;
     }
-    std::cout << decl->Label() << ": " << rt::FileRecords(file) << " records\n";
+    opened.push_back(file.get());
+    if (decl == &app::TimecardFile()) timecard = file.get();
+    counted.push_back({std::move(file), {}});
   }
-  rt::File timecard(app::TimecardFile());
-  rt::FileOpen(timecard, 0x40);
-  if (rt::ErrorCode() != 0) return Fail("cannot open Timecard: " + RuntimeError());
-  rt::View view(timecard);
+  if (!BeginReading(opened, error)) return Fail(error);
+  std::vector<std::string> lines;
+  for (auto& [file, line] : counted) {
+    if (file) {
+      std::int64_t records = rt::FileRecords(*file);
+      if (rt::ErrorCode() != 0)
+        return rt::TxRollback(),
+               Fail("cannot count " + file->Declaration().Label() + ": " + RuntimeError());
+      line = file->Declaration().Label() + ": " + std::to_string(records) + " records";
+    }
+    lines.push_back(line);
+  }
+  if (!timecard) {
+    rt::TxRollback();
+    for (const auto& line : lines) std::cout << line << "\n";
+    return Fail("cannot open Timecard: " + timecardError);
+  }
+  rt::View view(*timecard);
   rt::ViewSetProperty(view, rt::kPropOrder, "TIM:DUTYDATE");
   rt::FileOpen(view);
   rt::ViewSetStart(view, 0);
   rt::FileNext(view);
   if (rt::ErrorCode() == 0) {
-    auto first = timecard.Field(app::tim::kDutyDate).GetInt();
+    auto first = timecard->Field(app::tim::kDutyDate).GetInt();
     rt::ViewSetStart(view, 0);
     rt::FilePrevious(view);
-    auto last = timecard.Field(app::tim::kDutyDate).GetInt();
-    std::cout << "Timecard duty dates: " << rt::Format(first, "D02") << " to "
-              << rt::Format(last, "D02") << "\n";
+    auto last = timecard->Field(app::tim::kDutyDate).GetInt();
+    lines.push_back("Timecard duty dates: " + rt::Format(first, "D02") + " to " +
+                    rt::Format(last, "D02"));
   }
   if (*through != 0) {
     rt::ViewSetProperty(view, rt::kPropOrder, "");
@@ -347,29 +419,101 @@ int Stats(const Invocation& call) {
     long long removed = 0;
     for (rt::FileNext(view); rt::ErrorCode() == 0; rt::FileNext(view)) ++removed;
     if (rt::ErrorCode() != rt::kRecordNotAvailable)
-      return Fail("cannot read Timecard: " + RuntimeError());
-    std::cout << "a purge through " << rt::Format(*through, "D02") << " would remove " << removed
-              << " punches\n";
+      return rt::TxRollback(), Fail("cannot read Timecard: " + RuntimeError());
+    lines.push_back("a purge through " + rt::Format(*through, "D02") + " would remove " +
+                    std::to_string(removed) + " punches");
   }
+  rt::TxRollback();  // only read
+  for (const auto& line : lines) std::cout << line << "\n";
   return 0;
+}
+
+// Checks every data file: the storage's own integrity check, then every
+// record read against its declaration. Lists each problem on standard output
+// (file, then what is wrong: for a record, its number, key values, column
+// and why) and ends with a verdict. Opens every file for reading and reads
+// in one transaction, so it changes nothing and sees one state of the files.
+int Check(const Invocation& call) {
+  std::string error;
+  if (!EnterFolder(call.Args[0], error)) return Fail(error);
+  std::vector<std::unique_ptr<rt::File>> files;
+  std::vector<rt::File*> opened;
+  int problems = 0;
+  veltrane_data::ProgressLine progress(stderr, !call.Quiet);
+  auto problem = [&](const rt::FileDeclaration& decl, const std::string& what) {
+    progress.Pause();
+    std::cout << decl.Path() << ": " << what << std::endl;
+    ++problems;
+  };
+  for (const auto* decl : app::AllFiles()) {
+    if (decl == &app::AliasTimeCardFile()) continue;
+    if (!rt::FileExists(decl->DiskName())) {
+      problem(*decl, "no such file ('veltrane-data init' makes the missing files, empty)");
+      continue;
+    }
+    files.push_back(std::make_unique<rt::File>(*decl));
+    rt::FileOpen(*files.back(), 0x40);
+    if (rt::ErrorCode() != 0) {
+      problem(*decl, "cannot be opened: " + RuntimeError());
+      continue;
+    }
+    opened.push_back(files.back().get());
+  }
+  if (!BeginReading(opened, error)) return Fail(error);
+  std::int64_t checked = 0;
+  for (rt::File* file : opened) {
+    const rt::FileDeclaration& decl = file->Declaration();
+    progress.Start("checking the pages and indexes of " + decl.Path(), "", 0);
+    for (const auto& text : rt::FileCheckIntegrity(*file)) problem(decl, text);
+    if (rt::ErrorCode() != 0) problem(decl, "cannot be checked: " + RuntimeError());
+    progress.Start("checking " + decl.Path(), "records", rt::FileRecords(*file));
+    rt::FileSetProperty(*file, rt::kPropReadAhead, "500");
+    rt::FileSetKey(*file, 0);
+    std::int64_t read = 0;
+    for (;;) {
+      rt::FileNext(*file);
+      if (rt::ErrorCode() == rt::kRecordNotAvailable) break;
+      progress.Update(++read);
+      if (rt::ErrorCode() == rt::kInvalidDeclaration) {
+        problem(decl, rt::FileErrorText());  // the cursor goes on after it
+      } else if (rt::ErrorCode() != 0) {
+        problem(decl, "cannot be read after " + std::to_string(read - 1) + " records: " +
+                          RuntimeError());
+        break;
+      }
+    }
+    checked += read;
+  }
+  progress.Clear();
+  rt::TxRollback();  // only read
+  if (problems == 0) {
+    if (!call.Quiet)
+      std::cout << "all sound: " << opened.size() << " data files, " << checked << " records\n";
+    return 0;
+  }
+  std::cerr << "veltrane-data: " << problems << (problems == 1 ? " problem" : " problems")
+            << " found in the data files of " << call.Args[0] << "\n";
+  return kFailed;
 }
 
 struct Command {
   const char* Name;
   std::size_t LeastArgs, MostArgs;  // FOLDER included
   const char* Arguments;            // named in the message when the count is wrong
-  std::vector<std::string> Options;
+  std::vector<std::string> Options;  // each takes a value
+  std::vector<std::string> Flags;    // none takes one
   int (*Run)(const Invocation&);
 };
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      {"init", 1, 1, "FOLDER only", {}, Init},
+      {"init", 1, 1, "FOLDER only", {}, {}, Init},
       {"generate", 1, 1, "FOLDER and --punches N",
-       {"punches", "from", "to", "companies", "cards", "seed"}, Generate},
-      {"import", 3, 3, "FOLDER LABEL FILE.csv", {}, Import},
-      {"export", 2, 3, "FOLDER LABEL [FILE.csv]", {"through"}, Export},
-      {"stats", 1, 1, "FOLDER", {"through"}, Stats},
+       {"punches", "from", "to", "companies", "cards", "seed"}, {}, Generate},
+      {"import", 3, 3, "FOLDER LABEL FILE.csv", {}, {"allow-duplicates"}, Import},
+      {"export", 2, 3, "FOLDER LABEL [FILE.csv]", {"through"}, {}, Export},
+      {"stats", 1, 1, "FOLDER", {"through"}, {}, Stats},
+      {"check", 1, 1, "FOLDER only", {}, {}, Check},
   };
   return commands;
 }
@@ -406,7 +550,13 @@ int main(int argc, char** argv) {
       std::size_t equals = arg.find('=');
       std::string option = arg.substr(0, equals);
       std::string name = option.starts_with("--") ? option.substr(2) : std::string();
-      bool known = false;
+      bool flag = false, known = false;
+      for (const auto& allowed : command->Flags) flag = flag || allowed == name;
+      if (flag) {
+        if (equals != std::string::npos) return Usage(option + " takes no value");
+        if (!call.Flags.insert(name).second) return Usage(option + " is given twice");
+        continue;
+      }
       for (const auto& allowed : command->Options) known = known || allowed == name;
       if (!known) return Usage("unknown option '" + option + "' for " + command->Name);
       if (equals == std::string::npos && i + 1 == args.size())

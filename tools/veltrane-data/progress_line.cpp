@@ -32,12 +32,16 @@ void ProgressLine::Look(std::int64_t done) {
 void ProgressLine::Draw(std::int64_t done) {
   drawn_ = Clock::now();
   nextLook_ = done + kCountsBetweenLooks;
-  std::string line = doing_ + ": " + std::to_string(done);
-  if (total_ > 0) line += " of " + std::to_string(total_);
-  line += " " + things_;
-  if (total_ > 0) line += ", " + std::to_string(done * 100 / total_) + "%";
-  double seconds = std::chrono::duration<double>(drawn_ - started_).count();
-  if (seconds >= 0.5) line += ", " + std::to_string(static_cast<long long>(done / seconds)) + "/s";
+  std::string line = doing_;
+  if (!things_.empty()) {
+    line += ": " + std::to_string(done);
+    if (total_ > 0) line += " of " + std::to_string(total_);
+    line += " " + things_;
+    if (total_ > 0) line += ", " + std::to_string(done * 100 / total_) + "%";
+    double seconds = std::chrono::duration<double>(drawn_ - started_).count();
+    if (seconds >= 0.5)
+      line += ", " + std::to_string(static_cast<long long>(done / seconds)) + "/s";
+  }
   // Blanks rub out what a longer line before left; no escape sequences, so
   // any terminal shows it.
   std::size_t width = line.size();
@@ -45,6 +49,13 @@ void ProgressLine::Draw(std::int64_t done) {
   width_ = width;
   std::fprintf(to_, "\r%s", line.c_str());
   std::fflush(to_);
+}
+
+void ProgressLine::Pause() {
+  if (!shown_ || width_ == 0) return;
+  Clear();
+  nextLook_ = 0;
+  drawn_ = {};
 }
 
 void ProgressLine::Clear() {

@@ -21,8 +21,9 @@ class ProgressLine {
   ~ProgressLine() { Clear(); }
 
   // Begins a stage: `doing` says what is being done ("generating"), `things`
-  // what is counted ("punches"), `total` how many there will be (0: not known,
-  // then no percentage). Draws the line at once.
+  // what is counted ("punches"; empty: nothing is counted, the line shows
+  // `doing` alone), `total` how many there will be (0: not known, then no
+  // percentage). Draws the line at once.
   void Start(std::string doing, std::string things, std::int64_t total);
 
   // The count so far. Cheap enough to call for every record: it looks at the
@@ -33,6 +34,9 @@ class ProgressLine {
 
   // Wipes the line (a stage can follow).
   void Clear();
+  // Wipes the line so that other output can go to the terminal; the next
+  // Update draws it again.
+  void Pause();
 
  private:
   using Clock = std::chrono::steady_clock;

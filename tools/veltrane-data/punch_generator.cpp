@@ -99,7 +99,52 @@ struct DayPunch {
   int Card;           // 0-based card index
   std::int32_t Time;  // hundredths of a second since midnight
   bool In;
+  bool Edited = false;    // ORIGIN EDIT rather than CLOCK
+  bool Vacation = false;  // OTHERCODE VAC
 };
+
+// The card traits the punches draw on.
+struct Card {
+  int Company, Number, Start, Location, Dept, Job;
+};
+
+// Draws the punches of one working day into `day`, in the order they are
+// added (by punch time; a double swipe repeats its punch), at most `room`.
+// The draws depend on nothing but the generator's state and the cards, so a
+// copy of the generator tells ahead how many days the punches take.
+void DrawDay(std::mt19937_64& random, const std::vector<Card>& cards, std::int64_t room,
+             std::vector<DayPunch>& day) {
+  std::vector<DayPunch> swiped;
+  for (int c = 0; c < static_cast<int>(cards.size()); ++c) {
+    if (Below(random, 100) < 3) continue;  // absent
+    std::int32_t in = cards[c].Start + static_cast<std::int32_t>(Below(random, 60000)) - 30000;
+    std::int32_t out = in + 8 * 360000 + static_cast<std::int32_t>(Below(random, 180000));
+    swiped.push_back({c, in, true});
+    swiped.push_back({c, out, false});
+  }
+  std::stable_sort(swiped.begin(), swiped.end(),
+                   [](const DayPunch& a, const DayPunch& b) { return a.Time < b.Time; });
+  day.clear();
+  auto draw = [&](DayPunch p) {
+    p.Edited = Below(random, 50) == 0;
+    p.Vacation = Below(random, 100) == 0;
+    day.push_back(p);
+  };
+  for (const auto& p : swiped) {
+    if (static_cast<std::int64_t>(day.size()) >= room) break;
+    draw(p);
+    // A double swipe: the same punch again, a duplicate of every key.
+    if (static_cast<std::int64_t>(day.size()) < room && Below(random, 200) == 0) draw(p);
+  }
+}
+
+// The working days from `from` to `to`.
+std::vector<std::int32_t> WorkingDates(std::int32_t from, std::int32_t to) {
+  std::vector<std::int32_t> dates;
+  for (std::int32_t d = from; d <= to; ++d)
+    if (WorkingDay(d)) dates.push_back(d);
+  return dates;
+}
 
 }  // namespace
 
@@ -108,41 +153,63 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, ProgressLine& progr
   if (o.Punches <= 0) return error = "--punches must be above 0", false;
   if (o.Companies < 1) return error = "--companies must be at least 1", false;
   if (o.To == 0) o.To = rt::Date(12, 31, 2023);
-  if (o.From == 0) {
-    if (o.Cards == 0) o.Cards = 3000;
-    // Go back far enough: every card punches twice a working day, ~3% absent.
-    // The range must pass the check below (96% of the cards each day), so it
-    // takes a 24th more days, not a 25th.
-    std::int64_t needed = o.Punches / (2 * o.Cards) + 1;
-    needed += needed / 24 + 1;
-    o.From = o.To;
-    while (WorkingDays(o.From, o.To) < needed) o.From -= 7;
+  const bool fromGiven = o.From != 0;
+  if (fromGiven) {
+    if (o.From > o.To) return error = "--from is after --to", false;
+    std::int64_t days = WorkingDays(o.From, o.To);
+    if (days == 0) return error = "the date range holds no working day", false;
+    // Enough cards to fill the range, allowing for absences.
+    if (o.Cards == 0)
+      o.Cards =
+          static_cast<int>(std::min<std::int64_t>(o.Punches * 100 / (2 * days * 96) + 2, 9999999));
+  } else if (o.Cards == 0) {
+    o.Cards = 3000;
   }
-  if (o.From > o.To) return error = "--from is after --to", false;
-  std::int64_t days = WorkingDays(o.From, o.To);
-  if (days == 0) return error = "the date range holds no working day", false;
-  // Enough cards to fill the range, allowing for absences.
-  if (o.Cards == 0)
-    o.Cards =
-        static_cast<int>(std::min<std::int64_t>(o.Punches * 100 / (2 * days * 96) + 2, 9999999));
   if (o.Cards < 1) return error = "--cards must be at least 1", false;
   if (o.Cards < o.Companies) o.Companies = o.Cards;
-  if (static_cast<double>(days) * o.Cards * 2 * 0.96 < static_cast<double>(o.Punches))
-    return error = "the date range and cards cannot hold " + std::to_string(o.Punches) +
-                   " punches; give more cards or a wider range",
-           false;
 
   std::mt19937_64 random(o.Seed);
   // Each card's fixed traits: company, shift start, location, department, job.
-  struct Card {
-    int Company, Number, Start, Location, Dept, Job;
-  };
   std::vector<Card> cards;
   for (int c = 0; c < o.Cards; ++c)
     cards.push_back(
         {1 + c % o.Companies, 1000 + c, static_cast<int>(6 * 360000 + Below(random, 4) * 90000),
          1 + static_cast<int>(Below(random, 4)), 100 + static_cast<int>(Below(random, 12)),
          static_cast<int>(Below(random, 40))});
+
+  // How many working days the punches take, drawn ahead on a copy of the
+  // generator.
+  std::vector<DayPunch> day;
+  std::int64_t needed = 0;
+  {
+    std::mt19937_64 ahead = random;
+    for (std::int64_t drawn = 0; drawn < o.Punches; ++needed) {
+      DrawDay(ahead, cards, o.Punches - drawn, day);
+      drawn += static_cast<std::int64_t>(day.size());
+    }
+  }
+  // The dates those days fall on: the last is the last working day through
+  // --to. Without --from they are the working days just before it; with
+  // --from, a range with days to spare leaves some out, spread evenly (as
+  // holidays are), so the punches still run from its first day to its last.
+  if (!fromGiven) {
+    constexpr std::int32_t kEarliest = 4;  // 1 January 1801
+    o.From = o.To;
+    for (std::int64_t days = WorkingDay(o.From) ? 1 : 0; days < needed;
+         days += WorkingDay(o.From) ? 1 : 0)
+      if (--o.From < kEarliest)
+        return error = "the punches need dates before 1801; give more cards", false;
+  }
+  const std::vector<std::int32_t> range = WorkingDates(o.From, o.To);
+  if (static_cast<std::int64_t>(range.size()) < needed)
+    return error = "the date range and cards cannot hold " + std::to_string(o.Punches) +
+                   " punches; give more cards or a wider range",
+           false;
+  auto dateOf = [&](std::int64_t k) {
+    if (needed == 1) return range.back();
+    return range[static_cast<std::size_t>(
+        (k * static_cast<std::int64_t>(range.size() - 1) + (needed - 1) / 2) / (needed - 1))];
+  };
 
   using namespace app::tim;
   progress.Start("generating", "punches", o.Punches);
@@ -153,7 +220,8 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, ProgressLine& progr
     return error = "cannot begin a transaction: " + rt::FileErrorText(), false;
   // The duty dates of each card's first and last punch; 0 for a card that never punched.
   std::vector<std::int32_t> first(cards.size(), 0), last(cards.size(), 0);
-  auto add = [&](int c, std::int32_t date, const DayPunch& p) -> bool {
+  auto add = [&](std::int32_t date, const DayPunch& p) -> bool {
+    const int c = p.Card;
     const Card& card = cards[c];
     if (first[c] == 0) first[c] = date;
     last[c] = date;
@@ -168,11 +236,11 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, ProgressLine& progr
     timecard.Field(kPunchType).SetString(p.In ? "I" : "O");
     // Hours as a decimal with two places (8:15 is 8.25).
     timecard.Field(kPunchTimeDec).SetDecimal(rt::Decimal{time / 3600, 2});
-    timecard.Field(kOrigin).SetString(Below(random, 50) == 0 ? "EDIT" : "CLOCK");
+    timecard.Field(kOrigin).SetString(p.Edited ? "EDIT" : "CLOCK");
     timecard.Field(kEmpNo).SetInt(card.Number);
     timecard.Field(kPunchDate).SetInt(date);
     timecard.Field(kDept).SetString(Code('D', card.Dept));
-    timecard.Field(kOtherCode).SetString(Below(random, 100) == 0 ? "VAC" : "");
+    timecard.Field(kOtherCode).SetString(p.Vacation ? "VAC" : "");
     timecard.Field(kJobNo).SetString(Code('J', card.Job));
     timecard.Field(kFunct).SetInt(0);
     rt::FileAdd(timecard);
@@ -189,26 +257,11 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, ProgressLine& progr
     return true;
   };
 
-  std::vector<DayPunch> day;
-  for (std::int32_t date = o.From; date <= o.To && written < o.Punches; ++date) {
-    if (!WorkingDay(date)) continue;
-    day.clear();
-    for (int c = 0; c < o.Cards; ++c) {
-      if (Below(random, 100) < 3) continue;  // absent
-      std::int32_t in = cards[c].Start + static_cast<std::int32_t>(Below(random, 60000)) - 30000;
-      std::int32_t out = in + 8 * 360000 + static_cast<std::int32_t>(Below(random, 180000));
-      day.push_back({c, in, true});
-      day.push_back({c, out, false});
-    }
-    std::stable_sort(day.begin(), day.end(),
-                     [](const DayPunch& a, const DayPunch& b) { return a.Time < b.Time; });
-    for (const auto& p : day) {
-      if (written >= o.Punches) break;
-      if (!add(p.Card, date, p)) return rt::TxRollback(), false;
-      // A double swipe: the same punch again, a duplicate of every key.
-      if (written < o.Punches && Below(random, 200) == 0 && !add(p.Card, date, p))
-        return rt::TxRollback(), false;
-    }
+  for (std::int64_t k = 0; k < needed; ++k) {
+    DrawDay(random, cards, o.Punches - written, day);
+    const std::int32_t date = dateOf(k);
+    for (const auto& p : day)
+      if (!add(date, p)) return rt::TxRollback(), false;
   }
   rt::TxCommit();
   if (rt::ErrorCode() != 0) return error = "cannot commit: " + rt::FileErrorText(), false;

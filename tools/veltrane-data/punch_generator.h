@@ -27,8 +27,12 @@ class ProgressLine;
 
 struct GeneratorOptions {
   std::int64_t Punches = 0;
-  std::int32_t From = 0;  // first duty date; 0: early enough for Punches
-  std::int32_t To = 0;    // last duty date; 0: 31 December 2023
+  // The punches are dated on working days from From to To, the last on the
+  // last working day through To; a range with days to spare leaves some out,
+  // spread evenly. From 0: the working days just before To that the punches
+  // fill. To 0: 31 December 2023.
+  std::int32_t From = 0;
+  std::int32_t To = 0;
   int Companies = 3;
   int Cards = 0;  // 0: 3000, or what the date range needs when From is given
   std::uint64_t Seed = 1;
