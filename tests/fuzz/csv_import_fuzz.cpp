@@ -35,7 +35,8 @@ using Records = std::vector<std::vector<std::uint8_t>>;
 long Import(std::string_view csv, std::vector<veltrane_data::CsvProblem>& problems) {
   std::istringstream in{std::string(csv)};
   veltrane_data::ProgressLine progress(stderr, false);
-  return veltrane_data::ImportCsv(Sample().File(), in, progress, problems);
+  veltrane_data::CsvDuplicates duplicates;  // none: every input goes into an empty file
+  return veltrane_data::ImportCsv(Sample().File(), in, false, progress, problems, duplicates);
 }
 
 std::string Export(std::string_view input) {
