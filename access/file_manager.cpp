@@ -248,6 +248,7 @@ int FileManager::PhysicalOpen(OpenVariant variant) {
     }
     switch (code) {
       case rt::kNoError:
+        if ((OpenMode & 0x03) != rt::kAccessRead) fellBackToReadOnly_ = false;
         Used = 1;
         AtEOF = 0;
         AutoIncDone = 0;
@@ -275,13 +276,23 @@ int FileManager::PhysicalOpen(OpenVariant variant) {
       case rt::kAccessDenied:
         if ((OpenMode & 0x03) == rt::kAccessRead) return fail(errors::ErrOpenFailed);
         OpenMode = static_cast<std::uint8_t>(OpenMode & ~0x03);
-        Throw(errors::ErrReadOnlyFallback);
+        if (!FallbackAlreadyShown()) Throw(errors::ErrReadOnlyFallback);
+        fellBackToReadOnly_ = true;
         continue;
       default:
         return fail(errors::ErrOpenFailed);
     }
   }
   return fail(errors::ErrOpenFailed);
+}
+
+bool FileManager::FallbackAlreadyShown() const {
+  const std::string& disk = File->Declaration().DiskName();
+  for (const auto& [file, manager] : ThreadRegistry().FileMapping)
+    if (manager && manager != this && manager->fellBackToReadOnly_ && manager->Used &&
+        manager->File && manager->File->Declaration().DiskName() == disk)
+      return true;
+  return false;
 }
 
 int FileManager::Close() {

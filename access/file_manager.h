@@ -389,6 +389,12 @@ class FileManager {
   std::int64_t primedPointer_ = 0;
   // Setup registered the manager with this thread's registry.
   bool registered_ = false;
+  // An open fell back to read-only because write access was denied;
+  // cleared by an open that gets write access.
+  bool fellBackToReadOnly_ = false;
+  // Another manager of this thread (an alias) has the same disk file open
+  // after the same fallback: the operator has been told already.
+  bool FallbackAlreadyShown() const;
 };
 
 }  // namespace dataaccess

@@ -89,12 +89,14 @@ int CutoffWindow::HandleAccepted() {
     Update();
     calendar_.SelectOnClose = 1;
     calendar_.SelectDate("Select a Date", LastDate);
-    // The choice shows in the entry at once; the 2024 rule waits for OK.
+    // The choice shows in the entry at once; the 2024 rule waits for OK,
+    // which takes the focus: the next Enter accepts the date picked.
     if (calendar_.Response == ui::RequestCompleted) {
       LastDate = calendar_.SelectedDate;
       rt::Display(cutoff::kLastDate);
     }
     Reset(1);
+    if (calendar_.Response == ui::RequestCompleted) rt::Select(cutoff::kOk);
   }
   return result;
 }

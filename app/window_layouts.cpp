@@ -8,21 +8,10 @@ namespace {
 
 const rt::FontResource kDialogFont{"Sans Serif", 8, 400};
 
-rt::ControlResource Control(int number, std::string label, rt::ControlKind kind, rt::Rect at,
-                            std::string text = {}) {
-  rt::ControlResource c;
-  c.Number = number;
-  c.Label = std::move(label);
-  c.Kind = kind;
-  c.Position = at;
-  c.Text = std::move(text);
-  return c;
-}
-
 // A button with its icon, tip and status-bar text.
 rt::ControlResource Button(int number, std::string label, rt::Rect at, std::string text,
                            std::string icon, std::string tip, std::string status) {
-  rt::ControlResource c = Control(number, std::move(label), rt::ControlKind::Button, at, std::move(text));
+  rt::ControlResource c = rt::MakeControl(number, std::move(label), rt::ControlKind::Button, at, std::move(text));
   c.Icon = std::move(icon);
   c.Tip = std::move(tip);
   c.StatusText = std::move(status);
@@ -40,14 +29,14 @@ rt::WindowResource ProgressWindowResource(std::uint8_t* thermometer) {
   w.Width = 142;
   w.Height = 59;
   rt::ControlResource bar =
-      Control(kThermometer, "?PROGRESS:THERMOMETER", rt::ControlKind::Progress, {15, 15, 111, 12});
+      rt::MakeControl(kThermometer, "?PROGRESS:THERMOMETER", rt::ControlKind::Progress, {15, 15, 111, 12});
   bar.RangeLow = 0;
   bar.RangeHigh = 100;
   bar.Use = thermometer;
   rt::ControlResource user =
-      Control(kUserString, "?PROGRESS:USERSTRING", rt::ControlKind::Text, {0, 3, 141, 10});
+      rt::MakeControl(kUserString, "?PROGRESS:USERSTRING", rt::ControlKind::Text, {0, 3, 141, 10});
   rt::ControlResource percent =
-      Control(kPercentText, "?PROGRESS:PCTTEXT", rt::ControlKind::Text, {0, 30, 141, 10});
+      rt::MakeControl(kPercentText, "?PROGRESS:PCTTEXT", rt::ControlKind::Text, {0, 30, 141, 10});
   // The texts span the window; centred they sit under the bar.
   user.Align = percent.Align = 'C';
   w.Controls = {bar, user, percent,
@@ -65,7 +54,7 @@ rt::WindowResource CutoffDialogResource(std::int32_t* lastDate) {
   w.Width = 260;
   w.Height = 94;
   w.Resizable = true;
-  rt::ControlResource entry = Control(kLastDate, "?LASTDATE", rt::ControlKind::Entry, {92, 22, 60, 10});
+  rt::ControlResource entry = rt::MakeControl(kLastDate, "?LASTDATE", rt::ControlKind::Entry, {92, 22, 60, 10});
   entry.Picture = "D02B";
   entry.Use = lastDate;
   w.Controls = {
@@ -74,10 +63,10 @@ rt::WindowResource CutoffDialogResource(std::int32_t* lastDate) {
              "Cancel Operation"),
       Button(kHelp, "?HELP", {203, 63, 49, 14}, "&Help", "HELP.ICO", "See Help Window",
              "See Help Window"),
-      Control(kLastDatePrompt, "?LASTDATE:PROMPT", rt::ControlKind::Prompt, {2, 23, 85, 10},
+      rt::MakeControl(kLastDatePrompt, "?LASTDATE:PROMPT", rt::ControlKind::Prompt, {2, 23, 85, 10},
               "Last Date Of A Period"),
       entry,
-      Control(kCalendar, "?CALENDAR", rt::ControlKind::Button, {157, 20, 12, 12}, "..."),
+      rt::MakeControl(kCalendar, "?CALENDAR", rt::ControlKind::Button, {157, 20, 12, 12}, "..."),
   };
   // OK is what Enter presses in the entry. Cancel leaves without reading
   // what was typed, so a half-typed date never becomes the cut-off.

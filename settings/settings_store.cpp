@@ -1,5 +1,6 @@
 #include "settings/settings_store.h"
 
+#include <algorithm>
 #include <charconv>
 #include <mutex>
 
@@ -111,13 +112,20 @@ void SettingsStore::Init(std::string_view fileName, int storageKind, std::uint32
   fileName_ = Cut(std::string(fileName), kFileNameCapacity);
   sectors_ = std::make_unique<std::vector<Sector>>();
   AfterInit();
-  for (auto& element : FetchQueue(kBookkeepingSection, "Sectors", 3))
+  bool whole = true;
+  for (auto& element : FetchQueue(kBookkeepingSection, "Sectors", 3, &whole))
     sectors_->push_back(Sector{element[0], element[1], element[2]});
+  damagedSectors_.reset();
+  if (!whole) damagedSectors_ = *sectors_;
 }
 
 void SettingsStore::Kill() {
   std::scoped_lock lock(*critSect_);
   if (!sectors_) return;
+  if (damagedSectors_ && *damagedSectors_ == *sectors_) {
+    sectors_.reset();
+    return;
+  }
   std::vector<Element> list;
   for (const auto& s : *sectors_) list.push_back({s.Family, s.Item, s.Type});
   UpdateQueue(kBookkeepingSection, "Sectors", list);
@@ -160,30 +168,44 @@ void SettingsStore::Update(std::string_view section, std::string_view entry, std
 }
 
 std::vector<SettingsStore::Element> SettingsStore::FetchQueue(std::string_view section,
-                                                              std::string_view name, int fields) {
+                                                              std::string_view name, int fields,
+                                                              bool* whole) {
   std::scoped_lock lock(*critSect_);
   // The count and the elements come from one read of the file: they belong
   // together, and a list of n elements costs one read, not n.
   const bool ownSnapshot = nvType_ == StorageIni && !snapshot_;
   if (ownSnapshot) snapshot_ = rt::ReadIni(fileName_);
-  std::vector<Element> list = ReadQueue(section, name, fields);
+  bool complete = true;
+  std::vector<Element> list = ReadQueue(section, name, fields, complete);
   if (ownSnapshot) snapshot_.reset();
+  if (whole) *whole = complete;
   return list;
 }
 
 std::vector<SettingsStore::Element> SettingsStore::ReadQueue(std::string_view section,
-                                                             std::string_view name, int fields) {
+                                                             std::string_view name, int fields,
+                                                             bool& whole) {
   std::vector<Element> list;
   std::int64_t count = 0;
-  // A count that is no number, negative or absurd means a damaged list,
-  // which loads empty: trusting it could keep start-up reading for hours.
-  if (!ParseNumber(Fetch(section, name), count) || count < 0 || count > kMaxQueueElements)
+  const std::string stored = Fetch(section, name);
+  // No count at all is an empty list; one that is no number or negative is
+  // damaged and names no element to look for.
+  if (!ParseNumber(stored, count) || count < 0) {
+    whole = stored.empty();
     return list;
+  }
+  // An absurd count is damaged too: trusting it could keep start-up reading
+  // for hours, so only the elements a real list could have are looked for.
+  whole = count <= kMaxQueueElements;
+  count = std::min(count, kMaxQueueElements);
   std::string prefix = std::string(name) + "_";
   for (std::int64_t i = 1; i <= count; ++i) {
-    // Each element is read once; a missing one ends the list.
+    // Each element is read once; a missing one is skipped, not the rest.
     std::string value = FetchValue(section, prefix + std::to_string(i), kAbsent, fileName_);
-    if (value == kAbsent) break;
+    if (value == kAbsent) {
+      whole = false;
+      continue;
+    }
     value = Cut(std::move(value), kUnknownCapacity);
     Element element;
     for (int f = 1; f <= fields; ++f) element.push_back(FieldOf(value, f));

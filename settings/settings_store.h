@@ -4,6 +4,9 @@
 //
 // Every read and write goes straight to the file or store; nothing is cached
 // but the bookkeeping list Sectors, loaded by Init and written back by Kill.
+// A damaged stored list (elements missing, a count past what any list could
+// hold) loads what can be read and is not written back unless the program
+// changed it: writing the shorter list would lose the rest for good.
 // (A numbered list is read from one read of the file, so that its elements
 // come from one version of it and its cost does not grow with the square of
 // its length.)
@@ -49,6 +52,7 @@ struct Sector {
   std::string Family;
   std::string Item;
   std::string Type;
+  friend bool operator==(const Sector&, const Sector&) = default;
 };
 
 class SettingsStore {
@@ -92,12 +96,14 @@ class SettingsStore {
   // Numbered lists of up to four text fields per element.
   using Element = std::vector<std::string>;
   // A count above this marks a damaged list: nothing writes lists that long,
-  // and each element costs a read of the whole file.
+  // so only this many elements are looked for.
   static constexpr std::int64_t kMaxQueueElements = 1000;
-  // Loads `fields` fields (1..4) of each element. The list ends at the first
-  // missing element; a count that is not a number, negative or above
-  // kMaxQueueElements loads an empty list.
-  std::vector<Element> FetchQueue(std::string_view section, std::string_view name, int fields);
+  // Loads `fields` fields (1..4) of each element present among the first
+  // `count` (at most kMaxQueueElements); a missing element is skipped. A
+  // count that is not a number or negative loads an empty list. `whole`, when
+  // given, tells whether the stored list read back complete.
+  std::vector<Element> FetchQueue(std::string_view section, std::string_view name, int fields,
+                                  bool* whole = nullptr);
   void UpdateQueue(std::string_view section, std::string_view name,
                    const std::vector<Element>& list);
 
@@ -113,12 +119,16 @@ class SettingsStore {
 
  private:
   // The body of FetchQueue; the caller holds the lock.
-  std::vector<Element> ReadQueue(std::string_view section, std::string_view name, int fields);
+  std::vector<Element> ReadQueue(std::string_view section, std::string_view name, int fields,
+                                 bool& whole);
   std::uint32_t Root() const;
   std::string KeyPath(std::string_view section) const;
 
   std::string fileName_;
   std::unique_ptr<std::vector<Sector>> sectors_;  // guarded by critSect_; null outside Init..Kill
+  // Sectors as loaded, when the stored list was damaged: Kill leaves the
+  // store alone while the list is still this. Guarded by critSect_.
+  std::optional<std::vector<Sector>> damagedSectors_;
   int nvType_ = StorageIni;
   std::uint32_t extraData_ = 0;
   // While FetchQueue reads a list: the INI file as read once at its start,

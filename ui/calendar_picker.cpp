@@ -1,6 +1,8 @@
 #include "ui/calendar_picker.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "runtime/core/dates.h"
 #include "runtime/core/pictures.h"
@@ -37,12 +39,8 @@ rt::WindowResource MakeCalendarScreen() {
   w.Height = 138;
   auto add = [&w](int number, std::string label, Kind kind, rt::Rect at, std::string text = {},
                   char align = 'L') -> rt::ControlResource& {
-    rt::ControlResource& c = w.Controls.emplace_back();
-    c.Number = number;
-    c.Label = std::move(label);
-    c.Kind = kind;
-    c.Position = at;
-    c.Text = std::move(text);
+    rt::ControlResource& c =
+        w.Controls.emplace_back(rt::MakeControl(number, std::move(label), kind, at, std::move(text)));
     c.Align = align;
     return c;
   };
@@ -113,6 +111,8 @@ class CalendarPicker::Session {
   void StepTo(std::int32_t date);
   // Moves by whole months, keeping the day where the new month has it.
   void StepMonths(int months);
+  // Moves the focus to the next (1) or previous (-1) stop of the Tab order.
+  void TabTo(int step);
   // The day and date a day button stands for in the month shown.
   int ButtonDay(int button) const { return button - p_.CtrlDay1 - offset_ + 1; }
   std::int32_t ButtonDate(int button) const {
@@ -168,7 +168,10 @@ std::int32_t CalendarPicker::Session::Run(std::string_view title, std::int32_t d
                                      : p_.XPos);
   if (p_.YPos != 0) w_.SetProperty(0, rt::PropYPos, p_.YPos);
 
-  for (int key : {rt::KeyEnter, rt::KeyDown, rt::KeyRight, rt::KeyUp, rt::KeyLeft}) w_.Alert(key);
+  // Enter and Space are left to the runtime: they press the focused button.
+  for (int key : {rt::KeyDown, rt::KeyRight, rt::KeyUp, rt::KeyLeft, rt::KeyPageUp,
+                  rt::KeyPageDown, rt::KeyHome, rt::KeyEnd, rt::KeyTab, rt::KeyShiftTab})
+    w_.Alert(key);
   time_ = rt::Clock();
   Redraw();
 
@@ -193,22 +196,25 @@ int CalendarPicker::Session::HandleEvent() {
   const int event = rt::CurrentEvent();
   const int control = rt::EventControl();
   switch (event) {
-    case rt::EventAlertKey:
+    case rt::EventAlertKey: {
+      const int month = rt::Month(current_), year = rt::Year(current_);
       switch (rt::KeyCode()) {
         case rt::KeyUp: StepTo(current_ - 7); break;
         case rt::KeyDown: StepTo(current_ + 7); break;
         case rt::KeyLeft: StepTo(current_ - 1); break;
         case rt::KeyRight: StepTo(current_ + 1); break;
-        case rt::KeyEnter:
-          if (p_.CtrlExit && rt::FocusedControl() == p_.CtrlExit)
-            w_.Post(rt::EventAccepted, p_.CtrlExit);
-          else
-            rt::PressKey(rt::KeyTab);
-          return 1;
+        case rt::KeyPageUp: StepMonths(-1); break;
+        case rt::KeyPageDown: StepMonths(1); break;
+        case rt::KeyHome: StepTo(rt::Date(month, 1, year)); break;
+        case rt::KeyEnd: StepTo(rt::Date(month, rt::DaysInMonth(month, year), year)); break;
+        case rt::KeyTab: TabTo(1); return 0;
+        case rt::KeyShiftTab: TabTo(-1); return 0;
         default: return 0;
       }
-      if (p_.CtrlExit) w_.Select(p_.CtrlExit);
+      // The focus follows the date onto its day, where Enter picks it.
+      if (p_.CtrlDay1) w_.Select(DayButton(rt::Day(current_)));
       return 0;
+    }
     case rt::EventOpenWindow:
       if (!opened_) {
         opened_ = true;
@@ -268,6 +274,23 @@ int CalendarPicker::Session::HandleControlEvent(int event, int control) {
     w_.Post(rt::EventCloseWindow);
   }
   return 0;
+}
+
+// The grid is one stop of the Tab order, its current day's button: Tab and
+// Shift+Tab go through the grid and the buttons around it in control order
+// instead of through all forty-two days.
+void CalendarPicker::Session::TabTo(int step) {
+  const int focus = rt::FocusedControl();
+  const int current = p_.CtrlDay1 ? DayButton(rt::Day(current_)) : 0;
+  const bool inGrid = IsDayButton(focus);
+  std::vector<int> stops;
+  for (const rt::ControlState& c : w_.Controls())
+    if (c.Focusable() && (!IsDayButton(c.Number) || c.Number == current)) stops.push_back(c.Number);
+  if (stops.empty()) return;
+  const auto at = std::find(stops.begin(), stops.end(), inGrid ? current : focus);
+  const int count = static_cast<int>(stops.size());
+  const int from = at == stops.end() ? (step > 0 ? count - 1 : 0) : static_cast<int>(at - stops.begin());
+  w_.Select(stops[static_cast<std::size_t>(((from + step) % count + count) % count)]);
 }
 
 void CalendarPicker::Session::StepTo(std::int32_t date) {

@@ -31,24 +31,16 @@ rt::WindowResource MakeHistoryWindow() {
   w.Font = {"Sans Serif", 8, 400};
   w.Width = 320;
   w.Height = 96;
-  rt::ControlResource& icon = w.Controls.emplace_back();
-  icon.Number = kHistoryIcon;
-  icon.Label = "?IMAGE";
-  icon.Kind = rt::ControlKind::Image;
-  icon.Position = {2, 4, 26, 28};
+  rt::ControlResource& icon =
+      w.Controls.emplace_back(rt::MakeControl(kHistoryIcon, "?IMAGE", rt::ControlKind::Image, {2, 4, 26, 28}));
   icon.Icon = rt::StockIcon(rt::kStockInformation);
-  rt::ControlResource& list = w.Controls.emplace_back();
-  list.Number = kHistoryList;
-  list.Label = "?LIST";
-  list.Kind = rt::ControlKind::List;
-  list.Position = {32, 4, 286, 71};
+  rt::ControlResource& list =
+      w.Controls.emplace_back(rt::MakeControl(kHistoryList, "?LIST", rt::ControlKind::List, {32, 4, 286, 71}));
   list.ListFormat = "217L(2)|M~Message~S(255)@s255@42L(2)|M~Category~L(1)@s255@";
   for (int i = 0; i < kHistoryButtonCount; ++i) {
-    rt::ControlResource& button = w.Controls.emplace_back();
-    button.Number = kHistoryFirstButton + i;
-    button.Label = "?BUTTON" + std::to_string(i + 1);
-    button.Kind = rt::ControlKind::Button;
-    button.Position = {284 - 40 * i, 80, 36, 14};
+    rt::ControlResource& button = w.Controls.emplace_back(
+        rt::MakeControl(kHistoryFirstButton + i, "?BUTTON" + std::to_string(i + 1),
+                        rt::ControlKind::Button, {284 - 40 * i, 80, 36, 14}));
     button.Hidden = true;
   }
   return w;

@@ -7,8 +7,6 @@
 #include "errors/level.h"
 #include "runtime/core/dates.h"
 #include "runtime/core/halt.h"
-#include "runtime/files/file_operations.h"
-#include "runtime/files/view.h"
 #include "runtime/windows/backend.h"
 #include "runtime/windows/event_loop.h"
 #include "runtime/windows/events.h"
@@ -34,7 +32,6 @@ ProcessWindow::~ProcessWindow() { RemoveHaltCleanup(); }
 
 void ProcessWindow::InitProcess(RecordProcessor& process, ProcessReport* report,
                                 ReportObject* preview) {
-  UseMRP = 1;
   Process = &process;
   Report = report;
   Preview = preview;
@@ -154,8 +151,6 @@ int ProcessWindow::HandleWindowEvent() {
     std::int64_t e = 0;
     bool overran = false;
     do {
-      if (UseMRP && Process->View && rt::ViewGetProperty(*Process->View, rt::kPropReadAhead) == "0")
-        rt::ViewSetProperty(*Process->View, rt::kPropReadAhead, std::to_string(RecordsPerCycle));
       // Records that got slower than the batch was sized for (the machine is
       // busy) must not hold the loop: the clock is read every 1/64 of a
       // batch, and an event that overran one and a half slices ends there.
@@ -246,8 +241,6 @@ void ProcessWindow::NoRecords() { Throw(errors::ErrNothingToProcess); }
 
 // ---- Options and report output (idle without a report)
 
-void ProcessWindow::SetUseMRP(std::uint8_t value) { UseMRP = value; }
-std::uint8_t ProcessWindow::GetUseMRP() { return UseMRP; }
 void ProcessWindow::SetOpenOutputWhenFinish(std::uint8_t value) { OpenOutputWhenFinish = value; }
 std::uint8_t ProcessWindow::GetOpenOutputWhenFinish() { return OpenOutputWhenFinish; }
 

@@ -37,6 +37,9 @@
 // reading went backwards: a negative e would keep one event doubling its
 // batch until the data ended, with the window deaf to Cancel all the while.
 //
+// The view's read-ahead is the view reader's to set (from its page size, at
+// every open); the window leaves it alone.
+//
 // Report printing and preview are not part of this program; the fields and
 // hooks that carry them stay idle without a Report, as here.
 //
@@ -121,8 +124,6 @@ class ProcessWindow : public WindowController {
 
   // ---- Virtual operations, appended in their fixed order.
 
-  virtual void SetUseMRP(std::uint8_t value);
-  virtual std::uint8_t GetUseMRP();
   virtual void SetOpenOutputWhenFinish(std::uint8_t value);
   virtual std::uint8_t GetOpenOutputWhenFinish();
   // Report completion; without a report it only empties PreviewQueue.
@@ -181,7 +182,6 @@ class ProcessWindow : public WindowController {
   std::uint8_t TargetSelectorCreated = 0;
   std::uint8_t SkipPreview = 0;
   std::uint8_t ShowOutputProgress = 0;
-  std::uint8_t UseMRP = 1;
   std::uint8_t WaitCursor = 0;
   // The time of day in hundredths of a second that batches are timed by:
   // rt::Clock unless a test gives another.

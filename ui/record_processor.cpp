@@ -94,35 +94,34 @@ void RecordProcessor::Reset() {
 
 void RecordProcessor::ChooseSource() {
   if (RecordsProcessed == 0 || !Children || Children->empty()) return;
-  const std::size_t count = Children->size();
-  if (ChildEOF && ChildRead == count) {
+  const std::vector<ChildEntry>& entries = *Children;
+  const std::size_t count = entries.size();
+  if (ChildRead > count || (ChildRead == 0 && ChildEOF)) {
     ChildRead = 0;
+    ChildEOF = 0;
     return;
   }
-  if (ChildRead >= count) return;
-  if (ChildRead == 0) {
-    StartChild(1, (*Children)[0].Level);
-    return;
-  }
-  const std::uint8_t level = (*Children)[ChildRead - 1].Level;
-  const std::uint8_t nextLevel = (*Children)[ChildRead].Level;
+  // The source last read: the primary view (level 0) or entry ChildRead.
+  const int level = ChildRead == 0 ? 0 : entries[ChildRead - 1].Level;
   if (!ChildEOF) {
-    // A deeper entry belongs to the record just read from this one.
-    if (nextLevel > level) StartChild(static_cast<std::uint16_t>(ChildRead + 1), nextLevel);
+    // A record was just read: the entry right after its source, when deeper,
+    // holds that record's children and is read next.
+    if (ChildRead < count && entries[ChildRead].Level > level)
+      StartChild(static_cast<std::uint16_t>(ChildRead + 1), entries[ChildRead].Level);
     return;
   }
-  if (nextLevel == level) {
-    StartChild(static_cast<std::uint16_t>(ChildRead + 1), nextLevel);
-    return;
-  }
-  // Back up to the entry this one belongs to, which goes on reading.
-  while (ChildRead > 1) {
-    --ChildRead;
-    if ((*Children)[ChildRead - 1].Level < level) {
-      ChildEOF = 0;
-      break;
+  // Entry ChildRead has ended: its next sibling (the next entry at its level
+  // before one above it) starts; without one, the entry it belongs to goes
+  // on reading. Each step moves forward or up, so the walk always ends.
+  for (std::size_t next = ChildRead; next < count && entries[next].Level >= level; ++next)
+    if (entries[next].Level == level) {
+      StartChild(static_cast<std::uint16_t>(next + 1), entries[next].Level);
+      return;
     }
-  }
+  std::uint16_t owner = static_cast<std::uint16_t>(ChildRead - 1);
+  while (owner > 0 && entries[owner - 1].Level >= level) --owner;
+  ChildRead = owner;
+  ChildEOF = 0;
 }
 
 void RecordProcessor::StartChild(std::uint16_t position, std::uint8_t) {

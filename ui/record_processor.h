@@ -15,8 +15,13 @@
 // percentage does.
 //
 // Child processors (Children) are read between the primary view's records,
-// each entry at a level: a deeper entry belongs to the one above it. Nothing
-// in this program adds one; the walk in FetchNext is complete all the same.
+// each entry at a level: the list is a tree in reading order, a deeper entry
+// holding the children of the records of the entry above it. After a record
+// is read, the deeper entry right after its source starts (reset); an entry
+// that ends hands over to its next sibling, or else back to the entry (or
+// the primary view) it belongs to, which reads its next record. An entry
+// with no records for its parent simply ends. Nothing in this program adds a
+// child; the walk in FetchNext is complete all the same.
 //
 // Threading: a processor, its view and its files belong to one thread.
 // Ownership: the step manager, the progress variable, the children and the

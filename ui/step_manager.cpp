@@ -12,10 +12,6 @@
 namespace ui {
 namespace {
 
-// Places of the decimal quotient 100 / (High - Low): the quotient has at most
-// three whole digits, so fifteen places keep it within eighteen digits.
-constexpr int kFactorPlaces = 15;
-
 // A double cut toward zero to a whole number; values past the 64-bit range
 // stop at its ends instead of being undefined.
 std::int64_t Truncated(double value) {
@@ -79,23 +75,15 @@ void StepManager::SetLimits(const AnyValue& low, const AnyValue& high) {
   }
 }
 
-double StepManager::Factor() {
-  if (factorKnown_ && factorLow_ == Low && factorHigh_ == High) return factor_;
-  const std::int64_t span = std::int64_t{High} - Low;
-  auto quotient = rt::Divide(rt::Decimal::FromInt(100), rt::Decimal::FromInt(span), kFactorPlaces);
-  factor_ = quotient ? quotient->ToDouble() : 100.0 / static_cast<double>(span);
-  factorKnown_ = true;
-  factorLow_ = Low;
-  factorHigh_ = High;
-  return factor_;
-}
-
 std::uint8_t StepManager::GetPercentile(const AnyValue& value) {
   if (High == Low) return 50;
-  const double product = (value.ToReal() - Low) * Factor();
-  // The low 8 bits of the truncated product (those of its 16-bit form too).
-  auto percentage =
-      static_cast<std::uint8_t>(static_cast<std::uint64_t>(Truncated(product)) & 0xFF);
+  // (value - Low) * 100 / (High - Low) in whole numbers, so the high limit
+  // gives exactly 100 whatever the span; a factor 100 / span rounded to
+  // any number of places misses it for spans it does not divide.
+  const std::int64_t span = std::int64_t{High} - Low;
+  const std::int64_t hundredfold = Truncated((value.ToReal() - Low) * 100.0);
+  // The low 8 bits of the truncated quotient (those of its 16-bit form too).
+  auto percentage = static_cast<std::uint8_t>(static_cast<std::uint64_t>(hundredfold / span) & 0xFF);
   if (Controls & kStepInverted) percentage = static_cast<std::uint8_t>(100 - percentage);
   return percentage == 0 ? 1 : percentage;
 }

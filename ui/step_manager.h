@@ -7,8 +7,8 @@
 //
 // The arithmetic, for limits Low and High (whole numbers):
 //   equal limits                  50 for every value
-//   f = 100 / (High - Low)        in exact decimal arithmetic, then as a double
-//   p = (value - Low) * f         truncated toward zero; its low 8 bits
+//   p = (value - Low) * 100       divided by (High - Low) in whole numbers,
+//                                 truncated toward zero; its low 8 bits
 //   option 0x10                   the limits are stored swapped and p becomes
 //                                 100 - p (8-bit arithmetic), so limits given
 //                                 as (low, high) still map low to 1 and high
@@ -76,15 +76,6 @@ class StepManager {
   std::uint8_t Controls = 0;
   std::int32_t Low = 0;
   std::int32_t High = 0;
-
- private:
-  // 100 / (High - Low), kept for the limits it was worked out for: the
-  // percentage is asked for every record, the limits change once a walk.
-  double Factor();
-  bool factorKnown_ = false;
-  std::int32_t factorLow_ = 0;
-  std::int32_t factorHigh_ = 0;
-  double factor_ = 0;
 };
 
 }  // namespace ui

@@ -498,7 +498,8 @@ int WindowController::HandleNewSelection() {
 int WindowController::HandleRejected() {
   const int control = rt::EventControl();
   rt::Beep(150, 16);
-  Redisplay(control);
+  // The entry keeps what the operator typed, and the runtime has it say how
+  // to type it: redisplaying it from its variable would wipe the text.
   if (MyWindow) MyWindow->Select(control);
   return LevelBenign;
 }

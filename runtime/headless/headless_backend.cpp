@@ -210,7 +210,9 @@ void HeadlessBackend::Snapshot(const Window& window, int control) {
   if (s.FontStyle != c->FontStyle) Record("style " + who + " " + std::to_string(c->FontStyle));
   if (s.Value != c->Value) Record("value " + who + " " + std::to_string(c->Value));
   if (s.Selected != c->Selected) Record("row " + who + " " + std::to_string(c->Selected));
-  s = {c->Text, c->Hidden, c->Disabled, c->FontColor, c->FontStyle, c->Value, c->Selected, c->Default, c->Position};
+  if (s.Hint != c->TypingHint) Record("hint " + who + " " + InDoubleQuotes(c->TypingHint));
+  s = {c->Text,     c->Hidden,  c->Disabled, c->FontColor, c->FontStyle,
+       c->Value,    c->Selected, c->Default, c->Position,  c->TypingHint};
 }
 
 void HeadlessBackend::CreateNative(const Window& window) {
@@ -222,8 +224,8 @@ void HeadlessBackend::CreateNative(const Window& window) {
   shown.Open = true;
   shown.Focus = window.Focus();
   for (const auto& c : window.Controls())
-    shown.Controls[c.Number] = {c.Text,  c.Hidden,   c.Disabled, c.FontColor, c.FontStyle,
-                                c.Value, c.Selected, c.Default,  c.Position};
+    shown.Controls[c.Number] = {c.Text,     c.Hidden,   c.Disabled, c.FontColor, c.FontStyle,
+                                c.Value,    c.Selected, c.Default,  c.Position,  c.TypingHint};
   shown_[UpperCase(window.Name())] = std::move(shown);
   Record("open " + window.Name() + " " + InDoubleQuotes(window.Caption()));
 }

@@ -73,6 +73,7 @@ class HeadlessBackend : public Backend {
     int Selected = 0;
     bool Default = false;
     Rect Position;  // applied, not transcribed
+    std::string Hint;  // an entry's typing hint ("hint" in the transcript)
   };
   struct ShownWindow {
     std::string Caption;

@@ -38,6 +38,8 @@ std::optional<int> Number(std::string_view word) {
 const std::pair<const char*, int> kKeys[] = {
     {"TAB", KeyTab},   {"ENTER", KeyEnter}, {"ESCAPE", KeyEscape}, {"ESC", KeyEscape},
     {"LEFT", KeyLeft}, {"UP", KeyUp},       {"RIGHT", KeyRight},   {"DOWN", KeyDown},
+    {"SHIFTTAB", KeyShiftTab}, {"PAGEUP", KeyPageUp}, {"PAGEDOWN", KeyPageDown},
+    {"HOME", KeyHome}, {"END", KeyEnd},
 };
 
 const std::pair<const char*, int> kButtons[] = {

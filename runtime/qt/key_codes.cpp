@@ -25,10 +25,10 @@ int RuntimeKeyCode(const QKeyEvent& event) {
     case Qt::Key_Down: return KeyDown;
     case Qt::Key_Backspace: return 8;
     case Qt::Key_Space: return 32;
-    case Qt::Key_PageUp: return 33;
-    case Qt::Key_PageDown: return 34;
-    case Qt::Key_End: return 35;
-    case Qt::Key_Home: return 36;
+    case Qt::Key_PageUp: return KeyPageUp;
+    case Qt::Key_PageDown: return KeyPageDown;
+    case Qt::Key_End: return KeyEnd;
+    case Qt::Key_Home: return KeyHome;
     case Qt::Key_Insert: return 45;
     case Qt::Key_Delete: return 46;
     default: break;

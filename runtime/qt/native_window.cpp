@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QToolTip>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -22,6 +23,7 @@
 
 #include "runtime/qt/control_icons.h"
 #include "runtime/qt/key_codes.h"
+#include "runtime/windows/bound_variable.h"
 #include "runtime/windows/events.h"
 #include "runtime/windows/properties.h"
 
@@ -495,8 +497,13 @@ void NativeWindow::ApplyControl(const ControlState& state, Control& control, int
   if (widget->geometry() != place) widget->setGeometry(place);
   if (widget->isHidden() != state.Hidden) widget->setHidden(state.Hidden);
   if (widget->isEnabled() == state.Disabled) widget->setEnabled(!state.Disabled);
-  widget->setToolTip(ToQt(state.Tip));
-  widget->setStatusTip(ToQt(state.StatusText));
+  // An entry that could not read what was typed says how to type it, at
+  // once in its tip (a dialog has no status line) and in the status tip.
+  const std::string& tip = state.TypingHint.empty() ? state.Tip : state.TypingHint;
+  widget->setToolTip(ToQt(tip));
+  widget->setStatusTip(ToQt(state.TypingHint.empty() ? state.StatusText : state.TypingHint));
+  if (property == PropStatusText && !state.TypingHint.empty())
+    QToolTip::showText(widget->mapToGlobal(QPoint(0, widget->height())), ToQt(tip), widget);
   ApplyFont(state, control);
   if (control.FontColor != state.FontColor) {
     control.FontColor = state.FontColor;
@@ -548,6 +555,7 @@ void NativeWindow::ApplyText(const ControlState& state, Control& control) {
     case ControlKind::Entry: {
       auto* edit = static_cast<QLineEdit*>(widget);
       if (edit->text() != text && !sink_.TextPending(model_, control.Number)) edit->setText(text);
+      edit->setPlaceholderText(ToQt(EntryFormatHint(state.Picture)));
       edit->setAlignment(Horizontal(state.Align) | Qt::AlignVCenter);
       break;
     }
@@ -646,19 +654,6 @@ void NativeWindow::SyncFocus() {
   if (auto* edit = qobject_cast<QLineEdit*>(want)) edit->selectAll();
 }
 
-int NativeWindow::PreviousFocusable() const {
-  const auto& controls = model_.Controls();
-  const auto at = std::find_if(controls.begin(), controls.end(),
-                               [&](const ControlState& c) { return c.Number == model_.Focus(); });
-  const std::size_t start =
-      at == controls.end() ? 0 : static_cast<std::size_t>(at - controls.begin());
-  for (std::size_t i = 1; i <= controls.size(); ++i) {
-    const ControlState& c = controls[(start + controls.size() - i) % controls.size()];
-    if (c.Focusable()) return c.Number;
-  }
-  return 0;
-}
-
 void NativeWindow::UserClosed() {
   Input input;
   input.What = Input::Kind::Close;
@@ -716,12 +711,15 @@ bool NativeWindow::UserKey(const QKeyEvent& event) {
   const Qt::KeyboardModifiers modifiers = event.modifiers() & ~Qt::KeypadModifier;
   Input input;
   input.What = Input::Kind::Key;
+  // The runtime moves the focus itself, so Qt never sees a Tab move it; the
+  // window is told that the keyboard is in use, and the style then draws the
+  // focus on buttons as it does in any dialog driven by the keyboard.
+  if (event.key() == Qt::Key_Tab || event.key() == Qt::Key_Backtab)
+    widget_->setAttribute(Qt::WA_KeyboardFocusChange);
   if (event.key() == Qt::Key_Backtab ||
       (event.key() == Qt::Key_Tab && modifiers == Qt::ShiftModifier)) {
-    input.What = Input::Kind::Focus;  // the runtime knows no backward Tab: the focus goes to the
-                                      // control before
-    input.Control = PreviousFocusable();
-    if (input.Control) Give(std::move(input));
+    input.Value = KeyShiftTab;
+    Give(std::move(input));
     return true;
   }
   input.Value = RuntimeKeyCode(event);

@@ -99,7 +99,6 @@ class NativeWindow {
   void ApplyFont(const ControlState& state, Control& control);
   Control* Find(int number);
   Control* FindWidget(const QObject* widget);
-  int PreviousFocusable() const;
   void Give(Input input);
 
   // From the window widget: the user's doing.

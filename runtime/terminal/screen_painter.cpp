@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "runtime/core/text.h"
+#include "runtime/windows/bound_variable.h"
 #include "runtime/windows/message_box.h"
 #include "runtime/windows/properties.h"
 
@@ -86,12 +87,6 @@ std::wstring TipMark(std::string_view tip, bool unicode) {
 // A text in a border, with a blank on either side. Built by appending: GCC 12
 // at -O2 takes " " + text for an overlapping copy and warns.
 std::string Spaced(std::string_view text) { return std::string(" ").append(text).append(" "); }
-
-// Date pictures show how to type a date while the entry is empty.
-std::string PictureHint(std::string_view picture) {
-  const std::string p = UpperCase(picture);
-  return p == "D02" || p == "D02B" || p == "@D02" || p == "@D02B" ? "mm/dd/yyyy" : "";
-}
 
 }  // namespace
 
@@ -311,7 +306,9 @@ void ScreenPainter::PaintWindow(WindowView& view, bool active) {
   Fill(view.Place.Frame, attr);
   std::string status;
   if (const ControlState* focused = w.Control(w.Focus()); active && focused)
-    status = !focused->StatusText.empty() ? focused->StatusText : focused->Tip;
+    status = !focused->TypingHint.empty()   ? focused->TypingHint
+             : !focused->StatusText.empty() ? focused->StatusText
+                                            : focused->Tip;
   Frame(view.Place.Frame, w.Caption(), status, attr);
   for (const ControlState& c : w.Controls()) {
     if (c.Hidden) continue;
@@ -408,7 +405,7 @@ void ScreenPainter::PaintEntry(WindowView& view, const ControlState& c, bool foc
   edit.Cursor = std::clamp(edit.Cursor, 0, static_cast<int>(c.Text.size()));
   Fill(Intersect(field, clip), attr);
   if (c.Text.empty() && !focused) {
-    Put(field.Row, field.Col, PictureHint(c.Picture), attr | A_DIM, Intersect(field, clip));
+    Put(field.Row, field.Col, EntryFormatHint(c.Picture), attr | A_DIM, Intersect(field, clip));
   } else {
     const int first = focused ? std::max(0, edit.Cursor - (field.Cols - 1)) : 0;
     const int textAttr = focused && edit.Fresh && !c.Text.empty() ? attr | A_REVERSE : attr;

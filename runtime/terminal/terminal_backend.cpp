@@ -192,6 +192,9 @@ WindowView* TerminalBackend::InputView() {
   const Window* top = CurrentWindow();
   WindowView* view = ViewOf(top);
   if (!view || top->Hidden() || top->Iconized()) return nullptr;
+  // A window the terminal is too small for shows only a notice: keys typed
+  // at the notice must not reach the window nobody can see.
+  if (!PlaceWindow(top->Area().Width, top->Area().Height, LINES, COLS).Fits) return nullptr;
   return view;
 }
 
@@ -451,7 +454,7 @@ std::optional<Input> TerminalBackend::Translate(WindowView& view, const KeyPress
   if (key.Function) {
     int arrow = 0;
     switch (key.Code) {
-      case KEY_BTAB: return FocusInput(w, NextFocus(w, -1));
+      case KEY_BTAB: return KeyInput(w, KeyShiftTab);
       case KEY_ENTER: return KeyInput(w, KeyEnter);
       case KEY_MOUSE: return Click(view);
       case KEY_LEFT: arrow = KeyLeft; break;
@@ -461,7 +464,13 @@ std::optional<Input> TerminalBackend::Translate(WindowView& view, const KeyPress
       case KEY_PPAGE:
       case KEY_NPAGE:
       case KEY_HOME:
-      case KEY_END:
+      case KEY_END: {
+        const int code = key.Code == KEY_PPAGE   ? KeyPageUp
+                         : key.Code == KEY_NPAGE ? KeyPageDown
+                         : key.Code == KEY_HOME  ? KeyHome
+                                                 : KeyEnd;
+        if (w.AlertKeys().count(code) || (focused && focused->AlertKeys.count(code)))
+          return KeyInput(w, code);
         if (inList) {
           const int rows = w.RowCount(focused->Number);
           const int page = std::max(1, focused->Position.Height / 8 - 2);
@@ -477,6 +486,7 @@ std::optional<Input> TerminalBackend::Translate(WindowView& view, const KeyPress
           return input;
         }
         return inEntry ? EditEntry(view, *focused, key) : std::nullopt;
+      }
       default: return inEntry ? EditEntry(view, *focused, key) : std::nullopt;
     }
     const bool alert = w.AlertKeys().count(arrow) || (focused && focused->AlertKeys.count(arrow));

@@ -24,7 +24,21 @@ bool StoreInteger(T* target, std::optional<std::int64_t> value) {
   return true;
 }
 
+// Date pictures, with or without the blank-for-0 and left-align marks.
+bool IsDatePicture(std::string_view picture) {
+  const std::string p = UpperCase(picture);
+  return p == "D02" || p == "D02B" || p == "@D02" || p == "@D02B";
+}
+
 }  // namespace
+
+std::string EntryFormatHint(std::string_view picture) {
+  return IsDatePicture(picture) ? "mm/dd/yyyy" : "";
+}
+
+std::string EntryTypingHint(std::string_view picture) {
+  return IsDatePicture(picture) ? "Type a date as MM/DD/YYYY" : "";
+}
 
 std::string FormatVariable(const BoundVariable& v, std::string_view picture) {
   if (auto* s = std::get_if<std::string*>(&v)) {

@@ -28,6 +28,13 @@ std::string FormatVariable(const BoundVariable& v, std::string_view picture);
 // variable takes the text as it is. An unbound variable only checks the text.
 bool StoreVariable(const BoundVariable& v, std::string_view text, std::string_view picture);
 
+// How to type an entry under `picture`, shown while it is empty
+// ("mm/dd/yyyy" for dates); "" when the picture needs no hint.
+std::string EntryFormatHint(std::string_view picture);
+// What an entry under `picture` says when its text cannot be read ("Type a
+// date as MM/DD/YYYY" for dates); "" when there is nothing useful to say.
+std::string EntryTypingHint(std::string_view picture);
+
 // The variable as a number (0 for strings that are not numbers and unbound variables).
 std::int64_t VariableNumber(const BoundVariable& v);
 

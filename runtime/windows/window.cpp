@@ -328,6 +328,10 @@ int Window::Display(int control) {
   if (control != 0 && !Find(control)) return Fail(NoControl(control));
   for (auto& c : controls_) {
     if (control != 0 && c.Number != control) continue;
+    // Redrawing the whole window keeps what the operator typed into an
+    // entry that could not read it; only the entry's own Display replaces it.
+    if (control == 0 && !c.TypingHint.empty()) continue;
+    SetTypingHint(c, {});
     if (IsBound(c.Use)) {
       if (c.Kind == ControlKind::Progress || c.Kind == ControlKind::Check)
         c.Value = VariableNumber(c.Use);
@@ -435,14 +439,22 @@ int Window::UnregisterEvent(int event, const void* object) {
 bool Window::ReadEntry(ControlState& c) {
   if (!StoreVariable(c.Use, c.Text, c.Picture)) {
     c.Edited = true;
+    SetTypingHint(c, EntryTypingHint(c.Picture));
     return false;
   }
   c.Edited = false;
+  SetTypingHint(c, {});
   if (IsBound(c.Use)) {
     c.Text = FormatVariable(c.Use, c.Picture);
     Notify(c.Number, PropText);
   }
   return true;
+}
+
+void Window::SetTypingHint(ControlState& c, std::string hint) {
+  if (c.TypingHint == hint) return;
+  c.TypingHint = std::move(hint);
+  Notify(c.Number, PropStatusText);
 }
 
 bool Window::AcceptEntry(ControlState& c) {
@@ -480,7 +492,8 @@ void Window::PressControl(ControlState& c) {
 }
 
 // Keys: an alert key of the focused control or the window becomes
-// EventAlertKey; otherwise Tab moves to the next control, Enter accepts the
+// EventAlertKey; otherwise Tab moves to the next control (Shift+Tab to the
+// one before), Enter accepts the
 // focused control (and then presses the default button when the focus is not
 // on a button), Escape asks the window to close.
 void Window::ApplyKey(int key) {
@@ -491,13 +504,18 @@ void Window::ApplyKey(int key) {
     return;
   }
   switch (key) {
-    case KeyTab: {
+    case KeyTab:
+    case KeyShiftTab: {
       if (controls_.empty()) return;
+      const std::size_t count = controls_.size();
       auto start = std::find_if(controls_.begin(), controls_.end(),
                                 [&](const ControlState& c) { return c.Number == focus_; });
-      const std::size_t first = start == controls_.end() ? 0 : static_cast<std::size_t>(start - controls_.begin()) + 1;
-      for (std::size_t i = 0; i < controls_.size(); ++i) {
-        const ControlState& next = controls_[(first + i) % controls_.size()];
+      // Without a focused control, Tab starts at the first and Shift+Tab at the last.
+      const std::size_t at = start == controls_.end() ? (key == KeyTab ? count - 1 : 0)
+                                                      : static_cast<std::size_t>(start - controls_.begin());
+      const std::size_t step = key == KeyTab ? 1 : count - 1;
+      for (std::size_t i = 1; i <= count; ++i) {
+        const ControlState& next = controls_[(at + step * i) % count];
         if (next.Focusable()) {
           MoveFocus(next.Number);
           return;

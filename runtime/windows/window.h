@@ -69,6 +69,9 @@ struct ControlState {
   ListSource Source;
   std::set<int> AlertKeys;
   bool Edited = false;      // the user changed the text since it was last read or displayed
+  // How to type the entry, while the text typed could not be read (the
+  // entry keeps that text until it reads or is displayed afresh).
+  std::string TypingHint;
   std::map<int, PropertyValue> Other;  // properties the runtime only stores
 
   bool Focusable() const;
@@ -156,6 +159,8 @@ class Window {
   void Notify(int control, int property);
   void Flush();
   bool ReadEntry(ControlState& c);
+  // Sets the entry's typing hint, telling the backend when it changes.
+  void SetTypingHint(ControlState& c, std::string hint);
   bool AcceptEntry(ControlState& c);
   bool MoveFocus(int control);
   void PressControl(ControlState& c);

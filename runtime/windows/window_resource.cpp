@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <set>
+#include <utility>
 
 #include "runtime/core/text.h"
 
@@ -16,6 +17,17 @@ bool TakesFocus(ControlKind kind) {
     case ControlKind::List: return true;
     default: return false;
   }
+}
+
+ControlResource MakeControl(int number, std::string label, ControlKind kind, Rect at,
+                            std::string text) {
+  ControlResource c;
+  c.Number = number;
+  c.Label = std::move(label);
+  c.Kind = kind;
+  c.Position = at;
+  c.Text = std::move(text);
+  return c;
 }
 
 const ControlResource* WindowResource::Find(int number) const {

@@ -34,6 +34,7 @@ enum class ControlKind : int {
 // Kinds that can take the focus (when shown and enabled).
 bool TakesFocus(ControlKind kind);
 
+
 struct Rect {
   int X = 0;
   int Y = 0;
@@ -68,6 +69,11 @@ struct ControlResource {
   bool Default = false;    // button pressed by Enter on a non-button control
   bool Immediate = false;  // button acts without reading an edited entry first (Cancel)
 };
+
+// A control as every layout starts one: its number, label, kind, place and
+// text; the caller sets the rest (icon, tip, picture, flags).
+ControlResource MakeControl(int number, std::string label, ControlKind kind, Rect at = {},
+                            std::string text = {});
 
 struct WindowResource {
   std::string Name;        // "QUICKWINDOW"

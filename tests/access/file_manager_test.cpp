@@ -110,6 +110,15 @@ TEST_F(FileManagerTest, WriteAccessDeniedRetriesWithRecoverThenFallsBackToReadOn
   EXPECT_EQ(std::count(m.Operations.begin(), m.Operations.end(), rt::kOpSend), 1)
       << "the driver was told Recover= before the retry";
   EXPECT_EQ(access_test::ItemText(*m.File), "1/1/ONE");
+  // An alias of the same disk file falls back too, without saying it again.
+  auto aliasDecl = access_test::ItemDeclaration(path_, "AliasItem", "AITM");
+  rt::ThreadFile(*aliasDecl);
+  destroyOnExit_.push_back(aliasDecl.get());
+  auto& alias = Manager({}, aliasDecl.get(), &m);
+  ASSERT_EQ(alias.Open(), LevelBenign);
+  ASSERT_EQ(alias.UseFile(dataaccess::kUseUses), LevelBenign);
+  EXPECT_EQ(alias.OpenMode & 0x03, 0);
+  EXPECT_EQ(Captions(), std::vector<std::string>{"Access Denied"});
 }
 
 TEST_F(FileManagerTest, ReadOnlyOpenThatIsStillDeniedShowsMessage29AndRestoresTheMode) {

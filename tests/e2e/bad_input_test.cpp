@@ -325,14 +325,16 @@ TEST(BadInput, EachCaseIsToldAndLosesNothing) {
        },
        purge, 0, {}, After::Purged, nullptr,
        [](Folder& f) { EXPECT_EQ(e2e::ReadFile(f.Dir() / "Veltrane.INI"), kIni); }},
-      // The entry beeps, shows its empty value again and the dialog stays.
+      // The entry keeps what was typed, says how to type a date, beeps, and
+      // the dialog stays.
       {"date the entry cannot read",
        [](Folder& f) {
          Write(f.Dir() / "date.txt",
                "type ?LASTDATE 13/45/2022\naccept ?OK\nexpect QUICKWINDOW\naccept ?CANCEL\n");
        },
        {kVeltrane, "--script", "date.txt"}, 2,
-       {"input accept ?OK\nbeep 150 16\ntext QUICKWINDOW:5 \"\"\n",
+       {"input accept ?OK\nhint QUICKWINDOW:5 \"Type a date as MM/DD/YYYY\"\nbeep 150 16\n"
+        "input accept ?CANCEL\n",
         "veltrane: Exiting Application"},
        After::Unchanged},
       {"CSV row with a cell that is no number", CsvWithABadCell,

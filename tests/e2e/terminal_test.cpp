@@ -60,11 +60,11 @@ class TerminalProgram : public ::testing::Test {
   }
   // veltrane in the data folder, with no display, after a line of the
   // shell's own that must be back on the screen when the program is gone.
-  void Veltrane(const std::string& options = {}) {
+  void Veltrane(const std::string& options = {}, const std::string& firstShown = "Purge Punches Through") {
     screen_->Run("cd " + folder_.Path().string() + " && echo shell-was-here && env -u DISPLAY " +
                  "-u WAYLAND_DISPLAY VELTRANE_TRACE_FILE=" + TraceFile() + " " +
                  e2e::BuiltProgram("app/veltrane").string() + " " + options);
-    ASSERT_TRUE(WaitFor("Purge Punches Through"));
+    ASSERT_TRUE(WaitFor(firstShown));
   }
   bool WaitFor(const std::string& text) {
     if (screen_->WaitFor(text)) return true;
@@ -123,21 +123,47 @@ TEST_F(TerminalProgram, ATypedDatePurgesThroughItWhileTheProgressWindowShows) {
   ExpectPurged();
 }
 
-TEST_F(TerminalProgram, TheCalendarPicksTheCutOffWithTheArrowKeys) {
+TEST_F(TerminalProgram, TheCalendarPicksTheCutOffWithTheKeys) {
   Start(80, 24, 5000);
   Veltrane();
   screen_->Keys("BTab BTab 1/5/2023 Tab Enter");  // from the entry to the calendar button
   ASSERT_TRUE(WaitFor("January 2023"));
+  screen_->Keys("Tab Tab Enter");  // from Close over Previous Year to Previous Month, pressed
+  ASSERT_TRUE(WaitFor("December 2022"));
+  screen_->Keys("PageDown Home");  // January 1st
+  ASSERT_TRUE(WaitFor("January 2023"));
   screen_->Keys("Up Left");  // a week back into December, then a day
   ASSERT_TRUE(WaitFor("December 2022"));
-  EXPECT_EQ(screen_->StyleOf("28"), "1;4;34") << "the day in bold (blue, not a grey bold black)";
   EXPECT_EQ(screen_->StyleOf("31"), "31") << "a Saturday in red";
-  screen_->Keys("c");  // the plain letter of Close
+  screen_->Keys("Right Right Right Right Enter");  // the 28th, picked where the focus is
   ASSERT_TRUE(WaitFor("Last Date Of A Period  " + kTypedCutOff));
-  screen_->Keys("M-o");
+  screen_->Keys("Enter");  // the focus went to OK
   CloseEndBox(RemovedAll());
   ExpectEndedAndRestored(0);
   ExpectPurged();
+}
+
+// A terminal too small for the dialog shows only a notice, and what is typed
+// there reaches no window: no purge, no end. Grown, the dialog is back as it
+// was; a date it cannot read stays as typed and the status line says why.
+TEST_F(TerminalProgram, KeysTypedAtTheTooSmallNoticeReachNoWindow) {
+  Start(60, 20, 5000);
+  Veltrane("--backend terminal", "Terminal too small");
+  screen_->Keys("BTab BTab 06/30/2021 Enter Escape");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_THAT(screen_->Screen(), HasSubstr("Terminal too small"));
+  EXPECT_THAT(screen_->Screen(), Not(HasSubstr("exit=")));
+  screen_->Resize(80, 24);
+  ASSERT_TRUE(WaitFor("Last Date Of A Period  mm/dd/yyyy"));
+  screen_->Keys("BTab BTab 02/30/2021 Tab");
+  ASSERT_TRUE(WaitFor("Type a date as MM/DD/YYYY"));
+  EXPECT_THAT(screen_->Shown(), HasSubstr("Last Date Of A Period  02/30/2021"));
+  screen_->Keys("Escape");
+  ASSERT_TRUE(WaitFor("Exiting Application"));
+  screen_->Keys("Enter");
+  ASSERT_TRUE(WaitFor("Exiting Application\nexit=2"));
+  EXPECT_EQ(Due(), due_);
+  EXPECT_EQ(Sql().Column(kKept).at(0), kept_);
 }
 
 TEST_F(TerminalProgram, A2024DateIsRefusedAndCancelHaltsWithTheFileUntouched) {

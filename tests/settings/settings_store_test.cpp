@@ -107,14 +107,16 @@ TEST_F(SettingsTest, NumberedListsIgnoreElementsBeyondTheCount) {
   ASSERT_EQ(again.Sectors().size(), 0u);  // the first store's Kill wrote its own empty list
 }
 
-// A damaged count never stalls start-up: the list stops at the first missing
-// element, and a count no list could have loads nothing.
-TEST_F(SettingsTest, DamagedListCountsLoadWhatIsThereOrNothing) {
+// A damaged list loads what can be read without stalling start-up (a count
+// no list could have is looked through only as far as a real list goes), and
+// is never written back shorter: every element stays in the file.
+TEST_F(SettingsTest, DamagedListsLoadWhatIsThereAndAreNotWrittenBackShorter) {
   struct Case {
     std::string count;
     std::size_t loaded;
   };
-  for (const Case& c : {Case{"5", 2}, Case{"2000000000", 0}, Case{"-3", 0}, Case{"1001", 0}}) {
+  for (const Case& c : {Case{"5", 3}, Case{"3", 2}, Case{"2000000000", 3}, Case{"-3", 0},
+                        Case{"1001", 3}}) {
     fs::remove(ini);
     rt::PutIni("__Dont_Touch_Me__", "Sectors", c.count, ini);
     rt::PutIni("__Dont_Touch_Me__", "Sectors_1", "a,b,c", ini);
@@ -124,7 +126,8 @@ TEST_F(SettingsTest, DamagedListCountsLoadWhatIsThereOrNothing) {
     store.Init(ini, settings::StorageIni, 0);
     EXPECT_EQ(store.Sectors().size(), c.loaded) << c.count;
     store.Kill();
-    EXPECT_EQ(rt::GetIni("__Dont_Touch_Me__", "Sectors", "", ini), std::to_string(c.loaded));
+    EXPECT_EQ(rt::GetIni("__Dont_Touch_Me__", "Sectors", "", ini), c.count);
+    EXPECT_EQ(rt::GetIni("__Dont_Touch_Me__", "Sectors_4", "", ini), "g,h,i") << c.count;
   }
 }
 

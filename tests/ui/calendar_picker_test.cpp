@@ -51,13 +51,24 @@ const PickCase kPickCases[] = {
      "accept ?PREVMONTH\naccept ?CLOSE", Date(12, 10, 2023), RequestCompleted},
     {"LeapDayMinusAYearIsFebruary1", Date(2, 29, 2024), true, "accept ?PREVYEAR\naccept ?CLOSE",
      Date(2, 1, 2023), RequestCompleted},
-    {"ArrowsMoveByDaysAndWeeksAndEnterCloses", Date(2, 27, 2020), true,
+    // The keys: the focus follows the date onto its day, where Enter picks it
+    // (even without SelectOnClose); Enter presses any focused button; the
+    // grid is one stop of the Tab order.
+    {"ArrowsMoveByDaysAndWeeksAndEnterPicksTheDay", Date(2, 27, 2020), false,
      "key Right\nkey Right\nkey Down\nkey Enter", Date(3, 7, 2020), RequestCompleted},
-    {"UpAndLeftMoveBackOverTheLeapDay", Date(3, 7, 2020), true, "key Up\nkey Left\nkey Enter",
+    {"UpAndLeftMoveBackOverTheLeapDay", Date(3, 7, 2020), false, "key Up\nkey Left\nkey Enter",
      Date(2, 28, 2020), RequestCompleted},
-    {"EnterElsewhereMovesTheFocusOnToTheFirstDay", Date(3, 15, 2024), true,
-     "key Tab\nkey Enter\nkey Enter\nkey Enter\nkey Enter\nkey Enter\nkey Enter\naccept ?CLOSE",
-     Date(3, 1, 2024), RequestCompleted},
+    {"PageDownAndEndGoToTheLastDayOfTheNextMonth", Date(1, 31, 2024), false,
+     "key PageDown\nkey End\nkey Enter", Date(2, 29, 2024), RequestCompleted},
+    {"PageUpAndHomeGoToTheFirstDayOfTheMonthBefore", Date(3, 15, 2024), false,
+     "key PageUp\nkey PageUp\nkey Home\nkey Enter", Date(1, 1, 2024), RequestCompleted},
+    {"EnterPressesTheFocusedButton", Date(3, 15, 2024), true, "key Tab\nkey Enter\naccept ?CLOSE",
+     Date(3, 15, 2023), RequestCompleted},  // from Close to Previous Year
+    {"TabLeavesTheGridForTheButtonAfterIt", Date(3, 15, 2024), true,
+     "key Right\nkey Tab\nkey Enter\naccept ?CLOSE", kToday, RequestCompleted},  // Today
+    {"ShiftTabLeavesTheGridForTheButtonBeforeIt", Date(3, 15, 2024), true,
+     "key Right\nkey ShiftTab\nkey Enter\naccept ?CLOSE", Date(3, 16, 2025),
+     RequestCompleted},  // round to Next Year
     {"WeekButtons", Date(3, 15, 2024), true,
      "accept ?PREVWEEK\naccept ?PREVWEEK\naccept ?NEXTWEEK\naccept ?CLOSE", Date(3, 8, 2024),
      RequestCompleted},

@@ -41,20 +41,12 @@ rt::WindowResource ProgressResource(std::uint8_t* percent) {
   progress.Width = 142;
   progress.Height = 59;
   progress.Timer = 10;
-  rt::ControlResource bar;
-  bar.Number = kThermometer;
-  bar.Label = "?PROGRESS:THERMOMETER";
-  bar.Kind = rt::ControlKind::Progress;
+  rt::ControlResource bar =
+      rt::MakeControl(kThermometer, "?PROGRESS:THERMOMETER", rt::ControlKind::Progress);
   bar.Use = percent;
-  rt::ControlResource text;
-  text.Number = kPercentText;
-  text.Label = "?PROGRESS:PCTTEXT";
-  rt::ControlResource cancel;
-  cancel.Number = kCancel;
-  cancel.Label = "?PROGRESS:CANCEL";
-  cancel.Kind = rt::ControlKind::Button;
-  cancel.Text = "Cancel";
-  progress.Controls = {bar, text, cancel};
+  progress.Controls = {
+      bar, rt::MakeControl(kPercentText, "?PROGRESS:PCTTEXT", rt::ControlKind::Text),
+      rt::MakeControl(kCancel, "?PROGRESS:CANCEL", rt::ControlKind::Button, {}, "Cancel")};
   return progress;
 }
 

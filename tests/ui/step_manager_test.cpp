@@ -27,7 +27,7 @@ TEST(StepManagerTest, PercentagesBetweenLimits) {
       {0, "100", "300", 299, 99},        // truncated, not rounded
       {0, "0", "3", 1, 33},
       {0, "0", "3", 2, 66},
-      {0, "0", "3", 3, 100},             // 100/3 in decimal, times 3, still reaches 100
+      {0, "0", "3", 3, 100},
       {0, "7", "7", 7, 50},              // equal limits
       {0, "7", "7", 9000, 50},
       {0, "100.9", "300.99", 200, 50},   // limits cut toward zero
@@ -48,6 +48,33 @@ TEST(StepManagerTest, PercentagesBetweenLimits) {
         << "controls " << int(c.Controls) << " limits " << c.Low << ".." << c.High << " value "
         << c.Value;
   }
+}
+
+// Over every span from 1 to 2000, from a few starting points and either way
+// round: the low limit gives 1, the high limit exactly 100, the middle of an
+// even span 50, and the percentage never goes back as the value rises.
+TEST(StepManagerTest, EverySpanRunsFromOneToExactlyHundred) {
+  for (const std::uint8_t controls : {std::uint8_t{0}, ui::kStepInverted})
+    for (const std::int32_t low : {0, 1, -1000, 123456789})
+      for (std::int32_t span = 1; span <= 2000; ++span) {
+        StepManager steps;
+        steps.Init(controls);
+        steps.SetLimits(AnyValue::Number(low), AnyValue::Number(static_cast<double>(low) + span));
+        SCOPED_TRACE(testing::Message() << "controls " << int(controls) << " low " << low
+                                        << " span " << span);
+        ASSERT_EQ(steps.GetPercentile(AnyValue::Number(low)), 1);
+        ASSERT_EQ(steps.GetPercentile(AnyValue::Number(static_cast<double>(low) + span)), 100);
+        if (span % 2 == 0) {
+          ASSERT_EQ(steps.GetPercentile(AnyValue::Number(static_cast<double>(low) + span / 2)), 50);
+        }
+        int previous = 1;
+        for (std::int32_t v = 1; v < span; v += 1 + span / 97) {
+          const int p = steps.GetPercentile(AnyValue::Number(static_cast<double>(low) + v));
+          ASSERT_GE(p, previous) << "value " << low + v;
+          ASSERT_LE(p, 100) << "value " << low + v;
+          previous = p;
+        }
+      }
 }
 
 TEST(StepManagerTest, InvertingOptionStoresTheLimitsSwapped) {

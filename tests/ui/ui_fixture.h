@@ -34,14 +34,8 @@ inline rt::WindowResource FormResource(std::string* name) {
   form.Width = 200;
   form.Height = 80;
   auto control = [&](int number, const char* label, rt::ControlKind kind, const char* text = "") {
-    rt::ControlResource c;
-    c.Number = number;
-    c.Label = label;
-    c.Kind = kind;
-    c.Position = {4, 4 + 12 * number, 60, 10};
-    c.Text = text;
-    form.Controls.push_back(c);
-    return &form.Controls.back();
+    return &form.Controls.emplace_back(
+        rt::MakeControl(number, label, kind, {4, 4 + 12 * number, 60, 10}, text));
   };
   control(kNameEntry, "?NAME", rt::ControlKind::Entry)->Use = name;
   control(kOk, "?OK", rt::ControlKind::Button, "OK");

@@ -31,12 +31,7 @@ rt::WindowResource LayoutResource() {
   w.Height = 100;
   w.Resizable = true;
   auto add = [&](int number, rt::ControlKind kind, rt::Rect at) {
-    rt::ControlResource c;
-    c.Number = number;
-    c.Label = "?C" + std::to_string(number);
-    c.Kind = kind;
-    c.Position = at;
-    w.Controls.push_back(c);
+    w.Controls.push_back(rt::MakeControl(number, "?C" + std::to_string(number), kind, at));
   };
   add(1, rt::ControlKind::Image, {10, 10, 20, 10});
   add(2, rt::ControlKind::Button, {150, 80, 40, 14});

@@ -35,10 +35,10 @@ class HeadlessBackendTest : public HeadlessTest {
   HeadlessBackendTest() {
     form.Name = "FORM";
     form.Caption = "Form";
-    form.Controls = {testing::MakeControl(1, "?NAME", ControlKind::Entry),
-                     testing::MakeControl(2, "?TITLE", ControlKind::Text),
-                     testing::MakeControl(3, "?OK", ControlKind::Button),
-                     testing::MakeControl(4, "?GONE", ControlKind::Button)};
+    form.Controls = {MakeControl(1, "?NAME", ControlKind::Entry),
+                     MakeControl(2, "?TITLE", ControlKind::Text),
+                     MakeControl(3, "?OK", ControlKind::Button),
+                     MakeControl(4, "?GONE", ControlKind::Button)};
     form.Controls[0].Use = &name;
     form.Controls[3].Disabled = true;
   }

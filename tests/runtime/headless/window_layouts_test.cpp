@@ -1,4 +1,4 @@
-// The windows the program will show (tests/support/window_layouts.h), driven
+// The program's own windows (app/window_layouts.h, app/select_last_date.h), driven
 // only through an operator script: the purge's progress window (timer,
 // thermometer, cancel), and the cut-off dialog with its date entry and the
 // calendar opened over it. The history window's tests are in tests/ui.
@@ -72,12 +72,31 @@ accept ?OK
   EXPECT_EQ(backend.ShownText("QUICKWINDOW", 5), "12/31/2023");
 }
 
-TEST_F(HeadlessTest, CalendarArrowKeysMoveTheDateAndEnterCloses) {
-  ASSERT_TRUE(backend.LoadScript("type ?LASTDATE 2/27/2020\naccept ?CALENDAR\nkey Right\nkey Right\nkey Down\nkey Enter\naccept ?OK\n"));
+// The second Enter finds the focus on OK, not on the calendar button.
+TEST_F(HeadlessTest, CalendarArrowKeysPickTheDateAndTheNextEnterIsOk) {
+  ASSERT_TRUE(backend.LoadScript(
+      "type ?LASTDATE 2/27/2020\naccept ?CALENDAR\nkey Right\nkey Right\nkey Down\nkey Enter\n"
+      "expect QUICKWINDOW\nkey Enter\n"));
   std::int32_t lastDate = 0;
   EXPECT_EQ(RunCutoffDialog(lastDate), 1);
   EXPECT_EQ(lastDate, Date(3, 7, 2020)) << "27 Feb 2020 + 2 days crosses the leap day, + 7";
   EXPECT_THAT(backend.Problems(), IsEmpty());
+}
+
+// A date the entry cannot read stays as typed, keeps the focus through Tab,
+// and the entry says how to type one; the date the dialog holds is unchanged.
+TEST_F(HeadlessTest, UnreadableDatesStayAsTypedAndSayHowToTypeOne) {
+  for (const std::string typed : {"13/45/2021", "02/30/2021", "12/31/21", "2021-12-31", "abc"}) {
+    ASSERT_TRUE(backend.LoadScript("type ?LASTDATE " + typed + "\nkey Tab\nkey Tab\naccept ?CANCEL\n"));
+    std::int32_t lastDate = Date(6, 30, 2021);
+    EXPECT_EQ(RunCutoffDialog(lastDate), 2);
+    EXPECT_EQ(lastDate, Date(6, 30, 2021));
+    const auto shown = backend.Shown("QUICKWINDOW");
+    EXPECT_EQ(shown->Controls.at(5).Text, typed);
+    EXPECT_EQ(shown->Controls.at(5).Hint, "Type a date as MM/DD/YYYY") << typed;
+    EXPECT_EQ(shown->Focus, 5) << typed;
+    EXPECT_THAT(backend.Problems(), IsEmpty());
+  }
 }
 
 }  // namespace

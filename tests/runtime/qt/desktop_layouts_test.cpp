@@ -1,9 +1,10 @@
-// The program's windows (tests/support/window_layouts.h) on the desktop,
+// The program's windows (app/window_layouts.h, app/select_last_date.h) on the desktop,
 // driven with real Qt key and mouse input: what the user does must reach the
 // runtime's variables and events, and what the program sets must show.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -18,6 +19,7 @@
 #include "runtime/core/dates.h"
 #include "tests/runtime/qt/qt_fixture.h"
 #include "tests/support/window_layouts.h"
+#include "ui/message_window.h"
 
 namespace rt {
 namespace {
@@ -86,13 +88,14 @@ TEST_F(QtTest, CutoffDialogRefusesA2024DateAndTakesADayFromTheCalendar) {
                                             "January 2024"}));
 }
 
-TEST_F(QtTest, CalendarTakesArrowKeysAndEnter) {
+// Arrows, PageDown and Home move the date and the focus onto its day, where
+// Enter picks it; the focus is then on OK, so the next Enter accepts.
+TEST_F(QtTest, CalendarTakesTheKeysAndAPickLeavesTheFocusOnOk) {
   std::int32_t lastDate = 0;
-  auto keys = [](std::vector<Qt::Key> pressed) {
-    return [pressed] {
+  auto keys = [](const char* focus, std::vector<Qt::Key> pressed) {
+    return [focus, pressed] {
       QWidget* calendar = ShownWindow(kCalendar);
-      if (!calendar || !calendar->focusWidget() ||
-          calendar->focusWidget()->objectName() != "?CLOSE")
+      if (!calendar || !calendar->focusWidget() || calendar->focusWidget()->objectName() != focus)
         return false;
       for (Qt::Key key : pressed) QTest::keyClick(calendar->focusWidget(), key);
       return true;
@@ -109,23 +112,39 @@ TEST_F(QtTest, CalendarTakesArrowKeysAndEnter) {
         QTest::keyClick(FocusIn(kDialog), Qt::Key_Return);
         return true;
       })
-      .Then(keys({Qt::Key_Right, Qt::Key_Right, Qt::Key_Down}))
-      .Then(keys({Qt::Key_Enter}))
+      .Then(keys("?CLOSE", {Qt::Key_Right, Qt::Key_Right}))
+      // February 2020 starts on a Saturday: the 29th is button 12 + 6 + 28.
+      .Then(keys("?DAY35", {Qt::Key_Down, Qt::Key_PageDown, Qt::Key_Home}))
+      // April 2020 starts on a Wednesday: the 1st is button 12 + 3.
+      .Then([] {
+        QWidget* calendar = ShownWindow(kCalendar);
+        if (!calendar || !calendar->focusWidget() ||
+            calendar->focusWidget()->objectName() != "?DAY4")
+          return false;
+        Screenshot(calendar, "calendar-keys");
+        QTest::keyClick(calendar->focusWidget(), Qt::Key_Enter);
+        return true;
+      })
       .Then([] {
         auto* entry = ShownControl<QLineEdit>(kDialog, "?LASTDATE");
-        if (ShownWindow(kCalendar) || !entry || entry->text() != "03/07/2020") return false;
-        QTest::mouseClick(ShownControl(kDialog, "?OK"), Qt::LeftButton);
+        if (ShownWindow(kCalendar) || !entry || entry->text() != "04/01/2020" ||
+            FocusNameIn(kDialog) != "?OK")
+          return false;
+        QTest::keyClick(FocusIn(kDialog), Qt::Key_Return);
         return true;
       });
   EXPECT_EQ(RunCutoffDialog(lastDate), 1);
   EXPECT_TRUE(desk.Done());
-  EXPECT_EQ(lastDate, Date(3, 7, 2020)) << "27 Feb 2020 + 2 days crosses the leap day, + 7";
+  EXPECT_EQ(lastDate, Date(4, 1, 2020)) << "27 Feb 2020 + 2 days, + 7, a month on, its first day";
 }
 
-TEST_F(QtTest, UnreadableDateBeepsKeepsTheFocusAndTabFollowsControlNumbers) {
+// The entry keeps the text it could not read, says how to type a date in its
+// tip, and shows the format while empty; Tab draws the focus on buttons.
+TEST_F(QtTest, UnreadableDateStaysAsTypedAndTabFollowsControlNumbers) {
   std::int32_t lastDate = Date(6, 30, 2022);
   std::vector<std::string> focus;
   auto focused = [&] { focus.push_back(FocusNameIn(kDialog)); };
+  QImage cancelBefore;
   Desk desk;
   desk.Then(On<QLineEdit>(kDialog, "?LASTDATE",
                           [](QLineEdit* e) {
@@ -138,7 +157,10 @@ TEST_F(QtTest, UnreadableDateBeepsKeepsTheFocusAndTabFollowsControlNumbers) {
         if (backend->Beeps() == 0) return false;
         focused();
         auto* entry = ShownControl<QLineEdit>(kDialog, "?LASTDATE");
-        EXPECT_EQ(entry->text(), "06/30/2022") << "the entry shows the date it still holds";
+        EXPECT_EQ(entry->text(), "13/45/2023") << "the entry keeps what was typed";
+        EXPECT_EQ(entry->toolTip(), "Type a date as MM/DD/YYYY");
+        EXPECT_EQ(entry->placeholderText(), "mm/dd/yyyy");
+        Screenshot(ShownWindow(kDialog), "cutoff-unreadable-date");
         QTest::keyClick(entry, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(entry, "7/4/2022");
         QTest::keyClick(entry, Qt::Key_Tab);
@@ -147,12 +169,23 @@ TEST_F(QtTest, UnreadableDateBeepsKeepsTheFocusAndTabFollowsControlNumbers) {
       .Then([&] {
         if (FocusNameIn(kDialog) == "?LASTDATE") return false;
         focused();
+        EXPECT_EQ(ShownControl(kDialog, "?LASTDATE")->toolTip(), "") << "read: nothing to say";
+        cancelBefore = ShownControl(kDialog, "?CANCEL")->grab().toImage();
         QTest::keyClick(FocusIn(kDialog), Qt::Key_Tab);
         return true;
       })
       .Then([&] {
         if (FocusNameIn(kDialog) != "?OK" || !ActiveWindow(kDialog)) return false;
         focused();
+        QTest::keyClick(FocusIn(kDialog), Qt::Key_Tab);
+        return true;
+      })
+      .Then([&] {
+        if (FocusNameIn(kDialog) != "?CANCEL") return false;
+        focused();
+        EXPECT_NE(ShownControl(kDialog, "?CANCEL")->grab().toImage(), cancelBefore)
+            << "the focus on Cancel is drawn";
+        Screenshot(ShownWindow(kDialog), "cutoff-focus-on-cancel");
         QTest::keyClick(ShownWindow(kDialog), Qt::Key_C, Qt::AltModifier);  // Cancel
         return true;
       });
@@ -161,7 +194,7 @@ TEST_F(QtTest, UnreadableDateBeepsKeepsTheFocusAndTabFollowsControlNumbers) {
   EXPECT_EQ(backend->Beeps(), 1);
   EXPECT_EQ(lastDate, Date(7, 4, 2022))
       << "the date read when the entry was left stays after Cancel";
-  EXPECT_EQ(focus, (std::vector<std::string>{"?LASTDATE", "?CALENDAR", "?OK"}));
+  EXPECT_EQ(focus, (std::vector<std::string>{"?LASTDATE", "?CALENDAR", "?OK", "?CANCEL"}));
 }
 
 TEST_F(QtTest, ProgressWindowAdvancesOnItsTimerAndCancelStopsIt) {
@@ -187,7 +220,7 @@ TEST_F(QtTest, ProgressWindowAdvancesOnItsTimerAndCancelStopsIt) {
 TEST_F(QtTest, HistoryListShowsItsRowsAndEnterPressesTheDefaultButton) {
   const std::vector<std::pair<std::string, std::string>> history = {{"Disk full", "Files"},
                                                                     {"Record locked", "Files"}};
-  Window window(HistoryWindow());
+  Window window(ui::HistoryWindowResource());
   OpenWindow(window);
   SetProperty(0, PropText, "Errors History");
   SetListSource(2, [&](int row, int column) -> std::string {

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/core/dates.h"
 #include "runtime/core/program.h"
 #include "runtime/qt/dialog_units.h"
 #include "runtime/windows/event_loop.h"
@@ -149,7 +150,7 @@ WindowResource Sized(std::string face, int points) {
   w.Width = 200;
   w.Height = 100;
   w.Resizable = true;
-  w.Controls = {LayoutControl(1, "?LOWER", ControlKind::Button, {0, 50, 200, 50}, "Lower half")};
+  w.Controls = {MakeControl(1, "?LOWER", ControlKind::Button, {0, 50, 200, 50}, "Lower half")};
   return w;
 }
 
@@ -240,9 +241,7 @@ class SavedPlacementTest : public QtTest, public ::testing::WithParamInterface<P
 TEST_P(SavedPlacementTest, TheDialogComesUpWholeOnAScreenAndTakesTheTypedDate) {
   const PlacementCase& c = GetParam();
   std::int32_t lastDate = 0;
-  WindowResource resource = CutoffDialog(&lastDate);
-  resource.Resizable = true;
-  Window window(resource);
+  Window window(app::CutoffDialogResource(&lastDate));
   OpenWindow(window);
   SetPosition(0, c.saved.X, c.saved.Y, c.saved.Width, c.saved.Height);
   if (c.minimised) window.SetProperty(0, PropIconized, std::int64_t{1});

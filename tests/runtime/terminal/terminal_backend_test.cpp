@@ -84,7 +84,7 @@ TEST_F(TerminalTest, CalendarMovesByArrowKeysWithRedWeekendsAndBoldToday) {
   EXPECT_THAT(screen.Screen(), HasSubstr("Sun  Mon  Tue  Wed  Thu  Fri  Sat"));
   screen.Keys("Right Right Down");
   ASSERT_TRUE(WaitFor("March 2020"));
-  EXPECT_EQ(screen.StyleOf(" 7"), "1;4;31") << "Saturday the 7th, the current day";
+  EXPECT_EQ(screen.StyleOf("  7 "), "1;4;7;31") << "Saturday the 7th, the current day, focused";
   screen.Keys("c");  // the plain letter of "&Close": no entry has the focus
   ASSERT_TRUE(WaitFor("03/07/2020"));
   screen.Keys("Escape");

@@ -17,7 +17,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using testing::HeadlessTest;
-using testing::MakeControl;
 
 class BlockingCall : public HeadlessTest {
  protected:

@@ -33,17 +33,10 @@ class DateEntryTest : public HeadlessTest, public ::testing::WithParamInterface<
  protected:
   DateEntryTest() {
     dialog.Name = "QUICKWINDOW";
-    ControlResource entry;
-    entry.Number = 5;
-    entry.Label = "?LASTDATE";
-    entry.Kind = ControlKind::Entry;
+    ControlResource entry = MakeControl(5, "?LASTDATE", ControlKind::Entry);
     entry.Picture = "D02B";
     entry.Use = &lastDate;
-    ControlResource ok;
-    ok.Number = 1;
-    ok.Label = "?OK";
-    ok.Kind = ControlKind::Button;
-    dialog.Controls = {ok, entry};
+    dialog.Controls = {MakeControl(1, "?OK", ControlKind::Button), entry};
   }
   WindowResource dialog;
   std::int32_t lastDate = kBefore;
@@ -115,10 +108,7 @@ TEST_F(DateEntryTest, RejectedEntryStopsTheButtonPressAndIsReadAgainNextTime) {
 }
 
 TEST_F(DateEntryTest, ImmediateButtonActsWithoutReadingTheEntry) {
-  ControlResource cancel;
-  cancel.Number = 2;
-  cancel.Label = "?CANCEL";
-  cancel.Kind = ControlKind::Button;
+  ControlResource cancel = MakeControl(2, "?CANCEL", ControlKind::Button);
   cancel.Immediate = true;
   dialog.Controls.push_back(cancel);
   backend.Type("?LASTDATE", "13/45/2023");
@@ -151,9 +141,7 @@ TEST_P(NumberEntryTest, ValueMustFitTheVariable) {
   std::int16_t count = 7;
   WindowResource resource;
   resource.Name = "COUNT";
-  ControlResource entry;
-  entry.Number = 1;
-  entry.Kind = ControlKind::Entry;
+  ControlResource entry = MakeControl(1, {}, ControlKind::Entry);
   entry.Picture = "n6";
   entry.Use = &count;
   resource.Controls = {entry};

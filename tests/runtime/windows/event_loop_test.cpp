@@ -22,7 +22,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using testing::HeadlessTest;
 
-using testing::MakeControl;
 
 class EventLoopTest : public HeadlessTest {
  protected:

@@ -43,17 +43,6 @@ inline std::string EventName(int event, int control) {
   return control ? name + " " + std::to_string(control) : name;
 }
 
-inline ControlResource MakeControl(int number, std::string label, ControlKind kind, Rect at = {},
-                                   std::string text = {}) {
-  ControlResource c;
-  c.Number = number;
-  c.Label = std::move(label);
-  c.Kind = kind;
-  c.Position = at;
-  c.Text = std::move(text);
-  return c;
-}
-
 inline std::string CurrentEventName() { return EventName(CurrentEvent(), EventControl()); }
 
 class HeadlessTest : public ::testing::Test {

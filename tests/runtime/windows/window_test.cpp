@@ -28,7 +28,7 @@ class WindowTest : public HeadlessTest {
     resource.Width = 142;
     resource.Height = 59;
     auto add = [&](int number, std::string label, ControlKind kind, Rect at, std::string text = {}) {
-      resource.Controls.push_back(testing::MakeControl(number, std::move(label), kind, at, std::move(text)));
+      resource.Controls.push_back(MakeControl(number, std::move(label), kind, at, std::move(text)));
     };
     add(1, "?PROGRESS:THERMOMETER", ControlKind::Progress, {15, 15, 111, 12});
     add(2, "?PROGRESS:USERSTRING", ControlKind::Text, {0, 3, 141, 10});
@@ -147,10 +147,7 @@ TEST_F(WindowTest, DeferredMovesAreShownWhenTheCountDropsToZero) {
 }
 
 TEST_F(WindowTest, AlertKeysArriveAsEventsAndOtherKeysKeepTheirUse) {
-  ControlResource entry;
-  entry.Number = 5;
-  entry.Kind = ControlKind::Entry;
-  resource.Controls.push_back(entry);
+  resource.Controls.push_back(MakeControl(5, {}, ControlKind::Entry));
   Window window(resource);
   OpenWindow(window);
   Alert(KeyDown);
@@ -194,9 +191,7 @@ TEST_F(WindowTest, ClickSetsThePointerKeyCodeAndPressKeyActsLikeTheUser) {
 }
 
 TEST_F(WindowTest, ListRowsComeFromTheSource) {
-  ControlResource list;
-  list.Number = 6;
-  list.Kind = ControlKind::List;
+  ControlResource list = MakeControl(6, {}, ControlKind::List);
   list.ListFormat = "217L(2)|M~Message~S(255)@s255@42L(2)|M~Category~L(1)@s255@";
   resource.Controls.push_back(list);
   Window window(resource);

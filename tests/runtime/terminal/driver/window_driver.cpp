@@ -23,6 +23,7 @@
 #include "runtime/core/pictures.h"
 #include "runtime/terminal/terminal_backend.h"
 #include "runtime/windows/event_loop.h"
+#include "runtime/windows/message_box.h"
 #include "tests/support/window_layouts.h"
 #include "ui/message_window.h"
 
@@ -95,10 +96,10 @@ int Dialog(std::ofstream& out, const std::string& onOk) {
     out << "response " << response << "\nlastDate " << Format(lastDate, "D02B") << "\n";
     return 0;
   }
-  Window window(testing::CutoffDialog(&lastDate));
+  Window window(app::CutoffDialogResource(&lastDate));
   OpenWindow(window);
   ServeEvents([&] {
-    if (AcceptedControl() == 1) {
+    if (AcceptedControl() == app::cutoff::kOk) {
       out << "lastDate " << Format(lastDate, "D02B") << std::endl;
       if (onOk == "halt") Halt(3, "Exiting Application");
       raise(SIGSEGV);
