@@ -50,6 +50,9 @@ struct Sweep {
   const char* Name;
 };
 
+// Test names and listings show the sweep's name, not its bytes.
+void PrintTo(const Sweep& sweep, std::ostream* out) { *out << sweep.Name; }
+
 long Setting(const char* name, long fallback) {
   const char* value = std::getenv(name);
   return value && *value ? std::atol(value) : fallback;
