@@ -46,6 +46,8 @@ using errors::LevelFatal;
 using errors::LevelNotify;
 
 constexpr std::int32_t kCommitEvery = 150000;
+// Removals a batch commits: kCommitEvery unless a test lowered it.
+std::int32_t commitEvery = kCommitEvery;
 // Seconds TxBegin may wait for a file.
 constexpr int kTxTimeout = 1;
 // Hundredths of a second a timer event aims to fill (see PurgeWindow::Init).
@@ -175,7 +177,7 @@ int PurgeProcessor::TakeRecord() {
   }
   ++RemovedCount;
   Trace("Removed:" + std::to_string(RemovedCount));
-  if (RemovedCount % kCommitEvery == 0) {
+  if (RemovedCount % commitEvery == 0) {
     Trace("Committing 150000");
     if (!Commit() || !Begin()) return LevelFatal;
   }
@@ -369,6 +371,10 @@ std::string PurgeReport(const PurgeOutcome& outcome, std::string_view through,
 }
 
 void SetPurgeEndMessage(bool show) { endMessage = show; }
+
+void SetCommitEveryForTests(std::int32_t removals) {
+  commitEvery = removals > 0 ? removals : kCommitEvery;
+}
 
 rt::Module PurgeModule() { return rt::Module{"PurgeProcess", {}, {}, {}, PurgeThreadEnd, {}}; }
 

@@ -81,6 +81,9 @@ std::string PurgeReport(const PurgeOutcome& outcome, std::string_view through,
 // Whether PurgeProcess ends with a message box saying what it did (on by
 // default; the unattended run writes its summary instead).
 void SetPurgeEndMessage(bool show);
+// For tests only, never called by the shipped program: batches of `removals`
+// instead of 150000 (0 puts that back), so a small file commits whole batches.
+void SetCommitEveryForTests(std::int32_t removals);
 
 // The purge's module: only a thread-end routine, which closes the
 // procedure's view when this thread bound it.

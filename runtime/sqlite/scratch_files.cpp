@@ -72,20 +72,29 @@ bool NamesSuperJournal(const std::string& journal, const std::string& superName)
 
 // Lets SQLite roll back every journal that still names a super-journal (in
 // `folder`, file `name`); true when none names it any more.
+//
+// SQLite syncs the list before it writes the super-journal's name into any
+// journal, so a list that is not whole (a power cut while it was written
+// leaves holes of zeros, or garbage) was never synced, and no journal names
+// its super-journal: that one may go.
 bool RecoverJournalsOf(const std::string& folder, const std::string& name) {
   std::ifstream in(folder + "/" + name, std::ios::binary);
   if (!in) return true;  // gone already: SQLite removes it after the last rollback
   std::string list((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return false;
   // The journals' full paths, each ended by a NUL.
+  std::vector<std::string> journals;
   for (std::size_t start = 0; start < list.size();) {
     std::size_t end = list.find('\0', start);
-    if (end == std::string::npos) end = list.size();
+    if (end == std::string::npos) return true;  // the last path unended
     std::string journal = list.substr(start, end - start);
     start = end + 1;
     if (journal.size() <= sizeof kJournal - 1 ||
         journal.compare(journal.size() - (sizeof kJournal - 1), std::string::npos, kJournal) != 0)
-      return false;  // not a list this code knows
+      return true;  // not a journal's path
+    journals.push_back(std::move(journal));
+  }
+  for (const std::string& journal : journals) {
     if (!NamesSuperJournal(journal, name)) continue;
     OpenToRecover(journal.substr(0, journal.size() - (sizeof kJournal - 1)));
     if (NamesSuperJournal(journal, name)) return false;  // read-only or locked: later

@@ -1,11 +1,8 @@
 // SIGKILL at random moments of whole-program purges (--through, in a child
 // process). After each kill every data file must pass PRAGMA integrity_check
-// and Timecard must hold exactly the punches that no committed batch
-// removed: the walk removes the due punches in key order and commits every
-// 150000 removals, so after k commits the punches past the (k * 150000)-th
-// due one in key order are still there. The expected survivors are worked
-// out with SQL from an untouched copy of the file, never from the program's
-// trace; exactly one k must match. The next run goes on from what the kill
+// and Timecard must hold exactly the punches that no committed batch of
+// 150000 removed (purge_model.h); exactly one number of batches must match.
+// The next run goes on from what the kill
 // left (a hot journal, scratch files of a dead process), up to three killed
 // runs a purge, and a last run must finish the job and clear every leftover.
 //
@@ -27,6 +24,7 @@
 
 #include "runtime/core/dates.h"
 #include "tests/e2e/program_run.h"
+#include "tests/e2e/purge_model.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -35,27 +33,11 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr long kBatch = 150000;
-const std::string kThrough = "12/31/2022";
-const std::int32_t kCutOff = rt::Date(12, 31, 2022);
-const std::string kDue = "DUTYDATE <= " + std::to_string(kCutOff);
+const std::string kThrough = e2e::kPurgeThrough;
 
 long Setting(const char* name, long fallback) {
   const char* value = std::getenv(name);
   return value && *value ? std::atol(value) : fallback;
-}
-
-// Names in the working folder and data/ that are not the data files and the
-// settings: what a run left behind.
-std::vector<std::string> Leftovers(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const fs::path& folder : {dir, dir / "data"})
-    for (const auto& entry : fs::directory_iterator(folder)) {
-      const std::string name = entry.path().filename();
-      if (name != "data" && name != "Veltrane.INI" && entry.path().extension() != ".DAT")
-        names.push_back(name);
-    }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // The size of the trace of `removals` removals: a date line and a count line
@@ -91,18 +73,13 @@ class Kills : public ::testing::Test {
     {
       // Somewhat more than one batch is due.
       e2e::SqlFile timecard(Punches());
-      ASSERT_EQ(e2e::AddPunches(timecard, e2e::SpreadPunches(punches_, kCutOff, 34)), "");
+      ASSERT_EQ(e2e::AddPunches(timecard,
+                                e2e::SpreadPunches(punches_, e2e::PurgeModel::CutOff(), 34)),
+                "");
     }
     fs::copy_file(Punches(), Pristine());
-    // The due punches of the untouched file in key order, numbered from 1.
-    e2e::SqlFile ranks(Ranks(), true);
-    const std::string key = "COMPANY, DUTYDATE, EMP_CARD, PUNCH_TIME";
-    ASSERT_EQ(ranks.Exec("ATTACH '" + Pristine().string() + "' AS p; CREATE TABLE due (n INTEGER "
-                         "PRIMARY KEY, " + key + "); INSERT INTO due SELECT row_number() OVER "
-                         "(ORDER BY " + key + "), " + key + " FROM p.Timecard WHERE " + kDue),
-              "");
-    due_ = ranks.Number("SELECT count(*) FROM due");
-    later_ = punches_ - due_;
+    ASSERT_EQ(model_.Build(), "");
+    due_ = model_.DueCount();
     ASSERT_GT(due_, kBatch) << "a batch must be committed before the end";
   }
 
@@ -123,55 +100,12 @@ class Kills : public ::testing::Test {
     return copy;
   }
 
-  // How many due punches are gone from the copy: goneBefore, goneBefore +
-  // 150000, ... or all of them, whichever leaves as many punches as the file
-  // holds; -1 for none.
-  long Gone(const fs::path& copy, long goneBefore) const {
-    e2e::SqlFile timecard(copy / "Timecard.DAT");
-    const long left = timecard.Number("SELECT count(*) FROM Timecard");
-    long gone = -1;
-    for (long k = 0; goneBefore + (k - 1) * kBatch < due_; ++k) {
-      const long candidate = std::min(goneBefore + k * kBatch, due_);
-      if (left == punches_ - candidate) gone = candidate;
-    }
-    return gone;
-  }
-
-  // Whether every data file of the copy passes integrity_check and Timecard
-  // holds exactly the punches left when `gone` due punches are gone in key
-  // order. Removes the copy.
+  long Gone(const fs::path& copy, long goneBefore) const { return model_.Gone(copy, goneBefore); }
+  // Checks the copy against the model, then removes it.
   bool Intact(const fs::path& copy, long gone) const {
-    bool intact = true;
-    for (const auto& entry : fs::directory_iterator(copy)) {
-      if (entry.path().extension() != ".DAT") continue;
-      e2e::SqlFile file(entry.path());
-      file.Exec("PRAGMA mmap_size = 268435456");
-      const std::vector<std::string> check = file.Column("PRAGMA integrity_check(3)");
-      EXPECT_EQ(check, std::vector<std::string>{"ok"}) << entry.path().filename();
-      intact = intact && check == std::vector<std::string>{"ok"};
-    }
-    e2e::SqlFile timecard(copy / "Timecard.DAT");
-    EXPECT_EQ(timecard.Exec("ATTACH '" + Pristine().string() + "' AS p; ATTACH '" +
-                            Ranks().string() + "' AS r"),
-              "");
-    // Every punch left is an original one, unchanged...
-    std::string same;
-    for (const std::string& column :
-         timecard.Column("SELECT name FROM pragma_table_info('Timecard')"))
-      same += " AND p." + column + " IS t." + column;
-    const long left = timecard.Number("SELECT count(*) FROM Timecard");
-    const long original = timecard.Number(
-        "SELECT count(*) FROM Timecard t JOIN p.Timecard p ON p.rowid = t.rowid" + same);
-    // ... the later ones are all there, and the due ones are exactly those
-    // past the `gone`-th in key order.
-    const long later = timecard.Number("SELECT count(*) FROM Timecard WHERE NOT (" + kDue + ")");
-    const std::string key = "COMPANY, DUTYDATE, EMP_CARD, PUNCH_TIME, count(*)";
-    const long wrong = timecard.Number(
-        "SELECT count(*) FROM (SELECT " + key + " FROM Timecard WHERE " + kDue +
-        " GROUP BY 1, 2, 3, 4 EXCEPT SELECT " + key + " FROM r.due WHERE n > " +
-        std::to_string(gone) + " GROUP BY 1, 2, 3, 4)");
+    const bool intact = model_.Intact(copy, gone);
     fs::remove_all(copy);
-    return intact && original == left && left == punches_ - gone && later == later_ && wrong == 0;
+    return intact;
   }
 
   // Runs veltrane until it ends or is killed: at a random point of the trace
@@ -213,7 +147,7 @@ class Kills : public ::testing::Test {
     }
     Kill kill;
     kill.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    kill.Left = Leftovers(Dir());
+    kill.Left = e2e::Leftovers(Dir());
     const std::string last = LastLine(TraceFile());
     kill.Phase = status != 128 + SIGKILL               ? "ended before the kill"
                  : last.empty()                        ? "start-up"
@@ -228,8 +162,9 @@ class Kills : public ::testing::Test {
   }
 
   const long punches_ = Setting("VELTRANE_KILL_PUNCHES", 200000);
-  long due_ = 0, later_ = 0;
+  long due_ = 0;
   TempFolder folder_{"veltrane-kills"};
+  e2e::PurgeModel model_{Pristine(), Ranks(), kBatch};
 };
 
 TEST_F(Kills, EveryKillLeavesTheCommittedBatchesAndTheNextRunGoesOn) {
@@ -290,7 +225,7 @@ TEST_F(Kills, EveryKillLeavesTheCommittedBatchesAndTheNextRunGoesOn) {
   const fs::path copy = Snapshot(kills + 1);
   EXPECT_EQ(Gone(copy, gone), due_);
   EXPECT_TRUE(Intact(copy, due_));
-  EXPECT_EQ(Leftovers(Dir()), std::vector<std::string>{});
+  EXPECT_EQ(e2e::Leftovers(Dir()), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -240,6 +240,30 @@ TEST_F(Transactions, ScratchFilesOfKilledRunsGoAndLiveOnesStay) {
   EXPECT_EQ(ScratchFiles(dir_), (std::map<pid_t, int>{{::getpid(), 1}}));
 }
 
+// A power cut while a super-journal's list was written leaves it with holes
+// of zeros or a torn path: never synced, so no journal names it, and a later
+// open removes it with the dead run's scratch file (a whole list that names
+// no journal goes too).
+TEST_F(Transactions, SuperJournalsThatPowerCutsLeftHalfWrittenGo) {
+  rt::FileClose(*file_);
+  rt::FileClose(*other_);
+  const pid_t dead = Child([] {});
+  WaitExit(dead);
+  const std::string journal = path_ + "-journal";
+  const std::string lists[] = {std::string(5, '\0') + journal + '\0',
+                               journal + '\0' + "\x93\x17\x80" + '\0',
+                               journal.substr(0, 9),
+                               journal + '\0'};
+  for (std::size_t i = 0; i < std::size(lists); ++i) {
+    const std::string prefix = dir_ + "/.veltrane-" + std::to_string(dead) + "-" + std::to_string(i);
+    std::ofstream(prefix + ".tx");
+    std::ofstream(prefix + ".tx-mj0A1B2C3D", std::ios::binary) << lists[i];
+  }
+  rt::FileOpen(*file_);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  EXPECT_EQ(ScratchFiles(dir_), (std::map<pid_t, int>{{::getpid(), 1}}));
+}
+
 // A child dies in the middle of a commit over two files: the first file is
 // written, the second not yet, and the super-journal still says the commit
 // is unfinished. A later open must let SQLite roll the first file back before
