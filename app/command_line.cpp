@@ -17,6 +17,7 @@
 #include "app/trace_file.h"
 #include "app/version.h"
 #include "runtime/core/pictures.h"
+#include "runtime/trace/trace_file.h"
 #include "runtime/windows/backend.h"
 
 namespace app {
@@ -47,7 +48,9 @@ int UsageError(const std::string& error) {
 std::string Summary(const PurgeOutcome& outcome, const std::string& through, double seconds) {
   char elapsed[32];
   std::snprintf(elapsed, sizeof elapsed, "%.1f s", seconds);
-  return "veltrane: " + PurgeReport(outcome, through, elapsed);
+  std::string text = "veltrane: " + PurgeReport(outcome, through, elapsed);
+  if (const std::string lost = rt::TraceFileLoss(); !lost.empty()) text += "; " + lost;
+  return text;
 }
 
 // An argument as an error shows it: cut to kShownArgument characters, so a

@@ -2,7 +2,7 @@
 // locked, read-only, cut short, foreign or damaged; settings that are damaged
 // or read-only; a date the entry cannot read; CSV rows the data tool refuses;
 // a second copy of the program on the same data; a disk that fills up during
-// the purge. Each row runs the program in a child process on a fresh folder
+// the purge; a trace file that cannot be opened or written. Each row runs the program in a child process on a fresh folder
 // and checks its message, its exit status, and with plain SQL that every data
 // file holds what it held before (or, where the purge could go on, exactly
 // the punches after the cut-off).
@@ -136,9 +136,9 @@ e2e::RunResult WhileAnotherProcessReads(Folder& f, const RunIt& run) {
 }
 
 // The program runs while a first copy purges the same data. The first copy
-// traces into a pipe nobody reads, so it stops once the pipe is full: inside
-// its first batch, with the punch file held. Afterwards the pipe is read to
-// its end and the first copy must finish its purge.
+// traces into a pipe nobody reads and is stopped once the pipe is full:
+// inside its first batch, with the punch file held. Afterwards it goes on,
+// the pipe is read to its end, and the first copy must finish its purge.
 e2e::RunResult WhileAFirstCopyPurges(Folder& f, const RunIt& run) {
   const fs::path pipe = f.Beside("first-trace");
   EXPECT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
@@ -153,7 +153,9 @@ e2e::RunResult WhileAFirstCopyPurges(Folder& f, const RunIt& run) {
     ::ioctl(reader, FIONREAD, &queued);
   }
   EXPECT_GE(queued, 65000) << "the first copy never got into its purge";
+  ::kill(first, SIGSTOP);
   e2e::RunResult second = run();
+  ::kill(first, SIGCONT);
   ::fcntl(reader, F_SETFL, 0);
   char chunk[65536];
   while (::read(reader, chunk, sizeof chunk) > 0) {
@@ -212,6 +214,34 @@ e2e::RunResult OnAFullDisk(Folder& f, const RunIt& run) {
   fs::remove(f.Data());
   fs::rename(kept, f.Data());
   return result;
+}
+
+// The program runs with its trace going into a FIFO whose reader takes the
+// first lines and closes it (goesAway), or never reads at all.
+e2e::RunResult TracingToAFifo(Folder& f, bool goesAway) {
+  const fs::path fifo = f.Beside("trace-fifo");
+  EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const fs::path out = f.Beside("trace.out"), err = f.Beside("trace.err");
+  const pid_t program = e2e::Spawn(f.Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
+                                   out, err, {"VELTRANE_TRACE_FILE=" + fifo.string()});
+  int queued = 0;
+  for (int i = 0; goesAway && i < 6000 && queued == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::ioctl(reader, FIONREAD, &queued);
+  }
+  if (goesAway) ::close(reader);
+  e2e::RunResult result;
+  result.Status = e2e::WaitFor(program);
+  if (!goesAway) ::close(reader);
+  result.Out = e2e::ReadFile(out);
+  result.Err = e2e::ReadFile(err);
+  return result;
+}
+
+e2e::RunResult TracingInto(Folder& f, const fs::path& file) {
+  return e2e::Run(f.Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
+                  {"VELTRANE_TRACE_FILE=" + file.string()});
 }
 
 enum class After { Unchanged, Purged };
@@ -354,6 +384,22 @@ TEST(BadInput, EachCaseIsToldAndLosesNothing) {
        2, {"dept.csv:3: cannot add: Creates Duplicate Key", "nothing imported"}, After::Unchanged},
       {"second copy started while the first purges", nullptr, purge, 3, {transactionCancelled},
        After::Purged, WhileAFirstCopyPurges},
+      // Where the trace goes: refused at the start when it cannot be opened,
+      // never stopping the purge afterwards, and lines lost are said.
+      {"trace file that cannot be opened for appending",
+       [](Folder& f) { fs::create_directory(f.Beside("trace")); }, purge, 1,
+       {"veltrane: cannot write the trace to " + (fs::path("..") / "trace").string()}, After::Unchanged,
+       [](Folder& f, const RunIt&) { return TracingInto(f, fs::path("..") / "trace"); },
+       [](Folder& f) { EXPECT_TRUE(fs::is_empty(f.Beside("trace"))); }},
+      {"trace file on a full device", nullptr, purge, 0,
+       {"trace lines could not be written (No space left on device)"}, After::Purged,
+       [](Folder& f, const RunIt&) { return TracingInto(f, "/dev/full"); }},
+      {"trace into a FIFO whose reader goes away", nullptr, purge, 0,
+       {"trace lines could not be written (Broken pipe)"}, After::Purged,
+       [](Folder& f, const RunIt&) { return TracingToAFifo(f, true); }},
+      {"trace into a FIFO whose reader stops reading", nullptr, purge, 0,
+       {"trace lines could not be written (the reader took nothing for 1000 ms)"}, After::Purged,
+       [](Folder& f, const RunIt&) { return TracingToAFifo(f, false); }},
       {"disk full during the purge", nullptr, purge, 3,
        {"Record was not deleted: An error (database or disk is full (13)) was experienced when "
         "deleting a record from the data\\Timecard.DAT file."},

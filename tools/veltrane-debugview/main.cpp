@@ -6,13 +6,16 @@
 //
 // It binds the abstract Unix socket "@veltrane-debug-output" (or @NAME). Only
 // one viewer can hold a name; a second one says so and exits with 2. Ctrl+C or
-// SIGTERM ends it cleanly with 0; a command line it cannot read exits with 1.
+// SIGTERM ends it cleanly with 0; a command line it cannot read exits with 1;
+// standard output that cannot be written (a full disk, a closed pipe) is
+// said on standard error and ends it with 3.
 // Control characters in a line are printed as \xNN, because any local process
 // can send to the socket and must not be able to drive the terminal.
 //
-// Lines the viewer did not read in time are dropped by the sender, which
-// counts them: where a gap is, a line "veltrane-debugview: N lines missed
-// here" stands in the output, and the total goes to standard error at the end.
+// Lines the viewer did not read in time are dropped by the sender. The viewer
+// counts them from the numbers on the datagrams (debug_channel_listener.h):
+// where a gap is, a line "veltrane-debugview: N lines missed here" stands in
+// the output, and the total goes to standard error at the end.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -32,6 +35,7 @@ void RequestStop(int) { stopRequested = 1; }
 
 constexpr int kBadUsage = 1;
 constexpr int kCannotWatch = 2;
+constexpr int kCannotWrite = 3;
 
 int Help() {
   std::printf(
@@ -44,7 +48,8 @@ int Help() {
       "  --version       shows the version\n"
       "\n"
       "Exit status: 0 ended by Ctrl+C, 1 a command line that cannot be read,\n"
-      "2 the channel cannot be watched (another viewer holds it).\n",
+      "2 the channel cannot be watched (another viewer holds it), 3 the output\n"
+      "cannot be written.\n",
       std::string(rt::kDebugChannelName).c_str());
   return 0;
 }
@@ -112,6 +117,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   std::fprintf(stderr, "veltrane-debugview: watching @%s (Ctrl+C ends)\n", name.c_str());
+  int status = 0;
   while (!stopRequested) {
     // The timeout bounds how long a stop request waits to be seen.
     std::optional<rt::DebugDatagram> datagram = listener.ReceiveDatagram(200);
@@ -120,11 +126,16 @@ int main(int argc, char** argv) {
     if (datagram->MissedBefore > 0)
       text = "veltrane-debugview: " + std::to_string(datagram->MissedBefore) + " lines missed here\n";
     if (datagram->HasLine) text += Printable(datagram->Line);
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
-      break;  // the reader went away (a closed pipe): nothing left to do
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+      std::fprintf(stderr, "veltrane-debugview: cannot write the trace to standard output: %s\n",
+                   std::strerror(errno != 0 ? errno : EIO));
+      status = kCannotWrite;
+      break;
+    }
   }
   if (listener.MissedLines() > 0)
     std::fprintf(stderr, "veltrane-debugview: %llu lines missed in all (traced faster than they were read)\n",
                  static_cast<unsigned long long>(listener.MissedLines()));
-  return 0;
+  return status;
 }
