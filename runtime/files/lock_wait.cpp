@@ -39,7 +39,9 @@ void SetLockWaitLimit(std::int64_t milliseconds) { limit = milliseconds; }
 
 std::int64_t LockWaitLimit() { return limit; }
 
-void GiveUpLockWait() { givenUp = true; }
+void GiveUpLockWait() {
+  if (LockWaitMs() > 0) givenUp = true;
+}
 
 void ResetLockWait() {
   givenUp = false;

@@ -9,9 +9,9 @@
 // is given up: NoteLockWait answers false, and the driver fails the
 // statement (and the commit it belongs to) instead of waiting on.
 // A commit waits through the whole limit even where a statement's own wait
-// would have ended sooner. GiveUpLockWait gives the current wait up at once (the operator stopped the
-// program). ResetLockWait starts afresh; a driver calls it as a commit
-// begins.
+// would have ended sooner. GiveUpLockWait gives the current wait up at once
+// (the operator stopped the program); without a wait it does nothing.
+// ResetLockWait starts afresh; a driver calls it as a commit begins.
 //
 // Threading: process-wide; a commit may wait on a helper thread while the
 // user interface thread reads LockWaitMs.
