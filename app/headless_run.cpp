@@ -49,8 +49,18 @@ void HeadlessRun::EndProgressLine() {
 
 void HeadlessRun::Update(const rt::Window& window, int control, int property) {
   HeadlessBackend::Update(window, control, property);
-  if (!unattended_ || (control != 0 && control != progress::kPercentText)) return;
-  if (!rt::SameIgnoringCase(window.Name(), "PROGRESSWINDOW")) return;
+  if (!unattended_ || !rt::SameIgnoringCase(window.Name(), "PROGRESSWINDOW")) return;
+  // The status line: a line of its own when it says something new.
+  if (const rt::ControlState* status = window.Control(progress::kUserString);
+      (control == 0 || control == progress::kUserString) && status &&
+      status->Text != lastStatus_) {
+    lastStatus_ = status->Text;
+    if (!lastStatus_.empty()) {
+      EndProgressLine();
+      std::cerr << "veltrane: " << lastStatus_ << std::endl;
+    }
+  }
+  if (control != 0 && control != progress::kPercentText) return;
   const rt::ControlState* percent = window.Control(progress::kPercentText);
   if (!percent || percent->Text.empty() || percent->Text == lastProgress_) return;
   lastProgress_ = percent->Text;

@@ -7,8 +7,9 @@
 //     Application");
 //   - unattended: each new percentage of the progress window on standard
 //     error, one line per step, or one line rewritten in place when standard
-//     error is a terminal; message boxes and their answers (the headless
-//     backend writes those);
+//     error is a terminal; what the window's status line says, a line each
+//     time it says something new; message boxes and their answers (the
+//     headless backend writes those);
 //   - with a script: the transcript of everything shown (headless_backend.h)
 //     on standard output when the program ends.
 //
@@ -52,6 +53,7 @@ class HeadlessRun : public rt::HeadlessBackend {
   bool progressLineOpen_ = false;
   bool stderrIsTerminal_ = false;
   std::string lastProgress_;
+  std::string lastStatus_;
 };
 
 }  // namespace app

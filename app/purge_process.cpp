@@ -22,12 +22,14 @@
 #include "errors/default_errors.h"
 #include "errors/level.h"
 #include "runtime/core/error_state.h"
+#include "runtime/core/blocking_call.h"
 #include "runtime/core/halt.h"
 #include "runtime/core/pictures.h"
 #include "runtime/core/text.h"
 #include "runtime/core/thread_instance.h"
 #include "runtime/files/file.h"
 #include "runtime/files/file_operations.h"
+#include "runtime/files/lock_wait.h"
 #include "runtime/files/transaction.h"
 #include "runtime/files/view.h"
 #include "runtime/windows/message_box.h"
@@ -52,6 +54,10 @@ std::int32_t commitEvery = kCommitEvery;
 constexpr int kTxTimeout = 1;
 // Hundredths of a second a timer event aims to fill (see PurgeWindow::Init).
 constexpr std::int32_t kTimeSlice = 18;
+// A commit held up by another program's read transaction: the status line
+// says so after kHeldUpShownMs, and the commit gives up after kHeldUpLimitMs.
+constexpr std::int64_t kHeldUpShownMs = 1000;
+constexpr std::int64_t kHeldUpLimitMs = 30000;
 
 // The procedure's view over Timecard, bound on first use in a thread.
 struct ProcedureView {
@@ -216,6 +222,8 @@ class PurgeWindow : public ui::ProcessWindow {
 
   int Init() override;
   int Kill() override;
+  // Clears the status line once a commit is no longer held up.
+  int HandleWindowEvent() override;
 
  private:
   rt::Window& window_;
@@ -225,7 +233,29 @@ class PurgeWindow : public ui::ProcessWindow {
   std::uint8_t& thermometer_;
   // From the start of the walk to its end (see stop_signals.h).
   std::optional<StopSignals> stopSignals_;
+  // The status line says so while a commit waits for another program.
+  void ShowHeldUp();
+  std::string diskName_;
+  std::string heldUp_;  // what the status line says now
 };
+
+int PurgeWindow::HandleWindowEvent() {
+  if (!heldUp_.empty()) ShowHeldUp();
+  return ProcessWindow::HandleWindowEvent();
+}
+
+void PurgeWindow::ShowHeldUp() {
+  // A stop signal must not wait for the reader either.
+  if (StopSignalReceived() != 0) rt::GiveUpLockWait();
+  const std::string text =
+      rt::LockWaitMs() >= kHeldUpShownMs
+          ? "Another program is reading " + diskName_ + ": waiting for it (at most " +
+                std::to_string(kHeldUpLimitMs / 1000) + " s)"
+          : "";
+  if (text == heldUp_) return;
+  heldUp_ = text;
+  window_.SetProperty(progress::kUserString, rt::PropText, text);
+}
 
 int PurgeWindow::Init() {
   LastDate = 0;
@@ -255,6 +285,9 @@ int PurgeWindow::Init() {
   timecardRelations->Open();
   FilesOpened = 1;
   stopSignals_.emplace();
+  diskName_ = diskName;
+  rt::SetLockWaitLimit(kHeldUpLimitMs);
+  rt::SetBlockedTurn([this] { ShowHeldUp(); });
   Open(window_);
   GlobalSettings()->RestoreWindow("Main", window_);
   window_.SetProperty(0, rt::PropTimer, 10);
@@ -288,6 +321,8 @@ int PurgeWindow::Kill() {
   if (Opened) GlobalSettings()->SaveWindow("Main", window_);
   steps_.Kill();
   stopSignals_.reset();
+  rt::SetBlockedTurn({});
+  rt::SetLockWaitLimit(0);
   GlobalErrors()->PopProcedureName();
   return LevelBenign;
 }

@@ -6,15 +6,19 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace rt {
 namespace {
 
 std::atomic<BlockedServer> blockedServer{nullptr};
+BlockedTurn blockedTurn;  // the user interface thread's only
 
 }  // namespace
 
 void SetBlockedServer(BlockedServer server) { blockedServer.store(server); }
+
+void SetBlockedTurn(BlockedTurn turn) { blockedTurn = std::move(turn); }
 
 void RunBlocking(const std::function<void()>& work) {
   BlockedServer serve = blockedServer.load();
@@ -37,6 +41,7 @@ void RunBlocking(const std::function<void()>& work) {
     std::unique_lock lock(mutex);
     while (!finished.wait_for(lock, std::chrono::milliseconds(kBlockedServeMs), [&] { return done; })) {
       lock.unlock();
+      if (blockedTurn) blockedTurn();
       serve();
       lock.lock();
     }

@@ -30,4 +30,11 @@ inline constexpr int kBlockedServeMs = 20;
 using BlockedServer = bool (*)();
 void SetBlockedServer(BlockedServer server);
 
+// Called on the calling thread at every turn of the server while work runs
+// on the helper thread, before the windows are served: the program may
+// change what a window shows (say that a commit is held up). Empty for none.
+// Set and called on the user interface thread only.
+using BlockedTurn = std::function<void()>;
+void SetBlockedTurn(BlockedTurn turn);
+
 }  // namespace rt

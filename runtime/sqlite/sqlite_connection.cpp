@@ -1,8 +1,12 @@
 #include "runtime/sqlite/sqlite_connection.h"
 
 #include <algorithm>
+#include <chrono>
+#include <iterator>
+#include <thread>
 
 #include "runtime/core/error_state.h"
+#include "runtime/files/lock_wait.h"
 
 namespace rt::sqlite {
 namespace {
@@ -185,9 +189,28 @@ bool Connection::UnchangedByOthers(AttachedFile& file, FileVersion& seen) {
   return unchanged;
 }
 
+// SQLite's own busy wait (the same steps, up to `busyMs_` for one
+// statement), with every step noted as a wait for another program's lock
+// (lock_wait.h), which may give the wait up. A commit under a lock-wait
+// limit waits until the limit instead.
+int Connection::BusyWait(void* self, int count) {
+  static constexpr int kSteps[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+  constexpr int kLast = static_cast<int>(std::size(kSteps)) - 1;
+  const Connection& connection = *static_cast<Connection*>(self);
+  int step = kSteps[std::min(count, kLast)];
+  if (!connection.committing_ || LockWaitLimit() <= 0) {
+    int waited = 0;
+    for (int i = 0; i < count; ++i) waited += kSteps[std::min(i, kLast)];
+    step = std::min(step, connection.busyMs_ - waited);
+  }
+  if (step <= 0 || !NoteLockWait()) return 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(step));
+  return 1;
+}
+
 void Connection::SetBusyTimeout(int milliseconds) {
   if (milliseconds == busyMs_) return;
-  sqlite3_busy_timeout(db_, milliseconds);
+  sqlite3_busy_handler(db_, milliseconds > 0 ? &Connection::BusyWait : nullptr, this);
   busyMs_ = milliseconds;
 }
 
@@ -300,10 +323,16 @@ int Connection::Commit(std::string& error) {
     began_ = false;
     return kNoError;
   }
+  ResetLockWait();
+  committing_ = true;
+  int code = kNoError;
   for (auto& [path, file] : attached_)
-    if (int code = ApplyPending(*file, error)) return code;
-  ++transaction_;
-  int code = Exec("COMMIT", error);
+    if ((code = ApplyPending(*file, error)) != kNoError) break;
+  if (code == kNoError) {
+    ++transaction_;
+    code = Exec("COMMIT", error);
+  }
+  committing_ = false;
   if (code == kNoError) {
     began_ = false;
     DetachUnused();
@@ -324,6 +353,12 @@ int Connection::ApplyPending(AttachedFile& file, std::string& error) {
       sqlite3_bind_int64(stmt, i + 1, rowids[static_cast<std::size_t>(i) < count ? i : 0]);
     int rc = sqlite3_step(stmt);
     sqlite3_reset(stmt);
+    // A delete that met another program's lock and was given up leaves the
+    // page it could not write in memory: the commit ends here instead.
+    if (rc == SQLITE_DONE && LockWaitGivenUp()) {
+      error = "database is locked: another program kept the file for too long";
+      return kRecordHeld;
+    }
     if (rc != SQLITE_DONE) {
       error = sqlite3_errmsg(db_);
       int failed = RuntimeCode(sqlite3_extended_errcode(db_));

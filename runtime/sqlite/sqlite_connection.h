@@ -161,6 +161,7 @@ class Connection {
 
  private:
   Connection() = default;
+  static int BusyWait(void* self, int count);
   void DetachUnused();
   std::uint32_t PagerVersion(const AttachedFile& file) const;
   std::int64_t ChangeCounter(const AttachedFile& file) const;
@@ -169,6 +170,7 @@ class Connection {
   ScratchFile scratch_;  // the main database, when it is a file
   int nextSchema_ = 1;
   int busyMs_ = -1;
+  bool committing_ = false;  // Commit is running: its lock waits may go to the limit
   bool began_ = false;  // Begin started a transaction that Commit or Rollback has not ended
   std::uint64_t transaction_ = 1;
   std::map<std::string, std::unique_ptr<AttachedFile>> attached_;  // by path
