@@ -816,6 +816,9 @@ int ServerFile::Delete() {
     return Fail(kRecordNotAvailable, "no current record");
   if (conn_->InTransaction() && deletedIn_ == conn_->Transaction()) {
     conn_->QueueDelete(table_, current_);
+    if (conn_->PendingFull()) {
+      if (int code = conn_->ApplyPending()) return FailServer(code);
+    }
   } else {
     Result result;
     if (int code = conn_->Run("DELETE FROM " + table_ + " WHERE " + kNumber + "=$1",

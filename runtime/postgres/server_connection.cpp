@@ -276,14 +276,21 @@ int Connection::RunGuarded(const std::string& sql, const Params& params, Result&
 
 void Connection::QueueDelete(const std::string& table, std::int64_t number) {
   auto& pending = pending_[table];
-  if (!pending.Set.insert(number).second) return;
-  pending.Order.push_back(number);
+  if (pending.Contains(number)) return;
+  // Sent in record-number order: neighbours in the table's own order.
+  pending.Add(number, OrderKey().Int(number).Take());
   ++pendingCount_;
 }
 
 bool Connection::IsPending(const std::string& table, std::int64_t number) const {
   auto found = pending_.find(table);
-  return found != pending_.end() && found->second.Set.count(number) != 0;
+  return found != pending_.end() && found->second.Contains(number);
+}
+
+bool Connection::PendingFull() const {
+  for (const auto& [table, pending] : pending_)
+    if (pending.Full()) return true;
+  return false;
 }
 
 // One statement per chunk: the numbers go as one array parameter.
@@ -308,8 +315,10 @@ int Connection::ApplyPending() {
   auto pending = std::move(pending_);
   pending_.clear();
   pendingCount_ = 0;
-  for (auto& [table, deletes] : pending)
-    if (int code = Apply(table, deletes.Order)) return code;
+  for (auto& [table, deletes] : pending) {
+    auto numbers = deletes.InOrder();
+    if (int code = Apply(table, numbers)) return code;
+  }
   return kNoError;
 }
 

@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "runtime/files/pending_deletes.h"
 #include "runtime/sqlite/sqlite_connection.h"
 
 namespace rt::postgres {
@@ -94,9 +95,12 @@ class Connection {
   int RunGuarded(const std::string& sql, const Params& params, Result& result);
 
   // Deletes by record number kept pending inside a transaction and sent in
-  // bulk (see keyed_driver.cpp, PENDING DELETES). `table` is quoted.
+  // bulk, under the rules of pending_deletes.h (see keyed_driver.cpp,
+  // PENDING DELETES). `table` is quoted.
   void QueueDelete(const std::string& table, std::int64_t number);
   bool IsPending(const std::string& table, std::int64_t number) const;
+  // Past the memory bound: the caller applies them now.
+  bool PendingFull() const;
   int ApplyPending();
 
   // Cursors on a table (quoted name) and what they are told.
@@ -139,11 +143,7 @@ class Connection {
   bool lost_ = false;
   std::uint64_t transaction_ = 0;
   int lockTimeoutMs_ = -1;
-  struct Pending {
-    std::vector<std::int64_t> Order;
-    std::unordered_set<std::int64_t> Set;
-  };
-  std::map<std::string, Pending> pending_;  // by quoted table
+  std::map<std::string, PendingDeletes> pending_;  // by quoted table
   std::size_t pendingCount_ = 0;
   std::map<std::string, std::vector<TableListener*>> listeners_;  // by quoted table; not owned
   std::string error_, state_;
