@@ -74,6 +74,40 @@ void PageCursor::RecordDeleted(std::int64_t number) {
 
 void PageCursor::RecordsChanged() { DropPage(); }
 
+bool PageCursor::FirstWithValues(const std::vector<int>& fields, const std::vector<bool>& upper,
+                                 const std::vector<std::string>& values, std::uint8_t* record,
+                                 std::int64_t& number) {
+  if (!pageForward_ || rows_.Rows() == 0 || !query_.Filter.empty() ||
+      fields.size() != query_.Terms.size() || values.size() != query_.Terms.size())
+    return false;
+  for (std::size_t t = 0; t < fields.size(); ++t)
+    if (query_.Terms[t].Field != fields[t] || query_.Terms[t].Upper != upper[t] ||
+        query_.Terms[t].Descending)
+      return false;
+  auto matches = [&](int row) {
+    for (std::size_t t = 0; t < termColumn_.size(); ++t)
+      if (values[t] != std::string_view(rows_.Value(row, termColumn_[t]),
+                                        rows_.Length(row, termColumn_[t])))
+        return false;
+    return true;
+  };
+  int first = 0;
+  while (first < rows_.Rows() && !matches(first)) ++first;
+  if (first == 0 || first == rows_.Rows()) return false;  // nothing shows what comes before
+  for (int row = first; row < rows_.Rows() && matches(row); ++row) {
+    const std::int64_t candidate = std::atoll(rows_.Value(row, 0));
+    if (removed_[row] || connection_.IsPending(query_.Table, candidate)) continue;
+    scratch_.assign(decl_.RecordLength(), 0);
+    for (int f = 1; f <= decl_.FieldCount(); ++f)
+      if (!StoreText(rows_.Value(row, f), rows_.Length(row, f), scratch_.data(), decl_, f))
+        return false;  // the server's read gives the refusal with its text
+    std::copy(scratch_.begin(), scratch_.end(), record);
+    number = candidate;
+    return true;
+  }
+  return false;
+}
+
 std::vector<std::string> PageCursor::SortValuesOf(const std::uint8_t* record) const {
   std::vector<std::string> values;
   for (const auto& term : query_.Terms) {

@@ -73,6 +73,17 @@ class PageCursor : public TableListener {
 
   void RecordDeleted(std::int64_t number) override;
   void RecordsChanged() override;
+  // The first record, in record-number order, whose sort values are `values`
+  // for the ascending terms `fields` (by upper-case text where `upper`), when
+  // this cursor's page shows it for certain: the cursor reads in exactly that
+  // order without a filter, and the page holds a record with lesser values
+  // before it, so no record of those values comes before the page. Records
+  // deleted since the page was read (at once or pending) are passed over. The
+  // answer is the page as read, as a sequential read would serve it. Writes
+  // the record into `record` and gives true; false when the page cannot tell.
+  bool FirstWithValues(const std::vector<int>& fields, const std::vector<bool>& upper,
+                       const std::vector<std::string>& values, std::uint8_t* record,
+                       std::int64_t& number) override;
 
  private:
   enum class Place { Ends, BeforeFirst, AfterLast, AtValues, AtRecord, FromRecord };

@@ -65,6 +65,14 @@ class TableListener {
   virtual void RecordDeleted(std::int64_t number) = 0;
   // A record was added or rewritten: anything read ahead may be out of order.
   virtual void RecordsChanged() = 0;
+  // Answers a read by key from a page read ahead, when the page shows the
+  // answer for certain (see PageCursor::FirstWithValues); false otherwise.
+  virtual bool FirstWithValues(const std::vector<int>& fields, const std::vector<bool>& upper,
+                               const std::vector<std::string>& values, std::uint8_t* record,
+                               std::int64_t& number) {
+    (void)fields, (void)upper, (void)values, (void)record, (void)number;
+    return false;
+  }
 };
 
 // Statement parameters, in the text form the server reads ($1, $2, ...).
@@ -108,6 +116,9 @@ class Connection {
   void Unlisten(const std::string& table, TableListener* listener);
   void NotifyDeleted(const std::string& table, std::int64_t number);
   void NotifyChanged(const std::string& table);
+  const std::vector<TableListener*>& Listeners(const std::string& table) {
+    return listeners_[table];
+  }
 
   bool InTransaction() const { return began_; }
   int Begin();
@@ -116,6 +127,8 @@ class Connection {
   // The server ended the transaction under the caller (the connection was
   // lost, or the server rolled it back): nothing more can be committed in it.
   bool TransactionLost() const { return began_ && lost_; }
+  // The connection to the server is gone (until a statement connects again).
+  bool Broken() const { return PQstatus(conn_) != CONNECTION_OK; }
   // Changes whenever a transaction begins or ends; never the same in two
   // connections of the process.
   std::uint64_t Transaction() const { return transaction_; }

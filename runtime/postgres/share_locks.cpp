@@ -120,6 +120,11 @@ void ShareLocks::Release() {
     auto found = std::find(modes.begin(), modes.end(), mode_);
     if (found != modes.end()) modes.erase(found);
   }
+  // Session locks go with a session the server lost: nothing to undo then.
+  if (connection_->Broken()) {
+    connection_ = nullptr;
+    return;
+  }
   Result undo;
   connection_->Run(std::string(DeniesRead(mode_) ? "SELECT pg_advisory_unlock"
                                                  : "SELECT pg_advisory_unlock_shared") +

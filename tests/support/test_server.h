@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -77,24 +78,53 @@ class Sql {
 // object goes. Connection() reaches it as the connection's schema.
 class Schema {
  public:
-  Schema() {
+  explicit Schema(std::string server = test_server::Connection()) : server_(std::move(server)) {
     static std::atomic<int> counter{0};
     name_ = "t" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
-    Sql(test_server::Connection()).Exec("DROP SCHEMA IF EXISTS " + name_ +
-                                        " CASCADE; CREATE SCHEMA " + name_);
+    Sql(server_).Exec("DROP SCHEMA IF EXISTS " + name_ + " CASCADE; CREATE SCHEMA " + name_);
   }
   Schema(const Schema&) = delete;
   Schema& operator=(const Schema&) = delete;
-  ~Schema() { Sql(test_server::Connection()).Exec("DROP SCHEMA IF EXISTS " + name_ + " CASCADE"); }
+  ~Schema() { Sql(server_).Exec("DROP SCHEMA IF EXISTS " + name_ + " CASCADE"); }
 
   const std::string& Name() const { return name_; }
   // The server's connection with this schema first in its search path.
   std::string Connection() const {
-    return test_server::Connection() + " options='-c search_path=" + name_ + "'";
+    return server_ + " options='-c search_path=" + name_ + "'";
   }
 
  private:
+  std::string server_;
   std::string name_;
+};
+
+// A throwaway server of the test's own (scripts/pg-test-server), for faults
+// that would disturb other tests: stopping it as a power cut would.
+class OwnServer {
+ public:
+  explicit OwnServer(std::string script) : script_(std::move(script)) {
+    FILE* out = ::popen((script_ + " start").c_str(), "r");
+    char line[512] = {};
+    if (out && std::fgets(line, sizeof line, out)) connection_ = line;
+    if (out && ::pclose(out) != 0) connection_.clear();
+    while (!connection_.empty() && connection_.back() == '\n') connection_.pop_back();
+  }
+  OwnServer(const OwnServer&) = delete;
+  OwnServer& operator=(const OwnServer&) = delete;
+  ~OwnServer() {
+    if (!connection_.empty()) Run("stop");
+  }
+  // Empty when the server could not be started.
+  const std::string& Connection() const { return connection_; }
+  bool Crash() { return Run("crash"); }
+  bool Restart() { return Run("restart"); }
+
+ private:
+  bool Run(const std::string& command) {
+    return std::system((script_ + " " + command + " \"" + connection_ + "\"").c_str()) == 0;
+  }
+  std::string script_;
+  std::string connection_;
 };
 
 }  // namespace test_server

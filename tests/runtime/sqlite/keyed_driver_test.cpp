@@ -104,13 +104,14 @@ TEST_P(Keyed, WideDecimalsKeepEveryDigitAndWiderOnesAreRefused) {
   EXPECT_EQ(read, (std::vector<std::vector<std::string>>{rows[0], rows[2]}));
   rt::FileClose(view);
   rt::FileClose(wide);
-  if (!OnServer())  // counted in units in SQLite; numeric on the server
+  if (!OnServer()) {  // counted in units in SQLite; numeric on the server
     EXPECT_EQ(
       RawDb(decl.Path())
           .Column("SELECT typeof(AMOUNT) || ' ' || typeof(SMALL) || ' ' || "
                   "AMOUNT FROM Wide ORDER BY AMOUNT"),
       (std::vector<std::string>{"integer real 9007199254740993", "integer real 9007199254740994",
                                 "integer real 99999999999999999"}));
+  }
 
   rt::FileDeclaration wider("KEYED", "Wider", "WID", dir_ + "/Wide.DAT", {field("AMOUNT", 19, 2)},
                             {}, 0);

@@ -377,7 +377,9 @@ TEST_P(Transactions, KilledWriterLeavesEveryRecord) {
   EXPECT_EQ(rt::FileRecords(*file_), 120002);
   rt::FileClose(*file_);
   EXPECT_EQ(RawOne(sum), before);
-  if (!OnServer()) EXPECT_EQ(RawOne("PRAGMA integrity_check"), "ok");
+  if (!OnServer()) {
+    EXPECT_EQ(RawOne("PRAGMA integrity_check"), "ok");
+  }
 }
 
 // A child commits a transaction over two files and is killed at a random
