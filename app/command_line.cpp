@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/backend_choice.h"
+#include "app/database_choice.h"
 #include "app/exit_status.h"
 #include "app/headless_run.h"
 #include "app/main_routine.h"
@@ -17,6 +18,7 @@
 #include "app/trace_file.h"
 #include "app/version.h"
 #include "runtime/core/pictures.h"
+#include "runtime/postgres/server_connection.h"
 #include "runtime/trace/trace_file.h"
 #include "runtime/windows/backend.h"
 
@@ -36,6 +38,7 @@ std::string JoinedBackendNames(std::string_view separator) {
 
 constexpr const char* kSynopsis =
     "usage: veltrane [--backend NAME] [--script FILE] [--through MM/DD/YYYY]\n"
+    "                [--database CONN]\n"
     "       veltrane --help | --version\n";
 
 int UsageError(const std::string& error) {
@@ -93,6 +96,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line,
     std::string* target = name == "--backend" ? &line.Backend
                           : name == "--script" ? &line.Script
                           : name == "--through" ? &line.Through
+                          : name == "--database" ? &line.Database
                                                 : nullptr;
     if (!target) return error = "unknown option '" + Shown(args[i]) + "'", false;
     if (!hasValue) {
@@ -141,6 +145,15 @@ std::string UsageText() {
           "  --through MM/DD/YYYY  unattended purge through that date (dates from\n"
           "                        01/01/2024 on are refused); progress and a summary\n"
           "                        go to standard error\n"
+          "  --database CONN       keep the data on a PostgreSQL server: CONN is a\n"
+          "                        libpq connection string or URI; without it "
+       << kDatabaseVariable
+       << "\n"
+          "                        or Server= in [Database] of Veltrane.INI, else\n"
+          "                        the SQLite files in data/. An unreachable server\n"
+          "                        stops the program (exit 3) within "
+       << rt::postgres::kConnectTimeoutSeconds
+       << " s\n"
           "  --help                show this text\n"
           "  --version             show the version\n"
           "\n"
@@ -179,6 +192,10 @@ int RunCommandLine(int argc, char** argv) {
 
   // Unattended, nobody is there to read a box: the summary says what happened.
   SetPurgeEndMessage(line.Through.empty());
+  if (!UseDatabase(line.Database, error)) {
+    std::cerr << "veltrane: " << error << "\n";
+    return kExitError;
+  }
   std::unique_ptr<rt::Backend> backend;
   HeadlessRun* headless = nullptr;
   if (!line.Script.empty() || !line.Through.empty() || line.Backend == kHeadless) {

@@ -1,13 +1,14 @@
 // The command line of veltrane:
 //
-//   veltrane [--backend NAME] [--script FILE] [--through MM/DD/YYYY]
+//   veltrane [--backend NAME] [--script FILE] [--through MM/DD/YYYY] [--database CONN]
 //   veltrane --help | --version
 //
 // Without options the cut-off dialog shows on the best screen there is
 // (backend_choice.h). --script runs on the headless backend with an operator
 // script answering the windows; --through is the unattended purge: the
 // dialog gets that date and OK (so the same rules refuse a date in 2024 or
-// later), progress and a one-line summary go to standard error. Options take
+// later), progress and a one-line summary go to standard error. --database
+// keeps the data on a PostgreSQL server (database_choice.h). Options take
 // their value as the next argument or after "=".
 //
 // Exit status (exit_status.h): 0 done, 1 bad usage (also: no screen to show
@@ -25,6 +26,7 @@ struct CommandLine {
   std::string Backend;  // empty: chosen
   std::string Script;   // operator script; empty for none
   std::string Through;  // the cut-off as given; empty for none
+  std::string Database;  // a server's connection; empty: as database_choice.h finds
 };
 
 // Reads the arguments after the program name. False with one line in `error`

@@ -72,6 +72,21 @@ inline double CpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// Wall-clock and processor seconds of a piece of work.
+struct Timing {
+  double Wall = 0;
+  double Cpu = 0;
+};
+
+template <class Work>
+Timing Timed(Work work) {
+  const auto start = std::chrono::steady_clock::now();
+  const double cpuStart = CpuSeconds();
+  work();
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+          CpuSeconds() - cpuStart};
+}
+
 // Starts this process's peak resident memory again from what it holds now, so
 // that PeakMiB tells what the work after it took, not the setting up before
 // (finding the median of 10^7 punches sorts them). Where the system does not

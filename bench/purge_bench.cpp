@@ -54,19 +54,8 @@ void Fail(const std::string& what) {
   std::exit(1);
 }
 
-struct Timing {
-  double Wall = 0;
-  double Cpu = 0;
-};
-
-template <class Work>
-Timing Timed(Work work) {
-  const auto start = Clock::now();
-  const double cpuStart = bench::CpuSeconds();
-  work();
-  return {std::chrono::duration<double>(Clock::now() - start).count(),
-          bench::CpuSeconds() - cpuStart};
-}
+using bench::Timed;
+using bench::Timing;
 
 // The unattended run's backend, also timing how long the program goes
 // between two requests for input.

@@ -5,6 +5,8 @@
 
 #include "runtime/core/error_state.h"
 #include "runtime/core/text.h"
+#include "runtime/postgres/keyed_driver.h"
+#include "runtime/postgres/server_connection.h"
 #include "runtime/sqlite/keyed_driver.h"
 #include "runtime/text/ascii_driver.h"
 
@@ -22,7 +24,10 @@ Registry& Drivers() {
   static Registry registry;
   static std::once_flag builtIn;
   std::call_once(builtIn, [] {
-    registry.factories["KEYED"] = [](File& file) { return MakeKeyedDriver(file); };
+    // KEYED files live on the server when one is chosen, else in SQLite files.
+    registry.factories["KEYED"] = [](File& file) {
+      return postgres::Server().empty() ? MakeKeyedDriver(file) : postgres::MakeKeyedDriver(file);
+    };
     registry.factories["ASCII"] = [](File& file) { return MakeAsciiDriver(file); };
   });
   return registry;

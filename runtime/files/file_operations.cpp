@@ -9,6 +9,8 @@
 #include "runtime/core/error_state.h"
 #include "runtime/core/halt.h"
 #include "runtime/files/transaction.h"
+#include "runtime/postgres/keyed_driver.h"
+#include "runtime/postgres/server_connection.h"
 
 namespace rt {
 namespace {
@@ -161,7 +163,9 @@ bool FileExists(std::string_view diskName) {
   std::string path(diskName);
   std::replace(path.begin(), path.end(), '\\', '/');
   struct stat st {};
-  bool exists = ::stat(path.c_str(), &st) == 0;
+  // With a server chosen, a KEYED file is there when its table is.
+  bool exists = ::stat(path.c_str(), &st) == 0 ||
+                (!postgres::Server().empty() && postgres::HasTable(path));
   ClearError();
   return exists;
 }

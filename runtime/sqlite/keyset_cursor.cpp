@@ -4,52 +4,13 @@
 
 #include "runtime/core/error_state.h"
 #include "runtime/core/text.h"
+#include "runtime/files/keyset_order.h"
 
 namespace rt::sqlite {
 namespace {
 
 constexpr std::int64_t kRemoved = LLONG_MIN;  // rowid of a row dropped from a batch
 constexpr int kFilterParams = -1;               // a statement's placeholders for the filter
-
-// `count` terms compared with `?` placeholders in lexicographic order: strictly
-// beyond them, or (inclusive) at or beyond them. `up[i]` tells whether term i
-// grows in the reading direction. Appends the placeholders' value indexes to
-// `params` in the order they appear.
-std::string Beyond(const std::vector<std::string>& terms, const std::vector<bool>& up, int count,
-                   bool inclusive, std::vector<int>& params) {
-  bool uniform = true;
-  for (int i = 1; i < count; ++i) uniform = uniform && up[i] == up[0];
-  if (uniform) {
-    std::string op = up[0] ? (inclusive ? ">=" : ">") : (inclusive ? "<=" : "<");
-    for (int i = 0; i < count; ++i) params.push_back(i);
-    if (count == 1) return terms[0] + " " + op + " ?";
-    std::string left, right;
-    for (int i = 0; i < count; ++i) {
-      left += (i ? "," : "") + terms[i];
-      right += i ? ",?" : "?";
-    }
-    return "(" + left + ") " + op + " (" + right + ")";
-  }
-  std::string sql = "(";
-  for (int i = 0; i < count; ++i) {
-    sql += i ? " OR (" : "(";
-    for (int j = 0; j < i; ++j) {
-      sql += terms[j] + " = ? AND ";
-      params.push_back(j);
-    }
-    sql += terms[i] + (up[i] ? " > ?" : " < ?") + ")";
-    params.push_back(i);
-  }
-  if (inclusive) {
-    sql += " OR (";
-    for (int j = 0; j < count; ++j) {
-      sql += (j ? " AND " : "") + terms[j] + " = ?";
-      params.push_back(j);
-    }
-    sql += ")";
-  }
-  return sql + ")";
-}
 
 }  // namespace
 
@@ -156,7 +117,7 @@ sqlite3_stmt* KeysetCursor::StatementFor(bool forward, Part part, int& code) {
   const bool inclusive = place_ == Place::FromRecord;
   const std::string rowidOp = forward ? (inclusive ? ">=" : ">") : (inclusive ? "<=" : "<");
   if (place_ == Place::AtValues) {
-    conditions.push_back(Beyond(terms, up, static_cast<int>(values_.size()), true, params));
+    conditions.push_back(KeysetBeyond(terms, up, static_cast<int>(values_.size()), true, params));
   } else if (atRecord && part == Part::GroupTail) {
     for (int i = 0; i < termCount; ++i) {
       conditions.push_back(terms[i] + " = ?");
@@ -165,13 +126,13 @@ sqlite3_stmt* KeysetCursor::StatementFor(bool forward, Part part, int& code) {
     conditions.push_back("rowid " + rowidOp + " ?");
     params.push_back(termCount);
   } else if (atRecord && part == Part::PastGroup) {
-    conditions.push_back(Beyond(terms, up, termCount, false, params));
+    conditions.push_back(KeysetBeyond(terms, up, termCount, false, params));
   } else if (atRecord) {
     auto withRowid = terms;
     auto upWithRowid = up;
     withRowid.push_back("rowid");
     upWithRowid.push_back(forward);
-    conditions.push_back(Beyond(withRowid, upWithRowid, termCount + 1, inclusive, params));
+    conditions.push_back(KeysetBeyond(withRowid, upWithRowid, termCount + 1, inclusive, params));
   }
   for (std::size_t i = 0; i < conditions.size(); ++i)
     sql += (i ? " AND " : " WHERE ") + conditions[i];

@@ -40,6 +40,14 @@ TEST(CommandLine, EachLineGetsItsAnswerAndExitStatus) {
       {{"--through", std::string(100000, '1')}, 1,
        "not '" + std::string(40, '1') + "... (100000 characters)'"},
       {{"--" + std::string(100000, 'x')}, 1, "unknown option '--" + std::string(38, 'x') + "... ("},
+      {{"--database", "host=/nonexistent-veltrane dbname=punches password=s3cret", "--through",
+        "12/31/2022"},
+       3,
+       "veltrane: cannot connect to the database server: "},
+      {{"--database", "host=/nonexistent-veltrane dbname=punches password=s3cret"}, 3,
+       "(host /nonexistent-veltrane, database punches)\n"},
+      {{"--database=host='unclosed password=s3cret"}, 3,
+       "veltrane: the database connection does not parse"},
   };
   for (const LineCase& c : cases) {
     std::string line;
@@ -49,7 +57,30 @@ TEST(CommandLine, EachLineGetsItsAnswerAndExitStatus) {
     EXPECT_EQ(run.Status, c.Status);
     EXPECT_NE((run.Out + run.Err).find(c.Says), std::string::npos) << run.Out << run.Err;
     EXPECT_LT(run.Err.size(), 500u) << "an error is a line or two";
+    EXPECT_EQ((run.Out + run.Err).find("s3cret"), std::string::npos) << "a password shown";
   }
+}
+
+// The server comes from --database, else VELTRANE_DATABASE, else [Database]
+// Server= in Veltrane.INI (each here one that cannot be reached, named in
+// the message).
+TEST(CommandLine, TheDatabaseComesFromTheLineTheEnvironmentOrTheSettings) {
+  TempFolder folder("veltrane-command-line");
+  ASSERT_FALSE(folder.Path().empty());
+  std::ofstream(folder.Path() / "Veltrane.INI") << "[Database]\nServer=host=/from-ini dbname=x\n";
+  const std::vector<std::string> through = {"--through", "12/31/2022"};
+  auto host = [&](std::vector<std::string> args, std::vector<std::string> env) {
+    args.insert(args.end(), through.begin(), through.end());
+    const e2e::RunResult run =
+        e2e::Run(folder.Path(), e2e::BuiltProgram("app/veltrane"), args, env);
+    EXPECT_EQ(run.Status, 3) << run.Err;
+    const auto at = run.Err.find("(host ");
+    return at == std::string::npos ? run.Err : run.Err.substr(at, run.Err.find(',', at) - at);
+  };
+  EXPECT_EQ(host({"--database", "host=/from-line"}, {"VELTRANE_DATABASE=host=/from-env"}),
+            "(host /from-line");
+  EXPECT_EQ(host({}, {"VELTRANE_DATABASE=host=/from-env"}), "(host /from-env");
+  EXPECT_EQ(host({}, {}), "(host /from-ini");
 }
 
 }  // namespace

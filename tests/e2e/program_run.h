@@ -149,15 +149,21 @@ class SqlFile {
   sqlite3* db_ = nullptr;
 };
 
-// Adds punches to Timecard: `rows` is a SELECT of (company, duty date, card,
-// punch time); the other fields get plain values.
+// The statement that adds punches to Timecard: `rows` is a SELECT of
+// (company, duty date, card, punch time); the other fields get plain values.
+// Quoted names only, so that a SQLite file and a table on a PostgreSQL server
+// both take it.
+inline std::string AddPunchesSql(const std::string& rows) {
+  return "WITH p(c, d, k, t) AS (" + rows +
+         ") INSERT INTO \"Timecard\" (\"COMPANY\", \"DUTYDATE\", \"SHIFT\", \"PUNCH_TIME\", "
+         "\"EMP_CARD\", \"PUNCHLOC\", \"PUNCHTYPE\", \"PUNCH_TIME_DEC\", \"ORIGIN\", \"EMPNO\", "
+         "\"PUNCHDATE\", \"DEPT\", \"OTHERCODE\", \"JOBNO\", \"FUNCT\") "
+         "SELECT c, d, 1, t, k, 1, 'I', 0.0, 'TEST', k, d, 'D1', '', 'J1', 0 FROM p";
+}
+
 inline std::string AddPunches(SqlFile& timecard, const std::string& rows) {
   // A cache that holds the indexes keeps a large insert from rereading them.
-  return timecard.Exec(
-      "PRAGMA cache_size = -262144; WITH p(c, d, k, t) AS (" + rows +
-      ") INSERT INTO Timecard (COMPANY, DUTYDATE, SHIFT, PUNCH_TIME, EMP_CARD, PUNCHLOC, "
-      "PUNCHTYPE, PUNCH_TIME_DEC, ORIGIN, EMPNO, PUNCHDATE, DEPT, OTHERCODE, JOBNO, FUNCT) "
-      "SELECT c, d, 1, t, k, 1, 'I', 0.0, 'TEST', k, d, 'D1', '', 'J1', 0 FROM p");
+  return timecard.Exec("PRAGMA cache_size = -262144; " + AddPunchesSql(rows));
 }
 
 // Rows for AddPunches: `count` punches of three companies and 97 cards, on

@@ -13,9 +13,15 @@
 #include <thread>
 #include <vector>
 
+#include "app/schema.h"
 #include "runtime/core/dates.h"
+#include "runtime/core/error_state.h"
 #include "runtime/core/pictures.h"
+#include "runtime/files/file.h"
+#include "runtime/files/file_operations.h"
+#include "runtime/postgres/server_connection.h"
 #include "tests/e2e/program_run.h"
+#include "tests/support/test_server.h"
 #include "tests/support/sqlite_lock_holder.h"
 #include "tests/support/temp_folder.h"
 
@@ -40,10 +46,39 @@ std::string Numbered(long count, long later) {
          " END, 7, i % 1000 FROM n";
 }
 
+// The purges about data run on both stores (PurgeData: .../Sqlite and
+// .../Postgres, the program given the test server's schema through
+// VELTRANE_DATABASE); the rest on SQLite files.
 class Purge : public ::testing::Test {
  protected:
+  virtual bool OnServer() const { return false; }
+  // The server the tables go to: the test server unless a fixture has its own.
+  virtual std::string Server() { return test_server::Connection(); }
   void SetUp() override {
     ASSERT_FALSE(folder.Path().empty());
+    if (OnServer()) {
+      std::string why;
+      if (Server().empty())
+        why = test_server::Missing().empty() ? "no PostgreSQL server could be started for this test"
+                                             : test_server::Missing();
+      if (!why.empty()) {
+        if (test_server::Required()) FAIL() << why << " (required under CI)";
+        GTEST_SKIP() << why;
+      }
+      // The tables in the documented form, made by the runtime as the data
+      // tool makes its files.
+      schema_ = std::make_unique<test_server::Schema>(Server());
+      fs::create_directory(Dir() / "data");
+      rt::postgres::SetServer(schema_->Connection());
+      for (const rt::FileDeclaration* decl : app::AllFiles()) {
+        if (decl == &app::AliasTimeCardFile()) continue;
+        rt::File file(*decl);
+        rt::FileCreate(file);
+        ASSERT_EQ(rt::ErrorCode(), 0) << decl->Label() << ": " << rt::FileErrorText();
+      }
+      rt::postgres::SetServer("");
+      return;
+    }
     const e2e::RunResult init = e2e::Run(Dir(), e2e::BuiltProgram("tools/veltrane-data"), {"init", "."});
     ASSERT_EQ(init.Status, 0) << init.Err;
   }
@@ -57,9 +92,26 @@ class Purge : public ::testing::Test {
   const fs::path& Dir() const { return folder.Path(); }
   fs::path PunchFile() const { return Dir() / "data" / "Timecard.DAT"; }
   fs::path TraceFile() const { return Dir().string() + ".trace"; }
-  std::vector<std::string> TraceEnv() const { return {"VELTRANE_TRACE_FILE=" + TraceFile().string()}; }
+  std::vector<std::string> TraceEnv() const {
+    std::vector<std::string> env = {"VELTRANE_TRACE_FILE=" + TraceFile().string()};
+    if (schema_) env.push_back("VELTRANE_DATABASE=" + schema_->Connection());
+    return env;
+  }
 
+  // Plain SQL on the punches, wherever they are.
+  std::string Exec(const std::string& sql) {
+    if (schema_) return test_server::Sql(schema_->Connection()).Exec(sql);
+    return e2e::SqlFile(PunchFile()).Exec(sql);
+  }
+  std::vector<std::string> Column(const std::string& sql) {
+    if (schema_) return test_server::Sql(schema_->Connection()).Column(sql);
+    return e2e::SqlFile(PunchFile()).Column(sql);
+  }
   void Add(const std::string& rows) {
+    if (schema_) {
+      ASSERT_EQ(Exec(e2e::AddPunchesSql(rows)), "");
+      return;
+    }
     e2e::SqlFile timecard(PunchFile());
     ASSERT_EQ(e2e::AddPunches(timecard, rows), "");
   }
@@ -72,18 +124,38 @@ class Purge : public ::testing::Test {
     return Veltrane({"--script", file.string()});
   }
   std::vector<std::string> Trace() const { return e2e::ReadLines(TraceFile()); }
+  // Waits (ten minutes at most) until the trace of a running program has the
+  // line `line`; false when it never came.
+  bool WaitForTrace(const std::string& line) const {
+    const std::string mark = line + "\n";
+    std::string window;
+    std::ifstream trace;
+    for (int i = 0; i < 60000; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (!trace.is_open()) trace.open(TraceFile(), std::ios::binary);
+      char chunk[65536];
+      trace.clear();
+      while (trace.read(chunk, sizeof chunk), trace.gcount() > 0) {
+        window.append(chunk, static_cast<std::size_t>(trace.gcount()));
+        if (window.find(mark) != std::string::npos) return true;
+        window.erase(0, window.size() > mark.size() ? window.size() - mark.size() : 0);
+      }
+    }
+    return false;
+  }
   // Every punch left, as "company date card time", in key order.
   std::vector<std::string> Punches() {
-    e2e::SqlFile timecard(PunchFile());
-    return timecard.Column(
-        "SELECT COMPANY || ' ' || DUTYDATE || ' ' || EMP_CARD || ' ' || PUNCH_TIME FROM Timecard "
-        "ORDER BY COMPANY, DUTYDATE, EMP_CARD, PUNCH_TIME");
+    return Column(
+        "SELECT \"COMPANY\" || ' ' || \"DUTYDATE\" || ' ' || \"EMP_CARD\" || ' ' || "
+        "\"PUNCH_TIME\" FROM \"Timecard\" ORDER BY \"COMPANY\", \"DUTYDATE\", \"EMP_CARD\", "
+        "\"PUNCH_TIME\"");
   }
-  long long Count(const std::string& where = "1") {
-    e2e::SqlFile timecard(PunchFile());
-    return timecard.Number("SELECT count(*) FROM Timecard WHERE " + where);
+  long long Count(const std::string& where = "1 = 1") {
+    auto values = Column("SELECT count(*) FROM \"Timecard\" WHERE " + where);
+    return values.empty() ? -1 : std::atoll(values[0].c_str());
   }
 
+  std::unique_ptr<test_server::Schema> schema_;
   TempFolder folder{"veltrane-e2e"};
 };
 
@@ -99,7 +171,7 @@ std::string Values(const std::vector<std::string>& punches) {
       if (c == ' ') c = ',';
     sql += (sql.empty() ? "VALUES (" : ", (") + row + ")";
   }
-  return sql.empty() ? "SELECT 0, 0, 0, 0 WHERE 0" : sql;
+  return sql.empty() ? "SELECT 0, 0, 0, 0 WHERE 1 = 0" : sql;
 }
 
 struct SmallCase {
@@ -110,7 +182,14 @@ struct SmallCase {
   std::string Says = "";  // on standard error besides the summary
 };
 
-TEST_F(Purge, RemovesEveryPunchOnOrBeforeTheCutOffInKeyOrderAndKeepsTheRest) {
+class PurgeData : public Purge, public ::testing::WithParamInterface<bool> {
+ protected:
+  bool OnServer() const override { return GetParam(); }
+};
+INSTANTIATE_TEST_SUITE_P(, PurgeData, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Postgres" : "Sqlite"; });
+
+TEST_P(PurgeData, RemovesEveryPunchOnOrBeforeTheCutOffInKeyOrderAndKeepsTheRest) {
   const std::int32_t d = kCutOff;
   const SmallCase cases[] = {
       {"empty file", {}, {}, {}, "No Records: There are no records available to process. -> Ok"},
@@ -128,10 +207,7 @@ TEST_F(Purge, RemovesEveryPunchOnOrBeforeTheCutOffInKeyOrderAndKeepsTheRest) {
   };
   for (const SmallCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    {
-      e2e::SqlFile timecard(PunchFile());
-      ASSERT_EQ(timecard.Exec("DELETE FROM Timecard"), "");
-    }
+    ASSERT_EQ(Exec("DELETE FROM \"Timecard\""), "");
     fs::remove(TraceFile());
     fs::remove(Dir() / "Veltrane.INI");
     Add(Values(c.Before));
@@ -176,12 +252,12 @@ TEST_F(Purge, AFailedDeleteIsTracedAndTheRunGoesOn) {
 // 300000 removals: the second batch commit takes the last punch removed, and
 // the final commit then has nothing left to write. (A final commit with
 // removals pending after a batch commit is the second run of the kill test.)
-TEST_F(Purge, CommitsEvery150000RemovalsAndOnceMoreAtTheEnd) {
+TEST_P(PurgeData, CommitsEvery150000RemovalsAndOnceMoreAtTheEnd) {
   Add(Numbered(300000, 2));
   const e2e::RunResult run = Veltrane({"--through", kThrough});
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(Count(), 2);
-  EXPECT_EQ(Count("DUTYDATE <= " + std::to_string(kCutOff)), 0);
+  EXPECT_EQ(Count("\"DUTYDATE\" <= " + std::to_string(kCutOff)), 0);
   EXPECT_NE(run.Err.find("veltrane: removed 300000 punches through " + kThrough), std::string::npos)
       << run.Err;
   const std::vector<std::string> trace = Trace();
@@ -205,7 +281,7 @@ long RemovedBeforeFinalCommit(const std::vector<std::string>& trace) {
   return trace.back() == Line("Committing " + std::to_string(removed)) ? removed : -1;
 }
 
-TEST_F(Purge, CancelInTheMiddleKeepsWhatWasRemovedAndSaysSo) {
+TEST_P(PurgeData, CancelInTheMiddleKeepsWhatWasRemovedAndSaysSo) {
   Add(Numbered(200000, 0));
   const e2e::RunResult run = WithScript(
       "type ?LASTDATE " + kThrough + "\naccept ?OK\nexpect PROGRESSWINDOW\nwait 100\n"
@@ -273,40 +349,55 @@ TEST_F(Purge, AStopSignalCancelsAndASecondEndsAtOnce) {
   }
 }
 
-TEST_F(Purge, AKilledRunLosesOnlyItsUncommittedBatchAndTheNextRunFinishes) {
+TEST_P(PurgeData, AKilledRunLosesOnlyItsUncommittedBatchAndTheNextRunFinishes) {
   Add(Numbered(400000, 10));
   const pid_t pid = e2e::Spawn(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
                                Dir().string() + ".out", Dir().string() + ".err", TraceEnv());
   // Kill once the first batch is committed and the walk has gone on.
-  const std::string mark = RemovedLine(150001) + "\n";
-  bool seen = false;
-  std::string window;
-  std::ifstream trace;
-  for (int i = 0; i < 60000 && !seen; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!trace.is_open()) trace.open(TraceFile(), std::ios::binary);
-    char chunk[65536];
-    trace.clear();
-    while (trace.read(chunk, sizeof chunk), trace.gcount() > 0) {
-      window.append(chunk, static_cast<std::size_t>(trace.gcount()));
-      seen = seen || window.find(mark) != std::string::npos;
-      window.erase(0, window.size() > mark.size() ? window.size() - mark.size() : 0);
-    }
-  }
+  const bool seen = WaitForTrace(RemovedLine(150001));
   ::kill(pid, SIGKILL);
   ASSERT_EQ(e2e::WaitFor(pid), 128 + SIGKILL);
   ASSERT_TRUE(seen);
-  {
-    e2e::SqlFile timecard(PunchFile());
-    EXPECT_EQ(timecard.Column("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+  if (!OnServer()) {
+    EXPECT_EQ(Column("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
   }
   // Exactly the first batch in key order (the first 150 days) is gone.
   EXPECT_EQ(Count(), 400010 - 150000);
-  EXPECT_EQ(Count("DUTYDATE <= " + std::to_string(kCutOff - 3000 + 149)), 0);
+  EXPECT_EQ(Count("\"DUTYDATE\" <= " + std::to_string(kCutOff - 3000 + 149)), 0);
   const e2e::RunResult again = Veltrane({"--through", kThrough});
   EXPECT_EQ(again.Status, 0) << again.Err;
   EXPECT_EQ(Count(), 10);
-  EXPECT_EQ(Count("DUTYDATE <= " + std::to_string(kCutOff)), 0);
+  EXPECT_EQ(Count("\"DUTYDATE\" <= " + std::to_string(kCutOff)), 0);
+}
+
+// The server stops mid-purge as a power cut would stop it: it rolls the open
+// batch back, the run stops with exit 3, and once the server is back a new
+// run finishes the job.
+class PurgeWhenTheServerStops : public Purge {
+ protected:
+  bool OnServer() const override { return true; }
+  std::string Server() override {
+    if (!own_) own_ = std::make_unique<test_server::OwnServer>(std::string(VELTRANE_SOURCE_DIR) +
+                                                               "/scripts/pg-test-server");
+    return own_->Connection();
+  }
+  std::unique_ptr<test_server::OwnServer> own_;
+};
+
+TEST_F(PurgeWhenTheServerStops, TheRunStopsWithExit3AndARerunAfterTheRestartFinishes) {
+  Add(Numbered(400000, 10));
+  const pid_t pid = e2e::Spawn(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
+                               Dir().string() + ".out", Dir().string() + ".err", TraceEnv());
+  const bool seen = WaitForTrace(RemovedLine(150001));
+  ASSERT_TRUE(own_->Crash());
+  EXPECT_EQ(e2e::WaitFor(pid), 3);
+  ASSERT_TRUE(seen);
+  ASSERT_TRUE(own_->Restart());
+  EXPECT_EQ(Count(), 400010 - 150000) << "the first batch was committed, the second rolled back";
+  const e2e::RunResult again = Veltrane({"--through", kThrough});
+  EXPECT_EQ(again.Status, 0) << again.Err;
+  EXPECT_EQ(Count(), 10);
+  EXPECT_EQ(Count("\"DUTYDATE\" <= " + std::to_string(kCutOff)), 0);
 }
 
 // Another process reads the file and keeps its read lock, so the commit

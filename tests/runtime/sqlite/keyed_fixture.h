@@ -1,5 +1,9 @@
 // A fresh temporary folder with a small declared punch file, for tests that
-// drive the KEYED driver through the runtime's file operations.
+// drive the KEYED driver through the runtime's file operations. The contract
+// suite (KeyedContract) runs each test on both stores of the KEYED driver:
+// SQLite files in the folder, and a fresh schema on the PostgreSQL test
+// server (tests/support/test_server.h), which skips with one line where no
+// server is given and fails under CI.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,7 +24,9 @@
 #include "runtime/files/file_declaration.h"
 #include "runtime/files/file_operations.h"
 #include "runtime/files/transaction.h"
+#include "runtime/postgres/server_connection.h"
 #include "tests/support/declarations.h"
+#include "tests/support/test_server.h"
 #include "tests/support/temp_folder.h"
 
 namespace keyed_test {
@@ -159,8 +165,20 @@ class RawDb {
 
 class KeyedFixture : public ::testing::Test {
  protected:
+  // Whether the files live on the test server (the contract suite's Postgres
+  // instances) rather than in SQLite files.
+  virtual bool OnServer() const { return false; }
+
   void SetUp() override {
     ASSERT_FALSE(folder_.Path().empty());
+    if (OnServer()) {
+      if (std::string why = test_server::Missing(); !why.empty()) {
+        if (test_server::Required()) FAIL() << why << " (required under CI)";
+        GTEST_SKIP() << why;
+      }
+      schema_ = std::make_unique<test_server::Schema>();
+      rt::postgres::SetServer(schema_->Connection());
+    }
     dir_ = folder_.Path().string();
     path_ = dir_ + "/Punch.DAT";
     decl_ = PunchDeclaration(path_, "PUN", uniqueCardTime_);
@@ -171,6 +189,8 @@ class KeyedFixture : public ::testing::Test {
   void TearDown() override {
     aliasFile_.reset();
     file_.reset();
+    if (schema_) rt::postgres::SetServer("");
+    schema_.reset();
   }
 
   // Creates the file, opens it and adds `punches` in one transaction.
@@ -189,23 +209,63 @@ class KeyedFixture : public ::testing::Test {
     ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
   }
 
+  // Removes the punch file (closed) so that it can be made again.
+  void Discard() {
+    if (OnServer())
+      RawExec("DROP TABLE IF EXISTS \"Punch\"");
+    else
+      std::filesystem::remove(path_);
+  }
+
+  // Plain SQL on a file (its path names it) as another tool would send it,
+  // in SQL both stores read (quoted names, no store's own functions).
+  std::string RawExec(const std::string& sql, const std::string& path = {}) {
+    if (OnServer()) return test_server::Sql(schema_->Connection()).Exec(sql);
+    return RawDb(path.empty() ? path_ : path).Exec(sql) == SQLITE_OK ? "" : "failed: " + sql;
+  }
+  std::vector<std::string> RawColumn(const std::string& sql, const std::string& path = {}) {
+    if (OnServer()) return test_server::Sql(schema_->Connection()).Column(sql);
+    return RawDb(path.empty() ? path_ : path).Column(sql);
+  }
+  std::string RawOne(const std::string& sql, const std::string& path = {}) {
+    auto column = RawColumn(sql, path);
+    return column.empty() ? "<none>" : column.front();
+  }
+
   // Fills the table with `count` punches by raw SQL (fast for big files):
   // company 1..3, card i % 500, dates from 80000 on, time 1000000 + i.
   void Fill(int count) {
-    RawDb db(path_);
-    ASSERT_EQ(
-        db.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<" +
-                std::to_string(count) +
-                ") INSERT INTO Punch SELECT i%3+1, 80000+i/1000, i%500, 1000000+i, 'CLOCK', 8.25, "
-                "'J1', x'000000' FROM n"),
-        SQLITE_OK);
+    ASSERT_EQ(RawExec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<" +
+                      std::to_string(count) +
+                      ") INSERT INTO \"Punch\" SELECT i%3+1, 80000+i/1000, i%500, 1000000+i, "
+                      "'CLOCK', 8.25, 'J1', " +
+                      std::string(OnServer() ? "'\\x000000'::bytea" : "x'000000'") + " FROM n"),
+              "");
   }
 
   bool uniqueCardTime_ = true;  // set in a derived constructor to allow duplicates
   TempFolder folder_{"keyed-test"};
+  std::unique_ptr<test_server::Schema> schema_;
   std::string dir_, path_;
   std::unique_ptr<rt::FileDeclaration> decl_, alias_;
   std::unique_ptr<rt::File> file_, aliasFile_;
 };
+
+// The stores the contract suite runs on; its instances are named after them.
+enum class Store { Sqlite, Postgres };
+
+template <class Base>
+class OnEachStore : public Base, public ::testing::WithParamInterface<Store> {
+ protected:
+  bool OnServer() const override { return GetParam() == Store::Postgres; }
+};
+
+inline std::string StoreName(const ::testing::TestParamInfo<Store>& info) {
+  return info.param == Store::Postgres ? "Postgres" : "Sqlite";
+}
+
+#define KEYED_ON_EACH_STORE(Suite)                                                     \
+  INSTANTIATE_TEST_SUITE_P(, Suite, ::testing::Values(Store::Sqlite, Store::Postgres), \
+                           StoreName)
 
 }  // namespace keyed_test

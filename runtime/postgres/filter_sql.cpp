@@ -1,0 +1,64 @@
+#include "runtime/postgres/filter_sql.h"
+
+#include "runtime/text/latin1.h"
+
+namespace rt::postgres {
+namespace {
+
+class Translator {
+ public:
+  Translator(const std::vector<std::string>& columns, Params& params)
+      : columns_(columns), params_(params) {}
+
+  std::string Sql(const FilterNode& node) {
+    auto child = [&](std::size_t i) { return Sql(*node.Children.at(i)); };
+    switch (node.Kind) {
+      case FilterKind::Or: return Chain(node, " OR ");
+      case FilterKind::And: return Chain(node, " AND ");
+      case FilterKind::Not: return "(NOT " + child(0) + ")";
+      case FilterKind::Compare: {
+        static const char* const kOps[] = {"=", "<>", "<", "<=", ">", ">="};
+        std::string left = child(0);
+        return "(" + left + " " + kOps[static_cast<int>(node.Op)] + " " + child(1) + ")";
+      }
+      case FilterKind::Field: return Quote(columns_.at(node.Field - 1));
+      case FilterKind::Upper: return "upper((" + child(0) + ")::text COLLATE \"C\")";
+      case FilterKind::Number:
+        params_.push_back(node.Number.ToString());
+        return "?::numeric";
+      case FilterKind::String:
+        params_.push_back(Latin1ToUtf8(node.Text));
+        return "?::text";
+    }
+    return "false";
+  }
+
+ private:
+  // A run of ORs (or ANDs) written flat, as the SQLite driver writes it: a
+  // loop down the run rather than recursion.
+  std::string Chain(const FilterNode& node, const char* op) {
+    std::vector<const FilterNode*> terms;
+    const FilterNode* join = &node;
+    for (; join->Kind == node.Kind; join = join->Children.at(0).get())
+      terms.push_back(join->Children.at(1).get());
+    terms.push_back(join);
+    std::string sql = "(";
+    for (auto term = terms.rbegin(); term != terms.rend(); ++term) {
+      if (term != terms.rbegin()) sql += op;
+      sql += Sql(**term);
+    }
+    return sql + ")";
+  }
+
+  const std::vector<std::string>& columns_;
+  Params& params_;
+};
+
+}  // namespace
+
+std::string FilterSql(const FilterNode& node, const FileDeclaration&,
+                      const std::vector<std::string>& columns, Params& params) {
+  return Translator(columns, params).Sql(node);
+}
+
+}  // namespace rt::postgres

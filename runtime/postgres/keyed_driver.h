@@ -1,0 +1,25 @@
+// The KEYED driver on a PostgreSQL server (see keyed_driver.cpp), used in
+// place of the SQLite files when a server is chosen (server_connection.h).
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "runtime/files/driver.h"
+
+namespace rt {
+
+class File;
+
+namespace postgres {
+
+// A closed handle for `file` (not owned; it outlives the handle), on the
+// server SetServer chose.
+std::unique_ptr<Driver> MakeKeyedDriver(File& file);
+
+// Whether the server holds the table of the disk file `path` (its stem) in
+// the connection's schema; false when the server cannot be reached.
+bool HasTable(std::string_view path);
+
+}  // namespace postgres
+}  // namespace rt

@@ -1,0 +1,295 @@
+#include "runtime/postgres/page_cursor.h"
+
+#include "runtime/core/error_state.h"
+#include "runtime/core/text.h"
+#include "runtime/files/keyset_order.h"
+#include "runtime/postgres/column_form.h"
+#include "runtime/sqlite/record_codec.h"
+
+namespace rt::postgres {
+namespace {
+
+constexpr int kFilterParams = -1;
+constexpr char kNumber[] = "veltrane_record";
+
+}  // namespace
+
+std::string NumberPlaceholders(const std::string& sql) {
+  std::string out;
+  int next = 1;
+  bool quoted = false;
+  for (char c : sql) {
+    if (c == '"') quoted = !quoted;
+    if (c == '?' && !quoted) {
+      out += '$';
+      out += std::to_string(next++);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+PageCursor::PageCursor(Connection& connection, const FileDeclaration& decl, PageQuery query)
+    : connection_(connection), decl_(decl), query_(std::move(query)) {
+  int columns = 1 + static_cast<int>(query_.Columns.size());
+  for (const auto& term : query_.Terms) termColumn_.push_back(term.Upper ? columns++ : term.Field);
+  connection_.Listen(query_.Table, this);
+}
+
+PageCursor::~PageCursor() { connection_.Unlisten(query_.Table, this); }
+
+void PageCursor::DropPage() {
+  rows_ = Result();
+  removed_.clear();
+  next_ = 0;
+}
+
+void PageCursor::ToEnds() {
+  DropPage();
+  place_ = Place::Ends;
+  values_.clear();
+}
+
+void PageCursor::ToValues(std::vector<std::string> values) {
+  DropPage();
+  if (values.empty() || query_.Terms.empty()) return ToEnds();
+  if (values.size() > query_.Terms.size()) values.resize(query_.Terms.size());
+  place_ = Place::AtValues;
+  values_ = std::move(values);
+}
+
+void PageCursor::ToRecord(std::vector<std::string> values, std::int64_t number, bool inclusive) {
+  DropPage();
+  place_ = inclusive ? Place::FromRecord : Place::AtRecord;
+  values_ = std::move(values);
+  values_.resize(query_.Terms.size());
+  number_ = number;
+}
+
+void PageCursor::RecordDeleted(std::int64_t number) {
+  for (int i = next_; i < rows_.Rows(); ++i)
+    if (std::atoll(rows_.Value(i, 0)) == number) removed_[i] = true;
+}
+
+void PageCursor::RecordsChanged() { DropPage(); }
+
+bool PageCursor::FirstWithValues(const std::vector<int>& fields, const std::vector<bool>& upper,
+                                 const std::vector<std::string>& values, std::uint8_t* record,
+                                 std::int64_t& number) {
+  if (!pageForward_ || rows_.Rows() == 0 || !query_.Filter.empty() ||
+      fields.size() != query_.Terms.size() || values.size() != query_.Terms.size())
+    return false;
+  for (std::size_t t = 0; t < fields.size(); ++t)
+    if (query_.Terms[t].Field != fields[t] || query_.Terms[t].Upper != upper[t] ||
+        query_.Terms[t].Descending)
+      return false;
+  auto matches = [&](int row) {
+    for (std::size_t t = 0; t < termColumn_.size(); ++t)
+      if (values[t] != std::string_view(rows_.Value(row, termColumn_[t]),
+                                        rows_.Length(row, termColumn_[t])))
+        return false;
+    return true;
+  };
+  int first = 0;
+  while (first < rows_.Rows() && !matches(first)) ++first;
+  if (first == 0 || first == rows_.Rows()) return false;  // nothing shows what comes before
+  for (int row = first; row < rows_.Rows() && matches(row); ++row) {
+    const std::int64_t candidate = std::atoll(rows_.Value(row, 0));
+    if (removed_[row] || connection_.IsPending(query_.Table, candidate)) continue;
+    scratch_.assign(decl_.RecordLength(), 0);
+    for (int f = 1; f <= decl_.FieldCount(); ++f)
+      if (!StoreText(rows_.Value(row, f), rows_.Length(row, f), scratch_.data(), decl_, f))
+        return false;  // the server's read gives the refusal with its text
+    std::copy(scratch_.begin(), scratch_.end(), record);
+    number = candidate;
+    return true;
+  }
+  return false;
+}
+
+std::vector<std::string> PageCursor::SortValuesOf(const std::uint8_t* record) const {
+  std::vector<std::string> values;
+  for (const auto& term : query_.Terms) {
+    std::string value = FieldText(record, decl_, term.Field);
+    values.push_back(term.Upper ? UpperCase(value) : value);
+  }
+  return values;
+}
+
+const std::string& PageCursor::StatementFor(bool forward, std::vector<int>*& params) {
+  const int valueCount = place_ == Place::AtValues ? static_cast<int>(values_.size()) : 0;
+  const int id = (forward ? 1 : 0) | static_cast<int>(place_) << 1 | valueCount << 4;
+  auto found = statements_.find(id);
+  if (found != statements_.end()) {
+    params = &found->second.Params;
+    return found->second.Sql;
+  }
+  std::vector<std::string> terms;
+  std::vector<bool> up;
+  for (const auto& term : query_.Terms) {
+    std::string column = Quote(query_.Columns[term.Field - 1]);
+    terms.push_back(term.Upper ? "upper(" + column + ")" : column);
+    up.push_back(forward != term.Descending);
+  }
+  const int termCount = static_cast<int>(terms.size());
+  std::string sql = "SELECT ";
+  sql += kNumber;
+  for (const auto& column : query_.Columns) {
+    sql += ",";
+    sql += Quote(column);
+  }
+  for (std::size_t i = 0; i < query_.Terms.size(); ++i)
+    if (query_.Terms[i].Upper) sql += "," + terms[i];
+  sql += " FROM " + query_.Table;
+  Statement statement;
+  std::vector<std::string> conditions;
+  if (!query_.Filter.empty()) {
+    conditions.push_back("(" + query_.Filter + ")");
+    statement.Params.push_back(kFilterParams);
+  }
+  if (place_ == Place::AtValues) {
+    conditions.push_back(KeysetBeyond(terms, up, valueCount, true, statement.Params));
+  } else if (place_ == Place::AtRecord || place_ == Place::FromRecord) {
+    auto withNumber = terms;
+    auto upWithNumber = up;
+    withNumber.push_back(kNumber);
+    upWithNumber.push_back(forward);
+    conditions.push_back(KeysetBeyond(withNumber, upWithNumber, termCount + 1,
+                                      place_ == Place::FromRecord, statement.Params));
+  }
+  for (std::size_t i = 0; i < conditions.size(); ++i)
+    sql += (i ? " AND " : " WHERE ") + conditions[i];
+  sql += " ORDER BY ";
+  for (int i = 0; i < termCount; ++i) sql += terms[i] + (up[i] ? " ASC," : " DESC,");
+  sql += kNumber;
+  sql += forward ? " ASC" : " DESC";
+  sql += " LIMIT ?";
+  statement.Sql = NumberPlaceholders(sql);
+  auto& made = statements_.emplace(id, std::move(statement)).first->second;
+  params = &made.Params;
+  return made.Sql;
+}
+
+int PageCursor::Fetch(bool forward) {
+  DropPage();
+  pageForward_ = forward;
+  if ((place_ == Place::BeforeFirst && !forward) || (place_ == Place::AfterLast && forward))
+    return kNoError;
+  std::vector<int>* order = nullptr;
+  const std::string& sql = StatementFor(forward, order);
+  Params params;
+  for (int which : *order) {
+    if (which == kFilterParams) {
+      params.insert(params.end(), query_.FilterParams.begin(), query_.FilterParams.end());
+    } else if (which < static_cast<int>(values_.size())) {
+      params.push_back(values_[which]);
+    } else {
+      params.push_back(std::to_string(number_));
+    }
+  }
+  params.push_back(std::to_string(page_));
+  // Pending deletes stay pending: the rows they name are left out as they are served.
+  int code = connection_.RunKeepingPending(sql, params, rows_);
+  if (code != kNoError) {
+    error_ = connection_.Error();
+    DropPage();
+    return code;
+  }
+  removed_.assign(rows_.Rows(), false);
+  return kNoError;
+}
+
+int PageCursor::Read(bool forward, std::uint8_t* record, std::int64_t& number) {
+  for (;;) {
+    if (pageForward_ != forward || next_ >= rows_.Rows()) {
+      if (int code = Fetch(forward)) return code;
+      if (rows_.Rows() == 0) {
+        place_ = forward ? Place::AfterLast : Place::BeforeFirst;
+        return kRecordNotAvailable;
+      }
+    }
+    const int row = next_++;
+    // The cursor moves onto every row it passes, served or not, so that the
+    // next page starts after it (a page of rows deleted but still pending
+    // would otherwise be read again and again).
+    number_ = std::atoll(rows_.Value(row, 0));
+    place_ = Place::AtRecord;
+    values_.resize(termColumn_.size());
+    for (std::size_t t = 0; t < termColumn_.size(); ++t)
+      values_[t].assign(rows_.Value(row, termColumn_[t]), rows_.Length(row, termColumn_[t]));
+    if (removed_[row] || connection_.IsPending(query_.Table, number_)) continue;
+    scratch_.assign(decl_.RecordLength(), 0);
+    for (int f = 1; f <= decl_.FieldCount(); ++f) {
+      if (StoreText(rows_.Value(row, f), rows_.Length(row, f), scratch_.data(), decl_, f)) continue;
+      const std::string label(decl_.Field(f).Label());
+      error_ = "record " + std::to_string(number_) + ": column " + label + " holds '" +
+               std::string(rows_.Value(row, f)).substr(0, 40) + "', which field " + label +
+               " cannot hold";
+      return kInvalidDeclaration;
+    }
+    std::copy(scratch_.begin(), scratch_.end(), record);
+    number = number_;
+    return kNoError;
+  }
+}
+
+int PageCursor::Next(std::uint8_t* record, std::int64_t& number) {
+  return Read(true, record, number);
+}
+
+int PageCursor::Previous(std::uint8_t* record, std::int64_t& number) {
+  return Read(false, record, number);
+}
+
+std::string PageCursor::Save() const {
+  std::string saved = std::to_string(static_cast<int>(place_)) + ";" + std::to_string(number_);
+  for (const auto& value : values_) {
+    sqlite::ColumnValue text;
+    text.Kind = sqlite::ColumnKind::Text;
+    text.Bytes = value;
+    saved += ";";
+    saved += sqlite::EncodeValue(text);
+  }
+  return saved;
+}
+
+bool PageCursor::Restore(std::string_view saved) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  for (;;) {
+    auto semi = saved.find(';', start);
+    parts.push_back(saved.substr(start, semi - start));
+    if (semi == std::string_view::npos) break;
+    start = semi + 1;
+  }
+  if (parts.size() < 2) return false;
+  int place = 0;
+  long long number = 0;
+  try {
+    place = std::stoi(std::string(parts[0]));
+    number = std::stoll(std::string(parts[1]));
+  } catch (...) {
+    return false;
+  }
+  if (place < 0 || place > static_cast<int>(Place::FromRecord)) return false;
+  std::vector<std::string> values;
+  for (std::size_t i = 2; i < parts.size(); ++i) {
+    sqlite::ColumnValue value;
+    if (!sqlite::DecodeValue(parts[i], value) || value.Kind != sqlite::ColumnKind::Text)
+      return false;
+    values.push_back(std::move(value.Bytes));
+  }
+  if (values.size() > query_.Terms.size()) return false;
+  const auto at = static_cast<Place>(place);
+  if ((at == Place::AtRecord || at == Place::FromRecord) && values.size() != query_.Terms.size())
+    return false;
+  DropPage();
+  place_ = at;
+  number_ = number;
+  values_ = std::move(values);
+  if (place_ == Place::AtValues && values_.empty()) place_ = Place::Ends;
+  return true;
+}
+
+}  // namespace rt::postgres

@@ -1,0 +1,394 @@
+#include "runtime/postgres/server_connection.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "runtime/core/error_state.h"
+
+namespace rt::postgres {
+namespace {
+
+std::mutex serverMutex;
+std::string server;  // guarded by serverMutex
+
+// One line: libpq's messages end in a newline and may continue on tab-indented lines.
+std::string OneLine(const char* text) {
+  std::string line;
+  for (const char* p = text ? text : ""; *p; ++p) {
+    char c = *p == '\n' || *p == '\t' ? ' ' : *p;
+    if (c == ' ' && (line.empty() || line.back() == ' ')) continue;
+    line += c;
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
+// Connects with our defaults under the connection's own settings: a connection
+// string or URI that gives connect_timeout or client_encoding keeps its own
+// timeout, and every other libpq convention (PGHOST, ~/.pgpass, service
+// files) applies as libpq applies it.
+PGconn* Connect(const std::string& connection) {
+  const std::string timeout = std::to_string(kConnectTimeoutSeconds);
+  const bool envTimeout = std::getenv("PGCONNECT_TIMEOUT") != nullptr;
+  const char* keys[] = {"connect_timeout", "application_name", "dbname", "client_encoding",
+                        nullptr};
+  const char* values[] = {envTimeout ? nullptr : timeout.c_str(), "veltrane",
+                          connection.c_str(), "UTF8", nullptr};
+  return PQconnectdbParams(keys, values, 1);
+}
+
+std::string Where(PGconn* conn) {
+  const char* host = conn ? PQhost(conn) : nullptr;
+  const char* db = conn ? PQdb(conn) : nullptr;
+  return std::string(" (host ") + (host && *host ? host : "default") + ", database " +
+         (db && *db ? db : "default") + ")";
+}
+
+// Transaction numbers, unique in the process: a handle that outlives its
+// connection never mistakes a later connection's transaction for its own.
+std::uint64_t NextTransaction() {
+  static std::atomic<std::uint64_t> next{1};
+  return ++next;
+}
+
+}  // namespace
+
+void SetServer(std::string connection) {
+  std::lock_guard lock(serverMutex);
+  server = std::move(connection);
+}
+
+std::string Server() {
+  std::lock_guard lock(serverMutex);
+  return server;
+}
+
+std::string Shown(const std::string& connection) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(connection.c_str(), &error);
+  PQfreemem(error);
+  if (!options) return "(a connection string that does not parse)";
+  std::string shown;
+  for (PQconninfoOption* o = options; o->keyword; ++o) {
+    if (!o->val || std::strcmp(o->keyword, "password") == 0) continue;
+    std::string value = o->val;
+    bool plain = !value.empty() && value.find_first_of(" '\\") == std::string::npos;
+    if (!plain) {
+      std::string quoted = "'";
+      for (char c : value) {
+        if (c == '\'' || c == '\\') quoted += '\\';
+        quoted += c;
+      }
+      value = quoted + "'";
+    }
+    if (!shown.empty()) shown += ' ';
+    shown += o->keyword;
+    shown += '=';
+    shown += value;
+  }
+  PQconninfoFree(options);
+  return shown.empty() ? "(libpq's defaults)" : shown;
+}
+
+std::string CheckServer(const std::string& connection) {
+  char* parseError = nullptr;
+  PQconninfoOption* options = PQconninfoParse(connection.c_str(), &parseError);
+  if (!options) {
+    std::string why = OneLine(parseError);
+    PQfreemem(parseError);
+    return "the database connection does not parse: " + why;
+  }
+  PQconninfoFree(options);
+  PGconn* conn = Connect(connection);
+  std::string why;
+  if (!conn || PQstatus(conn) != CONNECTION_OK)
+    why = "cannot connect to the database server: " + OneLine(conn ? PQerrorMessage(conn) : "") +
+          Where(conn);
+  PQfinish(conn);
+  return why;
+}
+
+Result& Result::operator=(Result&& other) noexcept {
+  if (this != &other) {
+    PQclear(result_);
+    result_ = other.result_;
+    other.result_ = nullptr;
+  }
+  return *this;
+}
+
+std::int64_t Result::Affected() const {
+  const char* tuples = result_ ? PQcmdTuples(result_) : "";
+  return *tuples ? std::atoll(tuples) : 0;
+}
+
+std::shared_ptr<Connection> Connection::ForThread(int& code, std::string& error) {
+  thread_local std::weak_ptr<Connection> current;
+  if (auto live = current.lock()) {
+    code = kNoError;
+    return live;
+  }
+  std::shared_ptr<Connection> made(new Connection());
+  made->conn_ = Connect(Server());
+  made->where_ = Where(made->conn_);
+  if (!made->conn_ || PQstatus(made->conn_) != CONNECTION_OK) {
+    error = "cannot connect to the database server: " +
+            OneLine(made->conn_ ? PQerrorMessage(made->conn_) : "") + made->where_;
+    code = kFileNotFound;
+    return nullptr;
+  }
+  current = made;
+  code = kNoError;
+  return made;
+}
+
+Connection::~Connection() { PQfinish(conn_); }
+
+int RuntimeCode(const std::string& state) {
+  if (state == "23505") return kDuplicateKey;
+  if (state == "42501") return kAccessDenied;
+  if (state == "55P03" || state == "40P01" || state == "40001") return kRecordHeld;
+  if (state == "42P01") return kFileNotFound;
+  return kBadRequest;
+}
+
+int Connection::Lost(const std::string& why) {
+  lost_ = true;
+  state_.clear();
+  error_ = why + where_;
+  return kBadRequest;
+}
+
+int Connection::Failed(PGresult* result) {
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  state_ = state ? state : "";
+  const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  error_ = OneLine(primary ? primary : PQerrorMessage(conn_)) + where_;
+  if (PQstatus(conn_) != CONNECTION_OK || state_.starts_with("08") || state_.starts_with("57P")) {
+    lost_ = true;
+    return kBadRequest;
+  }
+  // The server refuses everything after a failed statement until the
+  // transaction ends: the transaction is lost as a whole.
+  if (began_) lost_ = true;
+  return RuntimeCode(state_);
+}
+
+int Connection::Prepared(const std::string& sql, std::string& name) {
+  auto found = prepared_.find(sql);
+  if (found != prepared_.end()) {
+    name = found->second;
+    return kNoError;
+  }
+  name = "v" + std::to_string(prepared_.size() + 1);
+  Result made(PQprepare(conn_, name.c_str(), sql.c_str(), 0, nullptr));
+  if (PQresultStatus(made.get()) != PGRES_COMMAND_OK) return Failed(made.get());
+  prepared_.emplace(sql, name);
+  return kNoError;
+}
+
+int Connection::RunKeepingPending(const std::string& sql, const Params& params, Result& result) {
+  if (lost_) {
+    if (began_) {
+      error_ = std::string(kLostTransaction) + where_;
+      return kBadRequest;
+    }
+    // Outside a transaction a lost connection is tried again once: nothing
+    // of ours was pending on it.
+    PQreset(conn_);
+    if (PQstatus(conn_) != CONNECTION_OK) return Lost(OneLine(PQerrorMessage(conn_)));
+    lost_ = false;
+    prepared_.clear();
+    lockTimeoutMs_ = -1;
+  }
+  std::string name;
+  if (int code = Prepared(sql, name)) return code;
+  std::vector<const char*> values;
+  for (const auto& p : params) values.push_back(p.c_str());
+  result = Result(PQexecPrepared(conn_, name.c_str(), static_cast<int>(values.size()),
+                                 values.data(), nullptr, nullptr, 0));
+  auto status = PQresultStatus(result.get());
+  if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK) return kNoError;
+  return Failed(result.get());
+}
+
+int Connection::Run(const std::string& sql, const Params& params, Result& result) {
+  if (int code = ApplyPending()) return code;
+  return RunKeepingPending(sql, params, result);
+}
+
+int Connection::Exec(const std::string& sql) {
+  Result result;
+  return RunKeepingPending(sql, {}, result);
+}
+
+int Connection::RunGuarded(const std::string& sql, const Params& params, Result& result) {
+  if (!began_ || lost_) return Run(sql, params, result);
+  if (int code = ApplyPending()) return code;
+  std::string name;
+  if (int code = Prepared(sql, name)) return code;
+  std::vector<const char*> values;
+  for (const auto& p : params) values.push_back(p.c_str());
+  // SAVEPOINT, the write and RELEASE go out together and come back together.
+  if (!PQenterPipelineMode(conn_)) return Lost(OneLine(PQerrorMessage(conn_)));
+  PQsendQueryParams(conn_, "SAVEPOINT veltrane_write", 0, nullptr, nullptr, nullptr, nullptr, 0);
+  PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(values.size()), values.data(),
+                      nullptr, nullptr, 0);
+  PQsendQueryParams(conn_, "RELEASE SAVEPOINT veltrane_write", 0, nullptr, nullptr, nullptr,
+                    nullptr, 0);
+  PQpipelineSync(conn_);
+  int code = kNoError;
+  bool broken = false;
+  for (int query = 0; query < 3; ++query) {
+    Result got(PQgetResult(conn_));
+    if (!got.get()) {
+      broken = true;
+      break;
+    }
+    auto status = PQresultStatus(got.get());
+    if (query == 1) {
+      if (status == PGRES_FATAL_ERROR) {
+        const char* state = PQresultErrorField(got.get(), PG_DIAG_SQLSTATE);
+        const char* primary = PQresultErrorField(got.get(), PG_DIAG_MESSAGE_PRIMARY);
+        state_ = state ? state : "";
+        error_ = OneLine(primary ? primary : PQerrorMessage(conn_)) + where_;
+        code = RuntimeCode(state_);
+      }
+      result = std::move(got);
+    } else if (status == PGRES_FATAL_ERROR && code == kNoError) {
+      code = Failed(got.get());
+    }
+    while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
+  }
+  for (;;) {  // up to the sync
+    Result got(PQgetResult(conn_));
+    if (!got.get() || PQresultStatus(got.get()) == PGRES_PIPELINE_SYNC) break;
+  }
+  PQexitPipelineMode(conn_);
+  if (broken || PQstatus(conn_) != CONNECTION_OK) return Lost(OneLine(PQerrorMessage(conn_)));
+  if (code != kNoError && !lost_ && Exec("ROLLBACK TO SAVEPOINT veltrane_write") != kNoError)
+    lost_ = true;
+  return code;
+}
+
+void Connection::QueueDelete(const std::string& table, std::int64_t number) {
+  auto& pending = pending_[table];
+  if (pending.Contains(number)) return;
+  // Sent in record-number order: neighbours in the table's own order.
+  pending.Add(number, OrderKey().Int(number).Take());
+  ++pendingCount_;
+}
+
+bool Connection::IsPending(const std::string& table, std::int64_t number) const {
+  auto found = pending_.find(table);
+  return found != pending_.end() && found->second.Contains(number);
+}
+
+bool Connection::PendingFull() const {
+  for (const auto& [table, pending] : pending_)
+    if (pending.Full()) return true;
+  return false;
+}
+
+// One statement per chunk: the numbers go as one array parameter.
+int Connection::Apply(const std::string& table, std::vector<std::int64_t>& numbers) {
+  for (std::size_t from = 0; from < numbers.size(); from += kDeleteChunk) {
+    std::string list = "{";
+    for (std::size_t i = from; i < numbers.size() && i < from + kDeleteChunk; ++i) {
+      if (i > from) list += ',';
+      list += std::to_string(numbers[i]);
+    }
+    list += '}';
+    Result result;
+    if (int code = RunKeepingPending(
+            "DELETE FROM " + table + " WHERE veltrane_record = ANY($1::bigint[])", {list}, result))
+      return code;
+  }
+  return kNoError;
+}
+
+int Connection::ApplyPending() {
+  if (pendingCount_ == 0) return kNoError;
+  auto pending = std::move(pending_);
+  pending_.clear();
+  pendingCount_ = 0;
+  for (auto& [table, deletes] : pending) {
+    auto numbers = deletes.InOrder();
+    if (int code = Apply(table, numbers)) return code;
+  }
+  return kNoError;
+}
+
+void Connection::Listen(const std::string& table, TableListener* listener) {
+  listeners_[table].push_back(listener);
+}
+
+void Connection::Unlisten(const std::string& table, TableListener* listener) {
+  auto& list = listeners_[table];
+  list.erase(std::remove(list.begin(), list.end(), listener), list.end());
+}
+
+void Connection::NotifyDeleted(const std::string& table, std::int64_t number) {
+  for (auto* l : listeners_[table]) l->RecordDeleted(number);
+}
+
+void Connection::NotifyChanged(const std::string& table) {
+  for (auto* l : listeners_[table]) l->RecordsChanged();
+}
+
+int Connection::Begin() {
+  if (began_) return kNoError;
+  if (int code = Exec("BEGIN")) return code;
+  began_ = true;
+  transaction_ = NextTransaction();
+  return kNoError;
+}
+
+int Connection::Commit() {
+  if (!began_) return kNoError;
+  if (lost_) {
+    error_ = std::string(kLostTransaction) + where_;
+    return kBadRequest;
+  }
+  if (int code = ApplyPending()) return code;
+  Result result;
+  int code = RunKeepingPending("COMMIT", {}, result);
+  // A transaction the server had already failed answers COMMIT with ROLLBACK.
+  if (code == kNoError && std::strcmp(PQcmdStatus(result.get()), "ROLLBACK") == 0) {
+    error_ = std::string(kLostTransaction) + where_;
+    lost_ = true;
+    return kBadRequest;
+  }
+  if (code != kNoError) return code;
+  began_ = false;
+  transaction_ = NextTransaction();
+  return kNoError;
+}
+
+int Connection::Rollback() {
+  if (!began_) return kNoError;
+  pending_.clear();
+  pendingCount_ = 0;
+  began_ = false;
+  transaction_ = NextTransaction();
+  lockTimeoutMs_ = -1;  // a setting made inside the transaction goes with it
+  // A connection that is gone took its transaction with it; the next
+  // statement connects again.
+  if (PQstatus(conn_) != CONNECTION_OK) return kNoError;
+  lost_ = false;
+  return Exec("ROLLBACK");
+}
+
+int Connection::SetLockTimeout(int milliseconds) {
+  if (milliseconds == lockTimeoutMs_ || lost_) return kNoError;
+  Result result;
+  int code = RunKeepingPending("SELECT set_config('lock_timeout', $1, false)",
+                               {std::to_string(milliseconds)}, result);
+  if (code == kNoError) lockTimeoutMs_ = milliseconds;
+  return code;
+}
+
+}  // namespace rt::postgres

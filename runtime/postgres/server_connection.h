@@ -1,0 +1,179 @@
+// The calling thread's connection to the PostgreSQL server that holds the
+// KEYED files when a server is chosen (see keyed_driver.cpp for the model).
+// Everything here but the process-wide choice belongs to one thread.
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "runtime/files/pending_deletes.h"
+#include "runtime/sqlite/sqlite_connection.h"
+
+namespace rt::postgres {
+
+// Seconds a connection attempt waits for the server before it gives up
+// (libpq's connect_timeout, unless the connection string sets its own).
+inline constexpr int kConnectTimeoutSeconds = 10;
+
+// The server the KEYED files live on, process-wide: a libpq connection string
+// or URI; empty (the default) keeps them in SQLite files.
+void SetServer(std::string connection);
+std::string Server();
+
+// The connection as a message may show it: every setting it gives except the
+// password, as "host=... dbname=...". A text libpq cannot parse shows as
+// "(a connection string that does not parse)".
+std::string Shown(const std::string& connection);
+
+// Tries the connection once: empty when it answers, otherwise one line with the
+// server's (or libpq's) text, the host and the database, never the password.
+std::string CheckServer(const std::string& connection);
+
+// Owns one PGresult.
+class Result {
+ public:
+  Result() = default;
+  explicit Result(PGresult* result) : result_(result) {}
+  Result(Result&& other) noexcept : result_(other.result_) { other.result_ = nullptr; }
+  Result& operator=(Result&& other) noexcept;
+  Result(const Result&) = delete;
+  Result& operator=(const Result&) = delete;
+  ~Result() { PQclear(result_); }
+
+  PGresult* get() const { return result_; }
+  int Rows() const { return result_ ? PQntuples(result_) : 0; }
+  const char* Value(int row, int column) const { return PQgetvalue(result_, row, column); }
+  int Length(int row, int column) const { return PQgetlength(result_, row, column); }
+  bool Null(int row, int column) const { return PQgetisnull(result_, row, column) != 0; }
+  std::int64_t Affected() const;
+
+ private:
+  PGresult* result_ = nullptr;
+};
+
+// Told about writes to a table made through any handle of this thread, so
+// pages read ahead never return a stale or deleted record.
+class TableListener {
+ public:
+  virtual ~TableListener() = default;
+  virtual void RecordDeleted(std::int64_t number) = 0;
+  // A record was added or rewritten: anything read ahead may be out of order.
+  virtual void RecordsChanged() = 0;
+  // Answers a read by key from a page read ahead, when the page shows the
+  // answer for certain (see PageCursor::FirstWithValues); false otherwise.
+  virtual bool FirstWithValues(const std::vector<int>& fields, const std::vector<bool>& upper,
+                               const std::vector<std::string>& values, std::uint8_t* record,
+                               std::int64_t& number) {
+    (void)fields, (void)upper, (void)values, (void)record, (void)number;
+    return false;
+  }
+};
+
+// Statement parameters, in the text form the server reads ($1, $2, ...).
+using Params = std::vector<std::string>;
+
+class Connection {
+ public:
+  // The calling thread's connection, opened on first use. Handles hold the
+  // shared pointer while open; the connection closes with the last.
+  static std::shared_ptr<Connection> ForThread(int& code, std::string& error);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Runs `sql` (prepared on the server the first time this connection sees
+  // the text) with `params`. Deletes still pending are applied first, so the
+  // statement sees exactly what the handles have done. Gives a runtime code;
+  // on failure Error() says why.
+  int Run(const std::string& sql, const Params& params, Result& result);
+  // The same without applying pending deletes first: for reads that leave out
+  // the pending records themselves (IsPending).
+  int RunKeepingPending(const std::string& sql, const Params& params, Result& result);
+  // A statement without parameters or result rows, not prepared.
+  int Exec(const std::string& sql);
+  // Runs a write inside a transaction so that its failure (a duplicate key)
+  // undoes only itself, as a failed write does in SQLite: the server would
+  // otherwise refuse everything until the transaction ends. One round trip.
+  int RunGuarded(const std::string& sql, const Params& params, Result& result);
+
+  // Deletes by record number kept pending inside a transaction and sent in
+  // bulk, under the rules of pending_deletes.h (see keyed_driver.cpp,
+  // PENDING DELETES). `table` is quoted.
+  void QueueDelete(const std::string& table, std::int64_t number);
+  bool IsPending(const std::string& table, std::int64_t number) const;
+  // Past the memory bound: the caller applies them now.
+  bool PendingFull() const;
+  int ApplyPending();
+
+  // Cursors on a table (quoted name) and what they are told.
+  void Listen(const std::string& table, TableListener* listener);
+  void Unlisten(const std::string& table, TableListener* listener);
+  void NotifyDeleted(const std::string& table, std::int64_t number);
+  void NotifyChanged(const std::string& table);
+  const std::vector<TableListener*>& Listeners(const std::string& table) {
+    return listeners_[table];
+  }
+
+  bool InTransaction() const { return began_; }
+  int Begin();
+  int Commit();
+  int Rollback();
+  // The server ended the transaction under the caller (the connection was
+  // lost, or the server rolled it back): nothing more can be committed in it.
+  bool TransactionLost() const { return began_ && lost_; }
+  // The connection to the server is gone (until a statement connects again).
+  bool Broken() const { return PQstatus(conn_) != CONNECTION_OK; }
+  // Changes whenever a transaction begins or ends; never the same in two
+  // connections of the process.
+  std::uint64_t Transaction() const { return transaction_; }
+
+  // Milliseconds a statement waits for a row lock (SET lock_timeout), sent
+  // only when it changes.
+  int SetLockTimeout(int milliseconds);
+
+  // The last failure: the server's text, then the host and database.
+  const std::string& Error() const { return error_; }
+  // The server's SQLSTATE of the last failure ("" for none or a client error).
+  const std::string& State() const { return state_; }
+
+ private:
+  Connection() = default;
+  int Prepared(const std::string& sql, std::string& name);
+  int Failed(PGresult* result);
+  int Lost(const std::string& why);
+  int Apply(const std::string& table, std::vector<std::int64_t>& numbers);
+
+  PGconn* conn_ = nullptr;
+  std::string where_;  // " (host ..., database ...)" for messages
+  std::map<std::string, std::string> prepared_;  // statement text -> server name
+  bool began_ = false;
+  bool lost_ = false;
+  std::uint64_t transaction_ = 0;
+  int lockTimeoutMs_ = -1;
+  std::map<std::string, PendingDeletes> pending_;  // by quoted table
+  std::size_t pendingCount_ = 0;
+  std::map<std::string, std::vector<TableListener*>> listeners_;  // by quoted table; not owned
+  std::string error_, state_;
+};
+
+// Deletes sent in one statement at most (an array parameter of this many numbers).
+inline constexpr std::size_t kDeleteChunk = 10000;
+
+// A runtime error code for a server SQLSTATE.
+int RuntimeCode(const std::string& sqlState);
+
+// Identifiers are quoted as for SQLite ("a""b"): both follow standard SQL.
+using sqlite::Quote;
+
+// Why a write or commit fails once the transaction is lost.
+inline constexpr char kLostTransaction[] =
+    "the server rolled the transaction back (the connection was lost or a statement failed in "
+    "it); roll it back before writing again";
+
+}  // namespace rt::postgres
