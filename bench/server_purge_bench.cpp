@@ -41,6 +41,7 @@
 #include "app/purge_process.h"
 #include "app/schema.h"
 #include "bench/generated_punches.h"
+#include "runtime/core/error_state.h"
 #include "runtime/core/pictures.h"
 #include "runtime/files/file.h"
 #include "runtime/files/file_operations.h"
