@@ -1,6 +1,7 @@
 #include "runtime/sqlite/record_codec.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -80,7 +81,8 @@ std::string Misfit(const ColumnValue& value, const FieldDeclaration& f) {
   if (f.Type == FieldType::Decimal)
     return holds + ", but " + field + " is a decimal of " + std::to_string(f.Digits()) +
            " digits with " + std::to_string(f.Places) + " places";
-  if (value.Kind == ColumnKind::Real && !WholeNumber(value))
+  // 1e+20 is whole, only too large: that is said by the range below.
+  if (value.Kind == ColumnKind::Real && std::trunc(value.Real) != value.Real)
     return holds + ", but " + field + " holds whole numbers";
   const char* range = f.Type == FieldType::Byte    ? "0 to 255"
                       : f.Type == FieldType::Short ? "-32768 to 32767"
