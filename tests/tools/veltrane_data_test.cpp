@@ -7,10 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "access/file_manager.h"
 #include "access/file_registry.h"
@@ -54,6 +56,12 @@ TEST_F(VeltraneData, GenerateExportImportRoundTripsEveryRecord) {
   ASSERT_EQ(Tool("generate " + dir_ + "/a --punches 3000 --companies 4 --cards 300 --seed 11").Status,
             0);
   ASSERT_EQ(Tool("export " + dir_ + "/a Timecard " + dir_ + "/a.csv").Status, 0);
+  // A data file named as the copy's file stays as it is.
+  const std::string punches = dir_ + "/a/data/Timecard.DAT", kept = Read(punches);
+  const ToolRun over = Tool("export " + dir_ + "/a Employee " + punches);
+  EXPECT_EQ(over.Status, 2);
+  EXPECT_NE(over.Err.find("Timecard.DAT is a data file"), std::string::npos) << over.Err;
+  EXPECT_TRUE(Read(punches) == kept);
   ToolRun imported = Tool("import " + dir_ + "/b Timecard " + dir_ + "/a.csv");
   ASSERT_EQ(imported.Status, 0) << imported.Err;
   EXPECT_EQ(imported.Out, "imported 3000 records into Timecard\n");
@@ -143,6 +151,10 @@ TEST_F(VeltraneData, BadRowsAreReportedByLineAndNothingIsImported) {
   EXPECT_EQ(run.Err.find(":5:"), std::string::npos) << run.Err;
   EXPECT_NE(run.Err.find("nothing imported"), std::string::npos);
   EXPECT_NE(Tool("stats " + dir_ + "/h").Out.find("Timecard: 0 records"), std::string::npos);
+  // A spreadsheet's UTF-8 CSV: a byte order mark before the header, lines ending in CRLF.
+  Write(dir_ + "/marked.csv", "\xEF\xBB\xBF" + header + "\r\n" + good + "\r\n");
+  run = Tool("import " + dir_ + "/h Timecard " + dir_ + "/marked.csv");
+  EXPECT_EQ(run.Status, 0) << run.Err;
 }
 
 TEST_F(VeltraneData, TooManyPlacesOrTooLongTextIsRefused) {
@@ -404,6 +416,33 @@ TEST_F(VeltraneData, CheckListsWhatIsWrongAndChangesNothing) {
   EXPECT_EQ(Tool("check").Status, 1);
 }
 
+// Another program commits to the punch file for four seconds (as a purge
+// commits its batch) when the readers come to it: each waits for the commit,
+// opening as reading, and reads the file, rather than fail at its open (check
+// would list a sound file as a problem).
+TEST_F(VeltraneData, ReadersWaitForACommitInProgress) {
+  const std::string g = dir_ + "/g";
+  ASSERT_EQ(Tool("generate " + g + " --punches 3000 --cards 300 --seed 8").Status, 0);
+  const std::string commands[] = {"export " + g + " Timecard", "stats " + g, "check " + g};
+  std::vector<ToolRun> runs(std::size(commands));
+  {
+    SqliteLockHolder writer(g + "/data/Timecard.DAT", "BEGIN EXCLUSIVE;", dir_ + "/lock");
+    ASSERT_TRUE(writer.Ready());
+    std::vector<std::thread> readers;
+    for (std::size_t i = 0; i < std::size(commands); ++i)
+      readers.emplace_back([&, i] {
+        runs[i] = RunCommand(tool_ + " " + commands[i], dir_ + "/run" + std::to_string(i));
+      });
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    writer.Release();
+    for (auto& reader : readers) reader.join();
+  }
+  for (std::size_t i = 0; i < std::size(commands); ++i)
+    EXPECT_EQ(runs[i].Status, 0) << commands[i] << "\n" << runs[i].Out << runs[i].Err;
+  EXPECT_NE(runs[0].Err.find("exported 3000 records of Timecard"), std::string::npos);
+  EXPECT_NE(runs[1].Out.find("Timecard: 3000 records"), std::string::npos);
+}
+
 // A CSV imported twice would put its punches in the file twice; import
 // refuses rows identical in every field to records already there, naming how
 // many and the first, unless told to take them.
@@ -500,6 +539,11 @@ TEST_F(VeltraneData, CommandLineMistakesGetAClearMessage) {
       {"export " + dir_ + "/nowhere Timecard", 2, "cannot enter folder"},
       {"export " + dir_ + " Nothing", 2, "no data file is labelled Nothing"},
       {"import " + dir_ + " Timecard " + dir_ + "/missing.csv", 2, "cannot read"},
+      // --to is named with its date, given or not.
+      {"generate " + dir_ + "/q --punches 5 --from 01/08/2024", 2,
+       "--from 01/08/2024 --to 12/31/2023: --from is after --to"},
+      {"generate " + dir_ + "/q --punches 5 --from 01/06/2024 --to 01/07/2024", 2,
+       "the range holds no working day"},
   };
   for (const auto& c : cases) {
     ToolRun run = Tool(c.args);

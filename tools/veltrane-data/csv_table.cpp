@@ -192,7 +192,8 @@ struct Row {
 bool ReadRows(std::istream& in, std::vector<Row>& rows, int& badLine) {
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   int line = 1;
-  std::size_t i = 0;
+  // A spreadsheet saving UTF-8 text starts it with a byte order mark.
+  std::size_t i = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
   while (i < text.size()) {
     Row row{line, {}};
     std::string cell;

@@ -165,6 +165,25 @@ std::optional<std::int32_t> DateOption(const Invocation& call, const std::string
 // purge's batch commit takes a few seconds) before it gives up.
 constexpr int kReadWaitSeconds = 30;
 
+// Why `file` cannot be read, after a failed open or begin: another program
+// kept writing it past kReadWaitSeconds, or the runtime's own error.
+std::string ReadFailure(const rt::File& file) {
+  return "cannot read " + file.Declaration().Path() + ": " +
+         (rt::ErrorCode() == rt::kRecordHeld
+              ? "another program kept writing it for " + std::to_string(kReadWaitSeconds) +
+                    " seconds; try again when it is done"
+              : RuntimeError());
+}
+
+// Opens `file` for reading, sharing it with every other program. Opening
+// reads the file's layout, which waits for another program's commit (a
+// purge's batch) as the reads that follow do, not the runtime's default two
+// seconds.
+void OpenForReading(rt::File& file) {
+  rt::FileSend(file, "Recover=" + std::to_string(kReadWaitSeconds));
+  rt::FileOpen(file, 0x40);
+}
+
 // Begins one read transaction over `files` (open): until TxRollback the reads
 // see one state of each, first record to last, and no other program commits
 // to them meanwhile (a purge waits for the end, or gives up as it says).
@@ -174,11 +193,7 @@ bool BeginReading(const std::vector<rt::File*>& files, std::string& error) {
   for (rt::File* file : files) {
     rt::TxBegin(kReadWaitSeconds, *file);
     if (rt::ErrorCode() == 0) continue;
-    error = "cannot read " + file->Declaration().Path() + ": " +
-            (rt::ErrorCode() == rt::kRecordHeld
-                 ? "another program kept writing it for " + std::to_string(kReadWaitSeconds) +
-                       " seconds; try again when it is done"
-                 : RuntimeError());
+    error = ReadFailure(*file);
     rt::TxRollback();
     return false;
   }
@@ -273,6 +288,12 @@ int Export(const Invocation& call) {
   if (call.Args.size() == 3) {
     path = std::filesystem::absolute(call.Args[2]).string();
     part = path + ".part";
+    // The copy takes the place of what is there: never of a data file (a
+    // slip of FILE for the punch file would lose every punch).
+    char header[16] = {};
+    std::ifstream(path, std::ios::binary).read(header, sizeof header);
+    if (std::string(header, sizeof header) == std::string("SQLite format 3", 16))
+      return Fail(call.Args[2] + " is a data file; the CSV is not written over it");
     out.open(part, std::ios::binary | std::ios::trunc);
     if (!out) return Fail("cannot write " + call.Args[2]);
   }
@@ -283,8 +304,8 @@ int Export(const Invocation& call) {
   std::string error;
   if (!EnterFolder(call.Args[0], error)) return failed(error);
   rt::File file(*decl);
-  rt::FileOpen(file, 0x40);
-  if (rt::ErrorCode() != 0) return failed("cannot open " + decl->Path() + ": " + RuntimeError());
+  OpenForReading(file);
+  if (rt::ErrorCode() != 0) return failed(ReadFailure(file));
   // A purge through a date removes every punch dated on or before it, a punch
   // without a date (0) too.
   veltrane_data::RecordFilter keep;
@@ -371,7 +392,8 @@ int Stats(const Invocation& call) {
   for (const auto* decl : app::AllFiles()) {
     if (decl == &app::AliasTimeCardFile()) continue;
     auto file = std::make_unique<rt::File>(*decl);
-    rt::FileOpen(*file, 0x40);
+    OpenForReading(*file);
+    if (rt::ErrorCode() == rt::kRecordHeld) return Fail(ReadFailure(*file));
     if (rt::ErrorCode() != 0) {
       counted.push_back({nullptr, decl->Label() + ": " + RuntimeError()});
       if (decl == &app::TimecardFile()) timecardError = RuntimeError();
@@ -452,7 +474,10 @@ int Check(const Invocation& call) {
       continue;
     }
     files.push_back(std::make_unique<rt::File>(*decl));
-    rt::FileOpen(*files.back(), 0x40);
+    OpenForReading(*files.back());
+    // A file another program keeps writing is busy, not wrong: nothing about
+    // it can be said.
+    if (rt::ErrorCode() == rt::kRecordHeld) return Fail(ReadFailure(*files.back()));
     if (rt::ErrorCode() != 0) {
       problem(*decl, "cannot be opened: " + RuntimeError());
       continue;

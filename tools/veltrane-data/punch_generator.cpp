@@ -12,6 +12,7 @@
 #include "app/schema.h"
 #include "runtime/core/dates.h"
 #include "runtime/core/error_state.h"
+#include "runtime/core/pictures.h"
 #include "runtime/core/text.h"
 #include "runtime/files/file.h"
 #include "runtime/files/file_operations.h"
@@ -155,9 +156,13 @@ bool GeneratePunches(rt::File& timecard, GeneratorOptions o, ProgressLine& progr
   if (o.To == 0) o.To = rt::Date(12, 31, 2023);
   const bool fromGiven = o.From != 0;
   if (fromGiven) {
-    if (o.From > o.To) return error = "--from is after --to", false;
+    // --to is named with its date: it may be the default the user never typed.
+    const std::string range =
+        "--from " + rt::Format(o.From, "D02") + " --to " + rt::Format(o.To, "D02");
+    if (o.From > o.To) return error = range + ": --from is after --to", false;
     std::int64_t days = WorkingDays(o.From, o.To);
-    if (days == 0) return error = "the date range holds no working day", false;
+    if (days == 0)
+      return error = range + ": the range holds no working day (Monday to Friday)", false;
     // Enough cards to fill the range, allowing for absences.
     if (o.Cards == 0)
       o.Cards =
