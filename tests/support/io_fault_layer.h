@@ -10,9 +10,8 @@
 //                   "call N KIND ROLE SITE C" (C is 1 for a call inside a
 //                   commit: from SQLite's commit hook until no file holds a
 //                   write lock any more)
-//   fail-once:N     call N fails with an I/O error (a write with disk full
-//                   when it fails from then on), the calls after it succeed
-//   fail-on:N       call N and every later one fail
+//   fail-once:N     call N fails with an I/O error, the calls after it succeed
+//   fail-on:N       call N and every later one fail (writes as on a full disk)
 //   cut-drop:N:S    the power goes at call N: the process ends there, and
 //   cut-keep:N:S    each file keeps, of what was written since its last
 //   cut-tear:N:S    sync, nothing (drop), each write or not at random (keep),
