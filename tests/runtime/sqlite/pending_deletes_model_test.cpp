@@ -553,7 +553,7 @@ TEST_F(PendingModel, ACommitUnderAnOpenWindowKeepsTakingInputAndCommitsEveryDele
   rt::WindowResource dialog;
   dialog.Name = "PROGRESS";
   dialog.Timer = 1;
-  dialog.Controls = {rt::testing::MakeControl(1, "?CANCEL", rt::ControlKind::Button, {}, "&Cancel")};
+  dialog.Controls = {rt::MakeControl(1, "?CANCEL", rt::ControlKind::Button, {}, "&Cancel")};
   rt::Window window(dialog);
   rt::OpenWindow(window);
   std::vector<std::string> afterCommit;
