@@ -256,7 +256,7 @@ TEST_F(TransactionsOnDisk, ScratchFilesOfKilledRunsGoAndLiveOnesStay) {
 // of zeros or a torn path: never synced, so no journal names it, and a later
 // open removes it with the dead run's scratch file (a whole list that names
 // no journal goes too).
-TEST_F(Transactions, SuperJournalsThatPowerCutsLeftHalfWrittenGo) {
+TEST_F(TransactionsOnDisk, SuperJournalsThatPowerCutsLeftHalfWrittenGo) {
   rt::FileClose(*file_);
   rt::FileClose(*other_);
   const pid_t dead = Child([] {});
