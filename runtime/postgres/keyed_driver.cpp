@@ -50,9 +50,12 @@
 //   The sharing bits of the open mode are kept by share_locks.h (5 when
 //   another handle, process or station holds the table in a mode that denies
 //   this one), waiting "Recover=" seconds (none until an option is sent). A
-//   role that may not change the table (no INSERT, UPDATE or DELETE
+//   role that may not read the table gives 5 at open in any mode; a role
+//   that may not change the table (no INSERT, UPDATE or DELETE
 //   privilege) opened for writing gives 5, as a read-only file does; a write
-//   the server refuses gives 5 with the server's text. Row locks guard the
+//   the server refuses (a role that may insert but not delete) gives 90, the
+//   server's SQLSTATE and text being the driver's code and text, so the
+//   message shows them. Row locks guard the
 //   data: a write that waits longer than "Recover=" seconds (2 until an
 //   option says otherwise) for a row another transaction holds gives 43. A
 //   transaction takes, at its begin and for each writable file it enlists, a
@@ -448,14 +451,17 @@ int ServerFile::Open(int mode) {
   table_ = Quote(schema) + "." + Quote(table);
   lockName_ = schema + "." + table;
   if (int code = Verify(oid)) return fail(code);
-  if ((mode & 0x03) != kAccessRead) {
-    Result may;
-    if (int code = conn_->Run("SELECT has_table_privilege($1::oid, 'INSERT, UPDATE, DELETE')",
-                              {oid}, may))
-      return fail(FailServer(code));
-    if (may.Value(0, 0)[0] != 't')
-      return fail(Fail(kAccessDenied, "table " + table + " is read-only for this role"));
-  }
+  // Of the write privileges any one will do: a role that may add punches but
+  // not delete them is told so, with the server's text, at its first delete.
+  Result may;
+  if (int code = conn_->Run("SELECT has_table_privilege($1::oid, 'SELECT'), "
+                            "has_table_privilege($1::oid, 'INSERT, UPDATE, DELETE')",
+                            {oid}, may))
+    return fail(FailServer(code));
+  if (may.Value(0, 0)[0] != 't')
+    return fail(Fail(kAccessDenied, "table " + table + " may not be read by this role"));
+  if ((mode & 0x03) != kAccessRead && may.Value(0, 1)[0] != 't')
+    return fail(Fail(kAccessDenied, "table " + table + " is read-only for this role"));
   if (int code = share_.Acquire(*conn_, lockName_, mode, recover_ < 0 ? 0 : recover_)) {
     if (code != kAccessDenied) return fail(FailServer(code));
     return fail(Fail(code, "table " + table + " is held in a mode that denies this one"));

@@ -400,6 +400,64 @@ TEST_F(PurgeWhenTheServerStops, TheRunStopsWithExit3AndARerunAfterTheRestartFini
   EXPECT_EQ(Count("\"DUTYDATE\" <= " + std::to_string(kCutOff)), 0);
 }
 
+// The program given a role that may not do all the purge needs
+// (--database, unattended): each case is one clear message and exit 3, and
+// every punch is still there.
+class PurgeWithARestrictedRole : public Purge {
+ protected:
+  bool OnServer() const override { return true; }
+  void TearDown() override {
+    for (const auto& role : roles_)
+      test_server::Sql(test_server::Connection()).Exec("DROP OWNED BY " + role + "; DROP ROLE " + role);
+    Purge::TearDown();
+  }
+  // A role with `everywhere` on every table and `onPunches` on "Timecard".
+  std::string RoleConnection(const std::string& everywhere, const std::string& onPunches) {
+    const std::string role = schema_->Name() + "_role" + std::to_string(roles_.size());
+    const std::string tables = " ON ALL TABLES IN SCHEMA " + schema_->Name() + " TO " + role;
+    EXPECT_EQ(Exec("CREATE ROLE " + role + " LOGIN; GRANT USAGE ON SCHEMA " + schema_->Name() +
+                   " TO " + role + "; GRANT " + everywhere + tables + "; REVOKE ALL ON \"Timecard\" FROM " +
+                   role + "; GRANT " + onPunches + " ON \"Timecard\" TO " + role),
+              "");
+    roles_.push_back(role);
+    return schema_->Connection() + " user=" + role;
+  }
+  std::vector<std::string> roles_;
+};
+
+TEST_F(PurgeWithARestrictedRole, EachRoleIsToldWhyAndLosesNothing) {
+  const std::int32_t d = kCutOff;
+  Add(Values({Punch(1, d - 1, 5, 100), Punch(1, d, 6, 50), Punch(1, d + 1, 7, 10)}));
+  const std::vector<std::string> before = Punches();
+  struct Case {
+    const char* Name;
+    std::string Everywhere, OnPunches;
+    std::vector<std::string> Says;
+  };
+  const Case cases[] = {
+      // The read-only path, as for a read-only punch file.
+      {"only SELECT", "SELECT", "SELECT",
+       {"Could not get write access to data\\Timecard.DAT so trying read-only.",
+        "Record was not deleted: An error (Access Denied (5)) was experienced when deleting a "
+        "record from the data\\Timecard.DAT file."}},
+      {"no DELETE on the punches", "ALL", "SELECT, INSERT, UPDATE",
+       {"Record was not deleted: An error (permission denied for table Timecard (host ",
+        "(42501)) was experienced when deleting a record from the data\\Timecard.DAT file."}},
+      {"not even SELECT on the punches", "ALL", "INSERT",
+       {"File Access Error: File data\\Timecard.DAT could not be opened.  Error: Access Denied (5)."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const e2e::RunResult run =
+        Veltrane({"--database", RoleConnection(c.Everywhere, c.OnPunches), "--through", kThrough});
+    EXPECT_EQ(run.Status, 3) << run.Out << run.Err;
+    for (const std::string& text : c.Says)
+      EXPECT_NE((run.Out + run.Err).find(text), std::string::npos)
+          << text << "\nnot in:\n" << run.Out << run.Err;
+    EXPECT_EQ(Punches(), before);
+  }
+}
+
 // Another process reads the file and keeps its read lock, so the commit
 // cannot get the file to itself: the run says it is held up, and either
 // finishes once the reader lets go or gives up after its 30 s with the

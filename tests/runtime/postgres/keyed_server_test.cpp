@@ -150,7 +150,8 @@ TEST_F(Server, RolesThatMayNotWriteAreRefusedWithTheServersText) {
   rt::FileSetKey(*file_, kKeyCardTime);
   rt::FileNext(*file_);
   rt::FileDelete(*file_);
-  EXPECT_EQ(rt::ErrorCode(), rt::kAccessDenied);
+  EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest);
+  EXPECT_EQ(rt::FileErrorCode(), "42501");
   EXPECT_NE(rt::FileErrorText().find("permission denied"), std::string::npos)
       << rt::FileErrorText();
   rt::TxRollback();
