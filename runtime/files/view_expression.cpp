@@ -1,5 +1,6 @@
 #include "runtime/files/view_expression.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "runtime/core/error_state.h"
@@ -305,6 +306,16 @@ int ParseFilter(std::string_view text, const FileDeclaration& decl,
   filter = std::move(root);
   error.clear();
   return kNoError;
+}
+
+std::vector<const FilterNode*> RunOf(const FilterNode& join) {
+  std::vector<const FilterNode*> terms;
+  const FilterNode* left = &join;
+  for (; left->Kind == join.Kind; left = left->Children.at(0).get())
+    terms.push_back(left->Children.at(1).get());
+  terms.push_back(left);
+  std::reverse(terms.begin(), terms.end());
+  return terms;
 }
 
 std::unique_ptr<FilterNode> CopyFilter(const FilterNode* node) {

@@ -55,6 +55,11 @@ int ParseOrder(std::string_view text, const FileDeclaration& decl, std::vector<O
 int ParseFilter(std::string_view text, const FileDeclaration& decl,
                 std::unique_ptr<FilterNode>& filter, std::string& error);
 
+// The operands of a run of ORs (or of ANDs) starting at `join`, in order. The
+// parser joins a run left to right ((a OR b) OR c); drivers write it flat,
+// "(a OR b OR c)", walking the run with this loop rather than recursion.
+std::vector<const FilterNode*> RunOf(const FilterNode& join);
+
 // A deep copy (a view keeps its parsed filter and gives the driver a copy).
 std::unique_ptr<FilterNode> CopyFilter(const FilterNode* node);
 

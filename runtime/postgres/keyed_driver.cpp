@@ -105,7 +105,9 @@
 
 #include "runtime/core/error_state.h"
 #include "runtime/core/text.h"
+#include "runtime/files/cursor_view.h"
 #include "runtime/files/file.h"
+#include "runtime/files/place_text.h"
 #include "runtime/postgres/column_form.h"
 #include "runtime/postgres/filter_sql.h"
 #include "runtime/postgres/page_cursor.h"
@@ -178,30 +180,7 @@ std::string CreateIndexSql(const FileDeclaration& decl, const KeyDeclaration& ke
 
 class ServerFile;
 
-class ServerView final : public ViewCursor {
- public:
-  ServerView(ServerFile& owner, std::unique_ptr<PageCursor> cursor)
-      : owner_(&owner), cursor_(std::move(cursor)) {}
-  ~ServerView() override;
-  int Start(int components) override;
-  int Next() override { return Read(true); }
-  int Previous() override { return Read(false); }
-  void SetReadAhead(int records) override {
-    readAhead_ = records;
-    if (cursor_) cursor_->SetBatch(records);
-  }
-  int ReadAhead() const override { return readAhead_; }
-  void Orphan() {
-    cursor_.reset();
-    owner_ = nullptr;
-  }
-
- private:
-  int Read(bool forward);
-  ServerFile* owner_;  // not owned; null once the file closed
-  std::unique_ptr<PageCursor> cursor_;
-  int readAhead_ = 1;
-};
+using ServerView = CursorView<ServerFile, PageCursor>;
 
 class ServerFile final : public Driver {
  public:
@@ -875,61 +854,24 @@ int ServerFile::Duplicate(int key, bool& duplicate) {
   return kNoError;
 }
 
-// Positions: "R<number>" by record; "K<key>;<number>;<value>;..." by key,
-// the values letting a reset find the place again after the record is gone.
+// Positions (place_text.h): "R<number>" by record; "K<key>;<number>;<value>;..."
+// by key, the values letting a reset find the place again after the record
+// is gone.
 int ServerFile::Position(int key, std::string& position) {
   if (int code = Ready()) return code;
   if (key != 0 && !ValidKey(key)) return Fail(kBadRequest, "no key " + std::to_string(key));
   if (current_ == 0) return Fail(kRecordNotAvailable, "no current record");
-  if (key == 0) {
-    position = "R" + std::to_string(current_);
-    return kNoError;
-  }
-  position = "K" + std::to_string(key) + ";" + std::to_string(current_);
-  for (const auto& value : CursorFor(key).SortValuesOf(file_.Buffer())) {
-    sqlite::ColumnValue text;
-    text.Kind = sqlite::ColumnKind::Text;
-    text.Bytes = value;
-    position += ";" + sqlite::EncodeValue(text);
-  }
-  if (position.size() > 1024) position = "K" + std::to_string(key) + ";" + std::to_string(current_);
+  position = PositionText(
+      key, current_, key == 0 ? "" : EncodedTexts(CursorFor(key).SortValuesOf(file_.Buffer())));
   return kNoError;
 }
 
 namespace {
-bool ParsePosition(std::string_view text, int key, std::int64_t& number,
-                   std::vector<std::string>& values) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (char c : text) {
-    if (c == ';') {
-      parts.push_back(part);
-      part.clear();
-    } else {
-      part += c;
-    }
-  }
-  parts.push_back(part);
-  std::string digits;
-  if (key == 0) {
-    if (parts.size() != 1 || parts[0].size() < 2 || parts[0][0] != 'R') return false;
-    digits = parts[0].substr(1);
-  } else {
-    if (parts[0] != "K" + std::to_string(key) || parts.size() < 2) return false;
-    digits = parts[1];
-  }
-  if (digits.empty() || digits.size() > 18 ||
-      !std::all_of(digits.begin(), digits.end(),
-                   [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
-    return false;
-  number = std::stoll(digits);
-  for (std::size_t i = 2; key != 0 && i < parts.size(); ++i) {
-    sqlite::ColumnValue value;
-    if (!sqlite::DecodeValue(parts[i], value) || value.Kind != sqlite::ColumnKind::Text)
-      return false;
-    values.push_back(value.Bytes);
-  }
-  return true;
+// A position by `key` with its values as the server compares them.
+bool ParseServerPosition(std::string_view text, int key, std::int64_t& number,
+                         std::vector<std::string>& values) {
+  std::vector<std::string_view> parts;
+  return ParsePosition(text, key, number, parts) && DecodedTexts(parts, values);
 }
 }  // namespace
 
@@ -937,7 +879,7 @@ int ServerFile::Reget(int key, std::string_view position) {
   if (int code = Ready()) return code;
   std::int64_t number = 0;
   std::vector<std::string> values;
-  if ((key != 0 && !ValidKey(key)) || !ParsePosition(position, key, number, values))
+  if ((key != 0 && !ValidKey(key)) || !ParseServerPosition(position, key, number, values))
     return Fail(kBadRequest, "not a position: " + std::string(position));
   return GetByPointer(number);
 }
@@ -946,7 +888,7 @@ int ServerFile::Reset(int key, std::string_view position) {
   if (int code = Ready()) return code;
   std::int64_t number = 0;
   std::vector<std::string> values;
-  if ((key != 0 && !ValidKey(key)) || !ParsePosition(position, key, number, values))
+  if ((key != 0 && !ValidKey(key)) || !ParseServerPosition(position, key, number, values))
     return Fail(kBadRequest, "not a position: " + std::string(position));
   if (key != 0 && values.size() != decl_.Key(key).Components.size())
     return Fail(kBadRequest, "position lacks its key values");
@@ -1068,34 +1010,6 @@ std::unique_ptr<ViewCursor> ServerFile::OpenView(ViewQuery query, int& code) {
   views_.push_back(view.get());
   code = kNoError;
   return view;
-}
-
-ServerView::~ServerView() {
-  if (owner_) owner_->Forget(this);
-}
-
-int ServerView::Start(int components) {
-  if (!owner_ || !cursor_) return kBadRequest;
-  if (components <= 0) {
-    cursor_->ToEnds();
-  } else {
-    auto values = cursor_->SortValuesOf(owner_->TheFile().Buffer());
-    if (static_cast<int>(values.size()) > components) values.resize(components);
-    cursor_->ToValues(std::move(values));
-  }
-  return kNoError;
-}
-
-int ServerView::Read(bool forward) {
-  if (!owner_ || !cursor_) return kBadRequest;
-  std::int64_t number = 0;
-  int code = forward ? cursor_->Next(owner_->TheFile().Buffer(), number)
-                     : cursor_->Previous(owner_->TheFile().Buffer(), number);
-  if (code == kNoError) {
-    owner_->Became(number);
-    return code;
-  }
-  return owner_->Fail(code, code == kRecordNotAvailable ? "end of file" : cursor_->LastError());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "runtime/core/error_state.h"
 #include "runtime/core/text.h"
 #include "runtime/files/keyset_order.h"
+#include "runtime/files/place_text.h"
 #include "runtime/postgres/column_form.h"
 #include "runtime/sqlite/record_codec.h"
 
@@ -243,44 +244,17 @@ int PageCursor::Previous(std::uint8_t* record, std::int64_t& number) {
 }
 
 std::string PageCursor::Save() const {
-  std::string saved = std::to_string(static_cast<int>(place_)) + ";" + std::to_string(number_);
-  for (const auto& value : values_) {
-    sqlite::ColumnValue text;
-    text.Kind = sqlite::ColumnKind::Text;
-    text.Bytes = value;
-    saved += ";";
-    saved += sqlite::EncodeValue(text);
-  }
-  return saved;
+  return SavedPlaceText(static_cast<int>(place_), number_, EncodedTexts(values_));
 }
 
 bool PageCursor::Restore(std::string_view saved) {
-  std::vector<std::string_view> parts;
-  std::size_t start = 0;
-  for (;;) {
-    auto semi = saved.find(';', start);
-    parts.push_back(saved.substr(start, semi - start));
-    if (semi == std::string_view::npos) break;
-    start = semi + 1;
-  }
-  if (parts.size() < 2) return false;
   int place = 0;
-  long long number = 0;
-  try {
-    place = std::stoi(std::string(parts[0]));
-    number = std::stoll(std::string(parts[1]));
-  } catch (...) {
-    return false;
-  }
-  if (place < 0 || place > static_cast<int>(Place::FromRecord)) return false;
+  std::int64_t number = 0;
+  std::vector<std::string_view> texts;
   std::vector<std::string> values;
-  for (std::size_t i = 2; i < parts.size(); ++i) {
-    sqlite::ColumnValue value;
-    if (!sqlite::DecodeValue(parts[i], value) || value.Kind != sqlite::ColumnKind::Text)
-      return false;
-    values.push_back(std::move(value.Bytes));
-  }
-  if (values.size() > query_.Terms.size()) return false;
+  if (!ParseSavedPlace(saved, static_cast<int>(Place::FromRecord), place, number, texts) ||
+      !DecodedTexts(texts, values) || values.size() > query_.Terms.size())
+    return false;
   const auto at = static_cast<Place>(place);
   if ((at == Place::AtRecord || at == Place::FromRecord) && values.size() != query_.Terms.size())
     return false;
@@ -289,6 +263,27 @@ bool PageCursor::Restore(std::string_view saved) {
   number_ = number;
   values_ = std::move(values);
   if (place_ == Place::AtValues && values_.empty()) place_ = Place::Ends;
+  return true;
+}
+
+std::string EncodedTexts(const std::vector<std::string>& values) {
+  std::string encoded;
+  for (const auto& value : values) {
+    sqlite::ColumnValue text;
+    text.Kind = sqlite::ColumnKind::Text;
+    text.Bytes = value;
+    encoded += ";" + sqlite::EncodeValue(text);
+  }
+  return encoded;
+}
+
+bool DecodedTexts(const std::vector<std::string_view>& texts, std::vector<std::string>& values) {
+  values.clear();
+  for (std::string_view text : texts) {
+    sqlite::ColumnValue value;
+    if (!sqlite::DecodeValue(text, value) || value.Kind != sqlite::ColumnKind::Text) return false;
+    values.push_back(std::move(value.Bytes));
+  }
   return true;
 }
 

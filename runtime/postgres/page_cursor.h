@@ -116,6 +116,11 @@ class PageCursor : public TableListener {
   std::string error_;
 };
 
+// Sort values as positions and saved places hold them (place_text.h): each
+// encoded with its ';' before it. Decoding fails on anything but texts.
+std::string EncodedTexts(const std::vector<std::string>& values);
+bool DecodedTexts(const std::vector<std::string_view>& texts, std::vector<std::string>& values);
+
 // Rewrites `?` placeholders as $1, $2, ... (none inside quoted names).
 std::string NumberPlaceholders(const std::string& sql);
 
