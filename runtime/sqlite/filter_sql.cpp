@@ -71,21 +71,11 @@ class Translator {
   }
 
  private:
-  // A run of ORs (or ANDs) written flat, "(a OR b OR c)". The parser joins a
-  // run left to right ((a OR b) OR c); a parenthesis per join would stop
-  // SQLite's parser after some 90 terms, and the walk down the run is a loop
-  // rather than recursion.
+  // A run of ORs (or ANDs) written flat, "(a OR b OR c)": a parenthesis per
+  // join would stop SQLite's parser after some 90 terms.
   std::string Chain(const FilterNode& node, const char* op) {
-    std::vector<const FilterNode*> terms;
-    const FilterNode* join = &node;
-    for (; join->Kind == node.Kind; join = join->Children.at(0).get())
-      terms.push_back(join->Children.at(1).get());
-    terms.push_back(join);
-    std::string sql = "(";
-    for (auto term = terms.rbegin(); term != terms.rend(); ++term) {
-      if (term != terms.rbegin()) sql += op;
-      sql += Sql(**term);
-    }
+    std::string sql;
+    for (const FilterNode* term : RunOf(node)) sql += (sql.empty() ? "(" : op) + Sql(*term);
     return sql + ")";
   }
 

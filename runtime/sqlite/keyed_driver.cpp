@@ -125,7 +125,9 @@
 
 #include "runtime/core/error_state.h"
 #include "runtime/core/text.h"
+#include "runtime/files/cursor_view.h"
 #include "runtime/files/file.h"
+#include "runtime/files/place_text.h"
 #include "runtime/files/pending_deletes.h"
 #include "runtime/sqlite/filter_sql.h"
 #include "runtime/sqlite/keyset_cursor.h"
@@ -274,31 +276,7 @@ class OwnConnection {
 
 class KeyedFile;
 
-class KeyedView final : public ViewCursor {
- public:
-  KeyedView(KeyedFile& owner, std::unique_ptr<KeysetCursor> cursor)
-      : owner_(&owner), cursor_(std::move(cursor)) {}
-  ~KeyedView() override;
-  int Start(int components) override;
-  int Next() override { return Read(true); }
-  int Previous() override { return Read(false); }
-  void SetReadAhead(int records) override {
-    readAhead_ = records;
-    if (cursor_) cursor_->SetBatch(records);
-  }
-  int ReadAhead() const override { return readAhead_; }
-  // The file closed under the view: its cursor goes with the attachment.
-  void Orphan() {
-    cursor_.reset();
-    owner_ = nullptr;
-  }
-
- private:
-  int Read(bool forward);
-  KeyedFile* owner_;  // not owned; null once the file closed
-  std::unique_ptr<KeysetCursor> cursor_;
-  int readAhead_ = 1;
-};
+using KeyedView = CursorView<KeyedFile, KeysetCursor>;
 
 class KeyedFile final : public Driver {
  public:
@@ -1365,51 +1343,21 @@ int KeyedFile::Position(int key, std::string& position) {
   if (int code = Ready()) return code;
   if (key != 0 && !ValidKey(key)) return Fail(kBadRequest, "no key " + std::to_string(key));
   if (current_ == 0) return Fail(kRecordNotAvailable, "no current record");
-  if (key == 0) {
-    position = "R" + std::to_string(current_);
-    std::string values = sqlite::EncodeValues(IdentityOf(readRecord_.data()));
-    if (position.size() + values.size() <= 1024) position += values;
-    return kNoError;
-  }
-  position = "K" + std::to_string(key) + ";" + std::to_string(current_);
-  position += sqlite::EncodeValues(CursorFor(key).SortValuesOf(file_.Buffer()));
-  if (position.size() > 1024) position = "K" + std::to_string(key) + ";" + std::to_string(current_);
+  position = PositionText(key, current_,
+                          sqlite::EncodeValues(key == 0 ? IdentityOf(readRecord_.data())
+                                                        : CursorFor(key).SortValuesOf(file_.Buffer())));
   return kNoError;
 }
 
 namespace {
-// Splits a position text; false when it is not one of ours for `key`.
-bool ParsePosition(std::string_view text, int key, std::int64_t& rowid,
-                   std::vector<ColumnValue>& values) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (char c : text) {
-    if (c == ';') {
-      parts.push_back(part);
-      part.clear();
-    } else {
-      part += c;
-    }
-  }
-  parts.push_back(part);
-  std::string head = key == 0 ? "R" : "K" + std::to_string(key);
-  std::string first = parts[0];
-  std::string number;
-  if (key == 0) {
-    if (first.size() < 2 || first[0] != 'R') return false;
-    number = first.substr(1);
-  } else {
-    if (first != head || parts.size() < 2) return false;
-    number = parts[1];
-  }
-  if (number.empty() || number.size() > 18 ||
-      !std::all_of(number.begin(), number.end(),
-                   [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
-    return false;
-  rowid = std::stoll(number);
-  for (std::size_t i = key == 0 ? 1 : 2; i < parts.size(); ++i) {
+// A position by `key` with its values decoded.
+bool ParseKeyedPosition(std::string_view text, int key, std::int64_t& rowid,
+                        std::vector<ColumnValue>& values) {
+  std::vector<std::string_view> parts;
+  if (!ParsePosition(text, key, rowid, parts)) return false;
+  for (std::string_view part : parts) {
     ColumnValue value;
-    if (!sqlite::DecodeValue(parts[i], value)) return false;
+    if (!sqlite::DecodeValue(part, value)) return false;
     values.push_back(std::move(value));
   }
   return true;
@@ -1420,7 +1368,7 @@ int KeyedFile::Reget(int key, std::string_view position) {
   if (int code = Ready()) return code;
   std::int64_t rowid = 0;
   std::vector<ColumnValue> values;
-  if ((key != 0 && !ValidKey(key)) || !ParsePosition(position, key, rowid, values))
+  if ((key != 0 && !ValidKey(key)) || !ParseKeyedPosition(position, key, rowid, values))
     return Fail(kBadRequest, "not a position: " + std::string(position));
   if (key == 0 && !values.empty() && values.size() != identity_.size())
     return Fail(kBadRequest, "not a position: " + std::string(position));
@@ -1432,7 +1380,7 @@ int KeyedFile::Reset(int key, std::string_view position) {
   if (int code = Ready()) return code;
   std::int64_t rowid = 0;
   std::vector<ColumnValue> values;
-  if ((key != 0 && !ValidKey(key)) || !ParsePosition(position, key, rowid, values))
+  if ((key != 0 && !ValidKey(key)) || !ParseKeyedPosition(position, key, rowid, values))
     return Fail(kBadRequest, "not a position: " + std::string(position));
   auto& cursor = CursorFor(key);
   if (key != 0 && values.size() != decl_.Key(key).Components.size())
@@ -1594,36 +1542,6 @@ std::unique_ptr<ViewCursor> KeyedFile::OpenView(ViewQuery query, int& code) {
   views_.push_back(view.get());
   code = kNoError;
   return view;
-}
-
-// ---------------------------------------------------------------------------
-
-KeyedView::~KeyedView() {
-  if (owner_) owner_->Forget(this);
-}
-
-int KeyedView::Start(int components) {
-  if (!owner_ || !cursor_) return kBadRequest;
-  if (components <= 0) {
-    cursor_->ToEnds();
-  } else {
-    auto values = cursor_->SortValuesOf(owner_->TheFile().Buffer());
-    if (static_cast<int>(values.size()) > components) values.resize(components);
-    cursor_->ToValues(std::move(values));
-  }
-  return kNoError;
-}
-
-int KeyedView::Read(bool forward) {
-  if (!owner_ || !cursor_) return kBadRequest;
-  std::int64_t rowid = 0;
-  int code = forward ? cursor_->Next(owner_->TheFile().Buffer(), rowid)
-                     : cursor_->Previous(owner_->TheFile().Buffer(), rowid);
-  if (code == kNoError) {
-    owner_->Became(rowid);
-    return code;
-  }
-  return owner_->Fail(code, code == kRecordNotAvailable ? "end of file" : cursor_->LastError());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "runtime/core/error_state.h"
 #include "runtime/core/text.h"
 #include "runtime/files/keyset_order.h"
+#include "runtime/files/place_text.h"
 
 namespace rt::sqlite {
 namespace {
@@ -252,47 +253,29 @@ int KeysetCursor::Previous(std::uint8_t* record, std::int64_t& rowid) {
 }
 
 std::string KeysetCursor::Save() const {
-  std::string saved = std::to_string(static_cast<int>(place_)) + ";" + std::to_string(rowid_);
-  for (const auto& value : values_) {
-    saved += ";";
-    saved += EncodeValue(value);
-  }
-  return saved;
+  return SavedPlaceText(static_cast<int>(place_), rowid_, EncodeValues(values_));
 }
 
 bool KeysetCursor::Restore(std::string_view saved) {
-  std::vector<std::string_view> parts;
-  std::size_t start = 0;
-  for (;;) {
-    auto semi = saved.find(';', start);
-    parts.push_back(saved.substr(start, semi - start));
-    if (semi == std::string_view::npos) break;
-    start = semi + 1;
-  }
-  if (parts.size() < 2) return false;
   int place = 0;
-  long long rowid = 0;
-  try {
-    place = std::stoi(std::string(parts[0]));
-    rowid = std::stoll(std::string(parts[1]));
-  } catch (...) {
+  std::int64_t rowid = 0;
+  std::vector<std::string_view> texts;
+  if (!ParseSavedPlace(saved, static_cast<int>(Place::FromRecord), place, rowid, texts) ||
+      texts.size() > query_.Terms.size())
     return false;
-  }
-  if (place < 0 || place > static_cast<int>(Place::FromRecord)) return false;
   std::vector<ColumnValue> values;
-  for (std::size_t i = 2; i < parts.size(); ++i) {
+  for (std::string_view text : texts) {
     ColumnValue value;
-    if (!DecodeValue(parts[i], value)) return false;
+    if (!DecodeValue(text, value)) return false;
     values.push_back(std::move(value));
   }
-  if (values.size() > query_.Terms.size()) return false;
+  const auto at = static_cast<Place>(place);
+  if ((at == Place::AtRecord || at == Place::FromRecord) && values.size() != query_.Terms.size())
+    return false;
   DropBatch();
-  place_ = static_cast<Place>(place);
+  place_ = at;
   rowid_ = rowid;
   values_ = std::move(values);
-  if ((place_ == Place::AtRecord || place_ == Place::FromRecord) &&
-      values_.size() != query_.Terms.size())
-    return false;
   if (place_ == Place::AtValues && values_.empty()) place_ = Place::Ends;
   return true;
 }
