@@ -39,6 +39,7 @@
 #include "tools/veltrane-data/csv_table.h"
 #include "tools/veltrane-data/progress_line.h"
 #include "tools/veltrane-data/punch_generator.h"
+#include "tools/veltrane-data/store_migration.h"
 
 namespace {
 
@@ -578,6 +579,43 @@ int Check(const Invocation& call) {
   return kFailed;
 }
 
+// Moves the folder's data to a server (--to) or from one (--from) as
+// store_migration.h says, then says what it compared.
+int Migrate(const Invocation& call) {
+  const bool to = call.Options.count("to") > 0, from = call.Options.count("from") > 0;
+  if (to == from) return Usage("migrate needs either --to CONN or --from CONN");
+  if (call.Options.count("database"))
+    return Usage("migrate names its server with --to or --from, not --database");
+  const std::string& connection = call.Options.at(to ? "to" : "from");
+  if (connection.empty()) return Usage(std::string(to ? "--to" : "--from") + " needs a connection");
+  std::string error;
+  if (!(to ? EnterFolder(call.Args[0], error) : MakeAndEnterFolder(call.Args[0], error)))
+    return Fail(error);
+  veltrane_data::ProgressLine progress(stderr, !call.Quiet);
+  std::vector<veltrane_data::MigratedFile> copied;
+  const bool moved = to ? veltrane_data::MigrateToServer(connection, progress, copied, error)
+                        : veltrane_data::MigrateFromServer(connection, progress, copied, error);
+  progress.Clear();
+  const std::string server = rt::postgres::Shown(connection);
+  if (!moved)
+    return Fail("nothing migrated " + std::string(to ? "to " : "from ") + server + ": " + error);
+  if (call.Quiet) return 0;
+  std::int64_t records = 0;
+  for (const auto& file : copied) {
+    char checksum[17];
+    std::snprintf(checksum, sizeof checksum, "%016llx",
+                  static_cast<unsigned long long>(file.Checksum));
+    std::cout << file.Label << ": " << file.Records << " records, checksum " << checksum
+              << ", the same in its file and its table\n";
+    records += file.Records;
+  }
+  std::cout << "migrated " << copied.size() << " data files (" << records << " records) "
+            << (to ? "from " + call.Args[0] + "/data/ to " + server
+                   : "from " + server + " to " + call.Args[0] + "/data/")
+            << "\n";
+  return 0;
+}
+
 struct Command {
   const char* Name;
   std::size_t LeastArgs, MostArgs;  // FOLDER included
@@ -596,6 +634,7 @@ const std::vector<Command>& Commands() {
       {"export", 2, 3, "FOLDER LABEL [FILE.csv]", {"through"}, {}, Export},
       {"stats", 1, 1, "FOLDER", {"through"}, {}, Stats},
       {"check", 1, 1, "FOLDER only", {}, {}, Check},
+      {"migrate", 1, 1, "FOLDER and --to CONN or --from CONN", {"to", "from"}, {}, Migrate},
   };
   return commands;
 }
