@@ -61,6 +61,22 @@ class VeltraneDataOnServer : public ::testing::Test {
     return SortedRows(run.Out);
   }
 
+  // Runs the tool with `args` until it waits for a lock on `table` (which
+  // another session holds), then kills it.
+  void KillWhenItWaitsFor(const std::vector<std::string>& args, const std::string& table) {
+    const pid_t pid = e2e::Spawn(folder_.Path(), e2e::BuiltProgram("tools/veltrane-data"), args,
+                                 Path("kill.out"), Path("kill.err"));
+    bool waiting = false;
+    for (int i = 0; i < 600 && !waiting; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      waiting = Sql("SELECT count(*) FROM pg_locks WHERE relation = '\"" + table +
+                    "\"'::regclass AND NOT granted") == "1";
+    }
+    EXPECT_TRUE(waiting) << e2e::ReadFile(Path("kill.err"));
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(e2e::WaitFor(pid), 128 + SIGKILL);
+  }
+
   TempFolder folder_{"veltrane-data-server"};
   std::unique_ptr<test_server::Schema> schema_;
   std::string server_;
@@ -195,17 +211,7 @@ TEST_F(VeltraneDataOnServer, AFailedMigrationToTheServerLeavesItAsItWas) {
   ASSERT_EQ(sql.Exec("DELETE FROM \"PayType\""), "");
   test_server::Sql locker(server_);
   ASSERT_EQ(locker.Exec("BEGIN; LOCK TABLE \"PayType\" IN SHARE MODE"), "");
-  const pid_t pid = e2e::Spawn(folder_.Path(), e2e::BuiltProgram("tools/veltrane-data"),
-                               {"migrate", "a", "--to", server_}, Path("kill.out"), Path("kill.err"));
-  bool waiting = false;
-  for (int i = 0; i < 600 && !waiting; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    waiting = sql.One("SELECT count(*) FROM pg_locks WHERE relation = '\"PayType\"'::regclass AND "
-                      "NOT granted") == "1";
-  }
-  EXPECT_TRUE(waiting) << e2e::ReadFile(Path("kill.err"));
-  ::kill(pid, SIGKILL);
-  EXPECT_EQ(e2e::WaitFor(pid), 128 + SIGKILL);
+  KillWhenItWaitsFor({"migrate", "a", "--to", server_}, "PayType");
   ASSERT_EQ(locker.Exec("ROLLBACK"), "");
   // The killed client's server process ends when it finds the client gone,
   // and its locks with it.
@@ -247,18 +253,7 @@ TEST_F(VeltraneDataOnServer, AFailedMigrationFromTheServerLeavesTheFolderAsItWas
   fs::remove(Path("b/data/Employee.DAT"));
   test_server::Sql locker(server_);
   ASSERT_EQ(locker.Exec("BEGIN; LOCK TABLE \"PayType\" IN ACCESS EXCLUSIVE MODE"), "");
-  const pid_t pid = e2e::Spawn(folder_.Path(), e2e::BuiltProgram("tools/veltrane-data"),
-                               {"migrate", "b", "--from", server_}, Path("kill.out"), Path("kill.err"));
-  test_server::Sql sql(server_);
-  bool waiting = false;
-  for (int i = 0; i < 600 && !waiting; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    waiting = sql.One("SELECT count(*) FROM pg_locks WHERE relation = '\"PayType\"'::regclass AND "
-                      "NOT granted") == "1";
-  }
-  EXPECT_TRUE(waiting) << e2e::ReadFile(Path("kill.err"));
-  ::kill(pid, SIGKILL);
-  EXPECT_EQ(e2e::WaitFor(pid), 128 + SIGKILL);
+  KillWhenItWaitsFor({"migrate", "b", "--from", server_}, "PayType");
   ASSERT_EQ(locker.Exec("ROLLBACK"), "");
   EXPECT_EQ(listing("b/data"), std::vector<std::string>{});
   const e2e::RunResult done = Tool({"migrate", "b", "--from", server_});
