@@ -178,6 +178,38 @@ std::string CreateIndexSql(const FileDeclaration& decl, const KeyDeclaration& ke
   return sql + ")";
 }
 
+// The server's own check of pages and indexes comes from the amcheck
+// extension, when the database has it and the role may run it.
+struct PageCheck {
+  std::string Schema;   // quoted schema of the extension's functions; "" when none
+  bool Heap = false;    // verify_heapam (amcheck 1.3, PostgreSQL 14) is there too
+  std::string Missing;  // why there is none, for the user
+};
+
+int FindPageCheck(Connection& conn, PageCheck& check) {
+  Result found;
+  int code = conn.Run(
+      "SELECT quote_ident(n.nspname), e.extversion >= '1.3', "
+      "has_function_privilege(quote_ident(n.nspname) || '.bt_index_check(regclass, boolean)', "
+      "'EXECUTE'), e.extversion < '1.3' OR has_function_privilege(quote_ident(n.nspname) || "
+      "'.verify_heapam(regclass, boolean, boolean, text, bigint, bigint)', 'EXECUTE') "
+      "FROM pg_extension e JOIN pg_namespace n ON n.oid = e.extnamespace "
+      "WHERE e.extname = 'amcheck'",
+      {}, found);
+  check = {};
+  if (code != kNoError) return code;
+  if (found.Rows() == 0) {
+    check.Missing =
+        "the database has no amcheck extension (its owner adds it with CREATE EXTENSION amcheck)";
+  } else if (found.Value(0, 2)[0] != 't' || found.Value(0, 3)[0] != 't') {
+    check.Missing = "this role may not run the amcheck extension's checks";
+  } else {
+    check.Schema = found.Value(0, 0);
+    check.Heap = found.Value(0, 1)[0] == 't';
+  }
+  return kNoError;
+}
+
 class ServerFile;
 
 using ServerView = CursorView<ServerFile, PageCursor>;
@@ -218,6 +250,7 @@ class ServerFile final : public Driver {
 
   int Records(std::int64_t& count) override;
   int Bytes(std::int64_t& bytes) override;
+  int CheckIntegrity(std::vector<std::string>& problems) override;
   int ReadAhead() const override { return readAhead_; }
   void SetReadAhead(int records) override;
 
@@ -946,6 +979,48 @@ int ServerFile::Bytes(std::int64_t& bytes) {
   return kNoError;
 }
 
+// Each check runs under a savepoint (RunGuarded), so a check that finds
+// damage (the server raises an error of class XX) leaves the reading
+// transaction alive for the records that follow.
+int ServerFile::CheckIntegrity(std::vector<std::string>& problems) {
+  if (int code = Ready()) return code;
+  PageCheck check;
+  if (int code = FindPageCheck(*conn_, check)) return FailServer(code);
+  if (check.Schema.empty()) return kNoError;
+  auto guarded = [&](const std::string& sql, const Params& params, const std::string& what,
+                     Result& result) {
+    int code = conn_->RunGuarded(sql, params, result);
+    if (code == kNoError || !conn_->State().starts_with("XX")) return code;
+    problems.push_back(what + ": " + conn_->Error());
+    return kNoError;
+  };
+  if (check.Heap) {
+    Result heap;
+    if (int code = guarded("SELECT blkno, offnum, attnum, msg FROM " + check.Schema +
+                               ".verify_heapam($1::regclass)",
+                           {table_}, "table " + lockName_, heap))
+      return FailServer(code);
+    for (int r = 0; r < heap.Rows(); ++r)
+      problems.push_back("table " + lockName_ + ", page " + heap.Value(r, 0) +
+                         (heap.Null(r, 1) ? "" : std::string(", item ") + heap.Value(r, 1)) +
+                         (heap.Null(r, 2) ? "" : std::string(", column ") + heap.Value(r, 2)) +
+                         ": " + heap.Value(r, 3));
+  }
+  Result indexes;
+  if (int code = conn_->Run("SELECT indexrelid::regclass::text FROM pg_index WHERE indrelid = "
+                            "$1::regclass ORDER BY 1",
+                            {table_}, indexes))
+    return FailServer(code);
+  for (int r = 0; r < indexes.Rows(); ++r) {
+    Result checked;
+    if (int code = guarded("SELECT " + check.Schema + ".bt_index_check($1::regclass, true)",
+                           {indexes.Value(r, 0)}, std::string("index ") + indexes.Value(r, 0),
+                           checked))
+      return FailServer(code);
+  }
+  return kNoError;
+}
+
 // Beginning, or joining the transaction begun on another file, takes the
 // table's transaction lock when the handle may write, waiting up to
 // `timeoutSeconds` for another transaction on the table to end (43 after).
@@ -1023,6 +1098,16 @@ bool HasTable(std::string_view path) {
   if (!conn) return false;
   std::string oid, schema, table;
   return FindTable(*conn, StemOf(path), oid, schema, table) == kNoError && !table.empty();
+}
+
+std::string PageCheckMissing() {
+  int code = kNoError;
+  std::string error;
+  auto conn = Connection::ForThread(code, error);
+  if (!conn) return error;
+  PageCheck check;
+  if (FindPageCheck(*conn, check) != kNoError) return conn->Error();
+  return check.Missing;
 }
 
 }  // namespace rt::postgres

@@ -21,5 +21,10 @@ std::unique_ptr<Driver> MakeKeyedDriver(File& file);
 // the connection's schema; false when the server cannot be reached.
 bool HasTable(std::string_view path);
 
+// Empty when CheckIntegrity has the server's own check of pages and indexes
+// (the amcheck extension, usable by the connection's role); otherwise why not,
+// for the user: CheckIntegrity then finds nothing wrong at that level.
+std::string PageCheckMissing();
+
 }  // namespace postgres
 }  // namespace rt

@@ -382,9 +382,10 @@ void Connection::NotifyChanged(const std::string& table) {
   for (auto* l : listeners_[table]) l->RecordsChanged();
 }
 
-int Connection::Begin() {
+int Connection::Begin(bool snapshot) {
   if (began_) return kNoError;
-  if (int code = Exec("BEGIN")) return code;
+  if (int code = Exec(snapshot ? "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY" : "BEGIN"))
+    return code;
   began_ = true;
   transaction_ = NextTransaction();
   return kNoError;

@@ -121,7 +121,9 @@ class Connection {
   }
 
   bool InTransaction() const { return began_; }
-  int Begin();
+  // Begins the transaction (nothing when one is open). A snapshot one is
+  // REPEATABLE READ, READ ONLY: every read in it sees one state of every table.
+  int Begin(bool snapshot = false);
   int Commit();
   int Rollback();
   // The server ended the transaction under the caller (the connection was

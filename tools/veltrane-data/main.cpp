@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "app/database_choice.h"
 #include "app/schema.h"
 #include "app/version.h"
 #include "runtime/core/error_state.h"
@@ -32,9 +33,13 @@
 #include "runtime/files/file_operations.h"
 #include "runtime/files/transaction.h"
 #include "runtime/files/view.h"
+#include "runtime/postgres/keyed_driver.h"
+#include "runtime/postgres/server_connection.h"
+#include "runtime/postgres/server_transaction.h"
 #include "tools/veltrane-data/csv_table.h"
 #include "tools/veltrane-data/progress_line.h"
 #include "tools/veltrane-data/punch_generator.h"
+#include "tools/veltrane-data/store_migration.h"
 
 namespace {
 
@@ -48,12 +53,16 @@ constexpr const char* kSynopsis =
     "       veltrane-data import FOLDER LABEL FILE.csv [--allow-duplicates]\n"
     "       veltrane-data export FOLDER LABEL [FILE.csv] [--through MM/DD/YYYY]\n"
     "       veltrane-data stats FOLDER [--through MM/DD/YYYY]\n"
-    "       veltrane-data check FOLDER\n";
+    "       veltrane-data check FOLDER\n"
+    "       veltrane-data migrate FOLDER (--to CONN | --from CONN)\n"
+    "  each but migrate also takes [--database CONN]\n";
 
 constexpr const char* kHelp =
     "Makes, fills, exports and inspects the data files of a Veltrane working\n"
-    "folder. The files are in FOLDER/data/; LABEL names one of them (Timecard,\n"
-    "Employee, PayType, ...).\n"
+    "folder. The files are in FOLDER/data/, or tables on a PostgreSQL server when\n"
+    "a connection is given, first found of --database CONN, VELTRANE_DATABASE or\n"
+    "Server= in the [Database] section of FOLDER/Veltrane.INI, as for veltrane.\n"
+    "LABEL names one of them (Timecard, Employee, PayType, ...).\n"
     "\n"
     "  init      creates the data files that are missing, empty\n"
     "  generate  adds N made-up punches to Timecard (dated on working days\n"
@@ -72,6 +81,12 @@ constexpr const char* kHelp =
     "  check     checks every data file: its storage, and every record against\n"
     "            its declaration; lists each record that cannot be read (file,\n"
     "            record number, key values, column, why); changes nothing\n"
+    "  migrate   --to CONN copies every data file of FOLDER/data/ into tables on\n"
+    "            the server, which must be missing or empty; --from CONN copies\n"
+    "            the server's tables into new files in FOLDER/data/, never over a\n"
+    "            file there. One transaction: all or nothing. Afterwards each\n"
+    "            table and its file are compared (counts, and a checksum over the\n"
+    "            records in key order)\n"
     "\n"
     "  -q, --quiet  no progress line and no summary\n"
     "  -h, --help   shows this help\n"
@@ -122,22 +137,45 @@ bool MakeAndEnterFolder(const std::string& folder, std::string& error) {
   return EnterFolder(folder, error);
 }
 
+// Works inside FOLDER (made first when `make`), on the store veltrane would
+// use there: the server of --database, VELTRANE_DATABASE or [Database]
+// Server= in FOLDER's Veltrane.INI, first found, else the files in data/.
+// False with one line in `error` when the server cannot be reached.
+bool EnterStore(const Invocation& call, bool make, std::string& error) {
+  if (!(make ? MakeAndEnterFolder(call.Args[0], error) : EnterFolder(call.Args[0], error)))
+    return false;
+  auto given = call.Options.find("database");
+  return app::UseDatabase(given == call.Options.end() ? "" : given->second, error);
+}
+
+bool OnServer() { return !rt::postgres::Server().empty(); }
+
+// The table a data file is on a server: its disk file's stem.
+std::string TableOf(const rt::FileDeclaration& decl) {
+  return std::filesystem::path(decl.Path()).stem().string();
+}
+
+// How messages name a data file: its path, or its table on a server.
+std::string Named(const rt::FileDeclaration& decl) {
+  return OnServer() ? "table " + TableOf(decl) : decl.Path();
+}
+
 const rt::FileDeclaration* FileByLabel(const std::string& label) {
   for (const auto* decl : app::AllFiles())
     if (rt::SameIgnoringCase(decl->Label(), label)) return decl;
   return nullptr;
 }
 
-// Creates the data folder and every file that is not there yet. The alias
-// shares its disk file with Timecard.
+// Creates the data folder and every file that is not there yet (on a
+// server, every table). The alias shares its disk file with Timecard.
 int CreateMissingFiles(bool quiet) {
-  ::mkdir("data", 0777);
+  if (!OnServer()) ::mkdir("data", 0777);
   for (const auto* decl : app::AllFiles()) {
     if (rt::FileExists(decl->DiskName())) continue;
     rt::File file(*decl);
     rt::FileCreate(file);
-    if (rt::ErrorCode() != 0) return Fail("cannot create " + decl->Path() + ": " + RuntimeError());
-    if (!quiet) std::cout << "created " << decl->Path() << "\n";
+    if (rt::ErrorCode() != 0) return Fail("cannot create " + Named(*decl) + ": " + RuntimeError());
+    if (!quiet) std::cout << "created " << Named(*decl) << "\n";
   }
   return 0;
 }
@@ -168,7 +206,7 @@ constexpr int kReadWaitSeconds = 30;
 // Why `file` cannot be read, after a failed open or begin: another program
 // kept writing it past kReadWaitSeconds, or the runtime's own error.
 std::string ReadFailure(const rt::File& file) {
-  return "cannot read " + file.Declaration().Path() + ": " +
+  return "cannot read " + Named(file.Declaration()) + ": " +
          (rt::ErrorCode() == rt::kRecordHeld
               ? "another program kept writing it for " + std::to_string(kReadWaitSeconds) +
                     " seconds; try again when it is done"
@@ -185,11 +223,17 @@ void OpenForReading(rt::File& file) {
 }
 
 // Begins one read transaction over `files` (open): until TxRollback the reads
-// see one state of each, first record to last, and no other program commits
-// to them meanwhile (a purge waits for the end, or gives up as it says).
-// False with `error` naming the file when another program keeps writing it
-// past kReadWaitSeconds; nothing is then held.
-bool BeginReading(const std::vector<rt::File*>& files, std::string& error) {
+// see one state of each, first record to last. In SQLite files no other
+// program commits to them meanwhile (a purge waits for the end, or gives up
+// as it says); on a server `snapshot` holds one state of every table while
+// others go on writing. False with `error` naming the file when another
+// program keeps writing it past kReadWaitSeconds; nothing is then held.
+bool BeginReading(const std::vector<rt::File*>& files, rt::postgres::ServerTransaction& snapshot,
+                  std::string& error) {
+  if (OnServer()) {
+    error = snapshot.Begin(rt::postgres::ServerTransaction::Kind::Snapshot);
+    if (!error.empty()) return false;
+  }
   for (rt::File* file : files) {
     rt::TxBegin(kReadWaitSeconds, *file);
     if (rt::ErrorCode() == 0) continue;
@@ -220,7 +264,7 @@ bool KeepFile(const std::string& part, const std::string& path, std::string& err
 
 int Init(const Invocation& call) {
   std::string error;
-  if (!MakeAndEnterFolder(call.Args[0], error)) return Fail(error);
+  if (!EnterStore(call, true, error)) return Fail(error);
   return CreateMissingFiles(call.Quiet);
 }
 
@@ -255,7 +299,7 @@ int Generate(const Invocation& call) {
     o.Seed = static_cast<std::uint64_t>(*n);
   }
   std::string error;
-  if (!MakeAndEnterFolder(call.Args[0], error)) return Fail(error);
+  if (!EnterStore(call, true, error)) return Fail(error);
   if (int code = CreateMissingFiles(true)) return code;
   rt::File timecard(app::TimecardFile());
   rt::FileOpen(timecard, 0x12);  // nobody else writes while we fill
@@ -268,7 +312,7 @@ int Generate(const Invocation& call) {
   veltrane_data::RelatedCounts added;
   if (!veltrane_data::AddRelatedRecords(punched, added, error)) return Fail(error);
   if (!call.Quiet)
-    std::cout << "generated " << o.Punches << " punches in " << app::TimecardFile().Path()
+    std::cout << "generated " << o.Punches << " punches in " << Named(app::TimecardFile())
               << ", with " << added.Departments << " departments, " << added.PayTypes
               << " pay types and " << added.Employees << " employees\n";
   return 0;
@@ -302,7 +346,7 @@ int Export(const Invocation& call) {
     return Fail(message);
   };
   std::string error;
-  if (!EnterFolder(call.Args[0], error)) return failed(error);
+  if (!EnterStore(call, false, error)) return failed(error);
   rt::File file(*decl);
   OpenForReading(file);
   if (rt::ErrorCode() != 0) return failed(ReadFailure(file));
@@ -313,7 +357,8 @@ int Export(const Invocation& call) {
     keep = [cutoff = *through](rt::File& punches) {
       return punches.Field(app::tim::kDutyDate).GetInt() <= cutoff;
     };
-  if (!BeginReading({&file}, error)) return failed(error);
+  rt::postgres::ServerTransaction snapshot;
+  if (!BeginReading({&file}, snapshot, error)) return failed(error);
   veltrane_data::ProgressLine progress(stderr, !call.Quiet);
   std::int64_t written = veltrane_data::ExportCsv(
       file, part.empty() ? std::cout : static_cast<std::ostream&>(out), keep, progress, error);
@@ -345,11 +390,11 @@ int Import(const Invocation& call) {
   std::ifstream in(csv, std::ios::binary);
   if (!in) return Fail("cannot read " + csv);
   std::string error;
-  if (!MakeAndEnterFolder(call.Args[0], error)) return Fail(error);
+  if (!EnterStore(call, true, error)) return Fail(error);
   if (int code = CreateMissingFiles(true)) return code;
   rt::File file(*decl);
   rt::FileOpen(file, 0x12);
-  if (rt::ErrorCode() != 0) return Fail("cannot open " + decl->Path() + ": " + RuntimeError());
+  if (rt::ErrorCode() != 0) return Fail("cannot open " + Named(*decl) + ": " + RuntimeError());
   std::vector<veltrane_data::CsvProblem> problems;
   veltrane_data::CsvDuplicates duplicates;
   veltrane_data::ProgressLine progress(stderr, !call.Quiet);
@@ -378,7 +423,7 @@ int Stats(const Invocation& call) {
   auto through = DateOption(call, "through");
   if (!through) return Usage("--through must be a date MM/DD/YYYY");
   std::string error;
-  if (!EnterFolder(call.Args[0], error)) return Fail(error);
+  if (!EnterStore(call, false, error)) return Fail(error);
   // Every file is opened first (none can join a transaction already begun),
   // then all are read in one transaction, so the counts are of one moment.
   struct Counted {
@@ -403,7 +448,8 @@ int Stats(const Invocation& call) {
     if (decl == &app::TimecardFile()) timecard = file.get();
     counted.push_back({std::move(file), {}});
   }
-  if (!BeginReading(opened, error)) return Fail(error);
+  rt::postgres::ServerTransaction snapshot;
+  if (!BeginReading(opened, snapshot, error)) return Fail(error);
   std::vector<std::string> lines;
   for (auto& [file, line] : counted) {
     if (file) {
@@ -457,20 +503,23 @@ int Stats(const Invocation& call) {
 // in one transaction, so it changes nothing and sees one state of the files.
 int Check(const Invocation& call) {
   std::string error;
-  if (!EnterFolder(call.Args[0], error)) return Fail(error);
+  if (!EnterStore(call, false, error)) return Fail(error);
   std::vector<std::unique_ptr<rt::File>> files;
   std::vector<rt::File*> opened;
   int problems = 0;
   veltrane_data::ProgressLine progress(stderr, !call.Quiet);
   auto problem = [&](const rt::FileDeclaration& decl, const std::string& what) {
     progress.Pause();
-    std::cout << decl.Path() << ": " << what << std::endl;
+    std::cout << Named(decl) << ": " << what << std::endl;
     ++problems;
   };
   for (const auto* decl : app::AllFiles()) {
     if (decl == &app::AliasTimeCardFile()) continue;
     if (!rt::FileExists(decl->DiskName())) {
-      problem(*decl, "no such file ('veltrane-data init' makes the missing files, empty)");
+      problem(*decl, OnServer() ? "no such table ('veltrane-data init' makes the missing tables, "
+                                  "empty)"
+                                : "no such file ('veltrane-data init' makes the missing files, "
+                                  "empty)");
       continue;
     }
     files.push_back(std::make_unique<rt::File>(*decl));
@@ -484,14 +533,17 @@ int Check(const Invocation& call) {
     }
     opened.push_back(files.back().get());
   }
-  if (!BeginReading(opened, error)) return Fail(error);
+  rt::postgres::ServerTransaction snapshot;
+  if (!BeginReading(opened, snapshot, error)) return Fail(error);
+  // The server's check of its pages and indexes is an extension it may lack.
+  const std::string unchecked = OnServer() ? rt::postgres::PageCheckMissing() : "";
   std::int64_t checked = 0;
   for (rt::File* file : opened) {
     const rt::FileDeclaration& decl = file->Declaration();
-    progress.Start("checking the pages and indexes of " + decl.Path(), "", 0);
+    progress.Start("checking the pages and indexes of " + Named(decl), "", 0);
     for (const auto& text : rt::FileCheckIntegrity(*file)) problem(decl, text);
     if (rt::ErrorCode() != 0) problem(decl, "cannot be checked: " + RuntimeError());
-    progress.Start("checking " + decl.Path(), "records", rt::FileRecords(*file));
+    progress.Start("checking " + Named(decl), "records", rt::FileRecords(*file));
     rt::FileSetProperty(*file, rt::kPropReadAhead, "500");
     rt::FileSetKey(*file, 0);
     std::int64_t read = 0;
@@ -511,14 +563,57 @@ int Check(const Invocation& call) {
   }
   progress.Clear();
   rt::TxRollback();  // only read
+  if (!unchecked.empty() && !call.Quiet)
+    std::cout << "the server's pages and indexes were not checked: " << unchecked << "\n";
   if (problems == 0) {
     if (!call.Quiet)
-      std::cout << "all sound: " << opened.size() << " data files, " << checked << " records\n";
+      std::cout << "all sound: " << opened.size() << (OnServer() ? " tables, " : " data files, ")
+                << checked << " records\n";
     return 0;
   }
   std::cerr << "veltrane-data: " << problems << (problems == 1 ? " problem" : " problems")
-            << " found in the data files of " << call.Args[0] << "\n";
+            << " found in the data "
+            << (OnServer() ? "on " + rt::postgres::Shown(rt::postgres::Server())
+                           : "files of " + call.Args[0])
+            << "\n";
   return kFailed;
+}
+
+// Moves the folder's data to a server (--to) or from one (--from) as
+// store_migration.h says, then says what it compared.
+int Migrate(const Invocation& call) {
+  const bool to = call.Options.count("to") > 0, from = call.Options.count("from") > 0;
+  if (to == from) return Usage("migrate needs either --to CONN or --from CONN");
+  if (call.Options.count("database"))
+    return Usage("migrate names its server with --to or --from, not --database");
+  const std::string& connection = call.Options.at(to ? "to" : "from");
+  if (connection.empty()) return Usage(std::string(to ? "--to" : "--from") + " needs a connection");
+  std::string error;
+  if (!(to ? EnterFolder(call.Args[0], error) : MakeAndEnterFolder(call.Args[0], error)))
+    return Fail(error);
+  veltrane_data::ProgressLine progress(stderr, !call.Quiet);
+  std::vector<veltrane_data::MigratedFile> copied;
+  const bool moved = to ? veltrane_data::MigrateToServer(connection, progress, copied, error)
+                        : veltrane_data::MigrateFromServer(connection, progress, copied, error);
+  progress.Clear();
+  const std::string server = rt::postgres::Shown(connection);
+  if (!moved)
+    return Fail("nothing migrated " + std::string(to ? "to " : "from ") + server + ": " + error);
+  if (call.Quiet) return 0;
+  std::int64_t records = 0;
+  for (const auto& file : copied) {
+    char checksum[17];
+    std::snprintf(checksum, sizeof checksum, "%016llx",
+                  static_cast<unsigned long long>(file.Checksum));
+    std::cout << file.Label << ": " << file.Records << " records, checksum " << checksum
+              << ", the same in its file and its table\n";
+    records += file.Records;
+  }
+  std::cout << "migrated " << copied.size() << " data files (" << records << " records) "
+            << (to ? "from " + call.Args[0] + "/data/ to " + server
+                   : "from " + server + " to " + call.Args[0] + "/data/")
+            << "\n";
+  return 0;
 }
 
 struct Command {
@@ -539,6 +634,7 @@ const std::vector<Command>& Commands() {
       {"export", 2, 3, "FOLDER LABEL [FILE.csv]", {"through"}, {}, Export},
       {"stats", 1, 1, "FOLDER", {"through"}, {}, Stats},
       {"check", 1, 1, "FOLDER only", {}, {}, Check},
+      {"migrate", 1, 1, "FOLDER and --to CONN or --from CONN", {"to", "from"}, {}, Migrate},
   };
   return commands;
 }
@@ -582,6 +678,8 @@ int main(int argc, char** argv) {
         if (!call.Flags.insert(name).second) return Usage(option + " is given twice");
         continue;
       }
+      // Every command works on the store --database names.
+      known = name == "database";
       for (const auto& allowed : command->Options) known = known || allowed == name;
       if (!known) return Usage("unknown option '" + option + "' for " + command->Name);
       if (equals == std::string::npos && i + 1 == args.size())
