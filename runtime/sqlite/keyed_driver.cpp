@@ -872,11 +872,16 @@ int KeyedFile::Verify() {
     if (!list) return Fail(kInvalidDeclaration, error);
     sqlite3_bind_text(list.get(), 1, table_.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(list.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
-    while (sqlite3_step(list.get()) == SQLITE_ROW) {
+    int rc;
+    while ((rc = sqlite3_step(list.get())) == SQLITE_ROW) {
       std::string name = reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0));
       indexes[UpperCase(name)] = {name, sqlite3_column_int(list.get(), 1) != 0,
                                   sqlite3_column_int(list.get(), 2) != 0};
     }
+    // A list cut short (another program kept the file locked past the busy
+    // wait: 43) must not read as missing indexes, which would send the file
+    // manager to rebuild them.
+    if (rc != SQLITE_DONE) return FailSqlite(kInvalidDeclaration);
   }
   Statement columns = conn_->Prepare(
       "SELECT cid, name, \"desc\", coll FROM pragma_index_xinfo(?1, ?2) WHERE key=1 ORDER BY seqno",
@@ -901,7 +906,8 @@ int KeyedFile::Verify() {
     std::size_t part = 0;
     bool matches = true;
     std::string how;
-    while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+    int rc;
+    while ((rc = sqlite3_step(columns.get())) == SQLITE_ROW) {
       if (part >= key.Components.size()) {
         matches = false;
         break;
@@ -921,6 +927,7 @@ int KeyedFile::Verify() {
         how = " (" + std::string(field.Label()) + " with the collation " + collation + ")";
       ++part;
     }
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return FailSqlite(kInvalidDeclaration);
     if (!matches || part != key.Components.size() || !how.empty())
       return Fail(kKeysMustBeRebuilt, "index " + label + " does not match its key" + how);
   }
