@@ -84,7 +84,12 @@
 //   a record read ahead it checks that nobody else committed to the file
 //   since the batch was read (PRAGMA data_version), and otherwise reads again
 //   from the last record returned. The batch size is the read-ahead
-//   (property 29525, "QUICKSCAN", the view's buffering).
+//   (property 29525, "QUICKSCAN", the view's buffering; a view of a file
+//   with quick-scan on reads at least the quick-scan batch). A read by key
+//   that a walk in the same key's order has just read ahead is answered from
+//   that batch when it shows the answer for certain (the purge fetches every
+//   punch its view reads through the alias): the first record with the key
+//   by rowid, not deleted, read since nobody else committed.
 //
 // PENDING DELETES
 //   Inside a transaction, the delete of a record the handle read in that
@@ -284,9 +289,12 @@ class KeyedView final : public ViewCursor {
   int Previous() override { return Read(false); }
   void SetReadAhead(int records) override {
     readAhead_ = records;
-    if (cursor_) cursor_->SetBatch(records);
+    ApplyBatch();
   }
   int ReadAhead() const override { return readAhead_; }
+  // The cursor's batch: the view's buffering, or the file's quick-scan
+  // read-ahead when that is larger (a walk the program asked to be quick).
+  void ApplyBatch();
   // The file closed under the view: its cursor goes with the attachment.
   void Orphan() {
     cursor_.reset();
@@ -1115,6 +1123,7 @@ KeysetCursor& KeyedFile::CursorFor(int key) {
 void KeyedFile::SetReadAhead(int records) {
   readAhead_ = std::max(0, records);
   for (auto& [key, cursor] : cursors_) cursor->SetBatch(readAhead_);
+  for (KeyedView* view : views_) view->ApplyBatch();
 }
 
 void KeyedFile::Became(std::int64_t rowid, bool read) {
@@ -1641,6 +1650,7 @@ std::unique_ptr<ViewCursor> KeyedFile::OpenView(ViewQuery query, int& code) {
         sqlite::FilterSql(*query.Filter, decl_, columns_, cursorQuery.FilterParams);
   auto cursor = std::make_unique<KeysetCursor>(*conn_, *attached_, decl_, std::move(cursorQuery));
   auto view = std::make_unique<KeyedView>(*this, std::move(cursor));
+  view->ApplyBatch();
   views_.push_back(view.get());
   code = kNoError;
   return view;
@@ -1650,6 +1660,10 @@ std::unique_ptr<ViewCursor> KeyedFile::OpenView(ViewQuery query, int& code) {
 
 KeyedView::~KeyedView() {
   if (owner_) owner_->Forget(this);
+}
+
+void KeyedView::ApplyBatch() {
+  if (cursor_) cursor_->SetBatch(std::max(readAhead_, owner_ ? owner_->ReadAhead() : 0));
 }
 
 int KeyedView::Start(int components) {
