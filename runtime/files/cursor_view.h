@@ -4,10 +4,11 @@
 // drivers' cursors and files offer the same calls:
 //   Cursor  ToEnds(), ToValues(values), SortValuesOf(record), SetBatch(records),
 //           Next(record, number), Previous(record, number), LastError()
-//   Owner   TheFile(), Became(number), Fail(code, text), Forget(view)
+//   Owner   TheFile(), Became(number), Fail(code, text), Forget(view), ReadAhead()
 // The owner keeps the views it made and orphans them when the file closes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -44,9 +45,14 @@ class CursorView final : public ViewCursor {
   int Previous() override { return Read(false); }
   void SetReadAhead(int records) override {
     readAhead_ = records;
-    if (cursor_) cursor_->SetBatch(records);
+    ApplyBatch();
   }
   int ReadAhead() const override { return readAhead_; }
+  // The cursor's batch: the view's buffering, or the file's quick-scan
+  // read-ahead when that is larger (a walk the program asked to be quick).
+  void ApplyBatch() {
+    if (cursor_) cursor_->SetBatch(std::max(readAhead_, owner_ ? owner_->ReadAhead() : 0));
+  }
 
   // The file closed under the view: the cursor goes with the file's connection.
   void Orphan() {

@@ -709,6 +709,7 @@ PageCursor& ServerFile::CursorFor(int key) {
 void ServerFile::SetReadAhead(int records) {
   readAhead_ = std::max(0, records);
   for (auto& [key, cursor] : cursors_) cursor->SetBatch(readAhead_);
+  for (auto* view : views_) view->ApplyBatch();
 }
 
 int ServerFile::GetByKey(int key) {

@@ -84,7 +84,12 @@
 //   a record read ahead it checks that nobody else committed to the file
 //   since the batch was read (PRAGMA data_version), and otherwise reads again
 //   from the last record returned. The batch size is the read-ahead
-//   (property 29525, "QUICKSCAN", the view's buffering).
+//   (property 29525, "QUICKSCAN", the view's buffering; a view of a file
+//   with quick-scan on reads at least the quick-scan batch). A read by key
+//   that a walk in the same key's order has just read ahead is answered from
+//   that batch when it shows the answer for certain (the purge fetches every
+//   punch its view reads through the alias): the first record with the key
+//   by rowid, not deleted, read since nobody else committed.
 //
 // PENDING DELETES
 //   Inside a transaction, the delete of a record the handle read in that
@@ -298,6 +303,8 @@ class KeyedFile final : public Driver {
         identity_.push_back(f);
     }
     applyOrder_ = KeyTerms(ApplyOrderKey(decl_));
+    keyTerms_.resize(static_cast<std::size_t>(decl_.KeyCount()) + 1);
+    for (int k = 1; k <= decl_.KeyCount(); ++k) keyTerms_[static_cast<std::size_t>(k)] = KeyTerms(k);
   }
   ~KeyedFile() override { Close(); }
 
@@ -386,6 +393,7 @@ class KeyedFile final : public Driver {
   std::vector<SortTerm> KeyTerms(int key) const;
   int BusyMs() const { return recover_ < 0 ? 2000 : recover_ * 1000; }
   int ReadRow(sqlite3_stmt* stmt);
+  bool ReadAheadAnswers(int key);
   int StoreRow(std::int64_t rowid, const std::vector<ColumnValue>& values,
                std::vector<std::uint8_t>& record);
   int BindRecord(sqlite3_stmt* stmt, int first);
@@ -432,6 +440,10 @@ class KeyedFile final : public Driver {
   bool watchArmed_ = false;
   std::int64_t watchedRowid_ = 0;
   std::vector<std::uint8_t> watchedRecord_;
+
+  std::vector<std::vector<SortTerm>> keyTerms_;  // KeyTerms of each key, by key number
+  const FileDeclaration* sameLayout_ = nullptr;   // another declaration found laid out as decl_
+  std::vector<ColumnValue> sought_;               // the key values a read by key looks for
 
   std::vector<Statement> getByKey_;
   std::vector<Statement> duplicate_;
@@ -1093,6 +1105,7 @@ KeysetCursor& KeyedFile::CursorFor(int key) {
 void KeyedFile::SetReadAhead(int records) {
   readAhead_ = std::max(0, records);
   for (auto& [key, cursor] : cursors_) cursor->SetBatch(readAhead_);
+  for (KeyedView* view : views_) view->ApplyBatch();
 }
 
 void KeyedFile::Became(std::int64_t rowid, bool read) {
@@ -1126,9 +1139,52 @@ int KeyedFile::BindRecord(sqlite3_stmt* stmt, int first) {
   return first + decl_.FieldCount();
 }
 
+// Whether two declarations lay their records out alike, field by field, so
+// that a record of one is a record of the other (a file and its alias).
+bool SameLayout(const FileDeclaration& a, const FileDeclaration& b) {
+  if (&a == &b) return true;
+  if (a.FieldCount() != b.FieldCount() || a.RecordLength() != b.RecordLength()) return false;
+  for (int f = 1; f <= a.FieldCount(); ++f) {
+    const FieldLayout& x = *a.Layout(f);
+    const FieldLayout& y = *b.Layout(f);
+    if (x.Offset != y.Offset || x.ElementSize != y.ElementSize || x.Elements != y.Elements ||
+        x.Type != y.Type || x.Places != y.Places || a.Field(f).Label() != b.Field(f).Label())
+      return false;
+  }
+  return true;
+}
+
+// A walk in this key's order through a handle of the same file has usually
+// just read the record sought (the purge fetches each punch its view reads
+// through the alias): the walk's batch answers without a statement when it
+// can tell the answer for certain (KeysetCursor::FirstWithValues).
+bool KeyedFile::ReadAheadAnswers(int key) {
+  const auto& terms = keyTerms_[static_cast<std::size_t>(key)];
+  sought_.clear();
+  for (const auto& term : terms) {
+    if (term.Upper) return false;  // UPPER() in SQL is not our upper case
+    sought_.push_back(sqlite::LoadField(file_.Buffer(), decl_, term.Field));
+  }
+  for (sqlite::ChangeListener* listener : attached_->Listeners) {
+    auto* cursor = dynamic_cast<KeysetCursor*>(listener);
+    if (!cursor) continue;
+    if (sameLayout_ != &cursor->Declaration()) {
+      if (!SameLayout(decl_, cursor->Declaration())) continue;
+      sameLayout_ = &cursor->Declaration();
+    }
+    std::int64_t rowid = 0;
+    if (cursor->FirstWithValues(terms, sought_, file_.Buffer(), rowid)) {
+      Became(rowid, true);
+      return true;
+    }
+  }
+  return false;
+}
+
 int KeyedFile::GetByKey(int key) {
   if (int code = Ready()) return code;
   if (!ValidKey(key)) return Fail(kBadRequest, "no key " + std::to_string(key));
+  if (ReadAheadAnswers(key)) return kNoError;
   int code;
   sqlite3_stmt* stmt = Prepared(
       getByKey_[key],
@@ -1546,6 +1602,7 @@ std::unique_ptr<ViewCursor> KeyedFile::OpenView(ViewQuery query, int& code) {
         sqlite::FilterSql(*query.Filter, decl_, columns_, cursorQuery.FilterParams);
   auto cursor = std::make_unique<KeysetCursor>(*conn_, *attached_, decl_, std::move(cursorQuery));
   auto view = std::make_unique<KeyedView>(*this, std::move(cursor));
+  view->ApplyBatch();
   views_.push_back(view.get());
   code = kNoError;
   return view;

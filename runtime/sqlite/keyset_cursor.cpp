@@ -34,6 +34,8 @@ KeysetCursor::~KeysetCursor() { attached_.RemoveListener(this); }
 void KeysetCursor::DropBatch() {
   rows_.clear();
   next_ = rowCount_ = 0;
+  versioned_ = false;
+  decoded_ = kNoRow;
 }
 
 void KeysetCursor::ToEnds() {
@@ -58,10 +60,20 @@ void KeysetCursor::ToRecord(std::vector<ColumnValue> values, std::int64_t rowid,
   rowid_ = rowid;
 }
 
+// Rows already served are marked too: FirstWithValues looks back at them. A
+// rowid stands once in a batch, and the record deleted is most often the one
+// just served.
 void KeysetCursor::RecordDeleted(std::int64_t rowid) {
-  for (std::size_t i = next_; i < rowCount_; ++i) {
+  if (next_ > 0 && rows_[(next_ - 1) * columns_].Int == rowid) {
+    rows_[(next_ - 1) * columns_].Int = kRemoved;
+    return;
+  }
+  for (std::size_t i = 0; i < rowCount_; ++i) {
     auto& id = rows_[i * columns_].Int;
-    if (id == rowid) id = kRemoved;
+    if (id == rowid) {
+      id = kRemoved;
+      return;
+    }
   }
 }
 
@@ -164,6 +176,7 @@ int KeysetCursor::Fetch(bool forward) {
     return kNoError;
   // Taken before reading: a commit in between only costs a second read.
   if (batch_ > 1) batchVersion_ = connection_.Version(attached_);
+  versioned_ = batch_ > 1;
   if (!SplitsAtRecord()) return FetchPart(forward, Part::Whole);
   // One comparison over the sort values and the rowid would make SQLite seek
   // by the sort values alone and step over every record of the group before
@@ -232,16 +245,90 @@ int KeysetCursor::Read(bool forward, std::uint8_t* record, std::int64_t& rowid) 
     values_.resize(termColumn_.size());
     for (std::size_t t = 0; t < termColumn_.size(); ++t) values_[t] = row[termColumn_[t]];
     if (attached_.Pending.Contains(rowid_)) continue;
+    decoded_ = kNoRow;
     scratch_.assign(decl_.RecordLength(), 0);
     std::string why;
     if (!StoreRecord(row + 1, scratch_.data(), decl_, why)) {
       error_ = UnreadableRecord(rowid_, row + 1, decl_, why);
       return kInvalidDeclaration;
     }
+    decoded_ = next_ - 1;
     std::copy(scratch_.begin(), scratch_.end(), record);
     rowid = rowid_;
     return kNoError;
   }
+}
+
+namespace {
+
+enum class Match { Equal, Different, Unsure };
+
+// Whether a value read compares equal in SQL to a value looked for. Values of
+// different kinds may still compare equal in SQL (5.0 and 5): unsure.
+Match Compare(const ColumnValue& read, const ColumnValue& sought) {
+  if (read.Kind != sought.Kind) return Match::Unsure;
+  return read == sought ? Match::Equal : Match::Different;
+}
+
+}  // namespace
+
+bool KeysetCursor::FirstWithValues(const std::vector<SortTerm>& terms,
+                                   const std::vector<ColumnValue>& values, std::uint8_t* record,
+                                   std::int64_t& rowid) {
+  if (!batchForward_ || rowCount_ < 2 || !versioned_ || !query_.Filter.empty() ||
+      terms.size() != query_.Terms.size() || values.size() != terms.size())
+    return false;
+  for (std::size_t t = 0; t < terms.size(); ++t) {
+    const auto& mine = query_.Terms[t];
+    if (mine.Field != terms[t].Field || mine.Upper || terms[t].Upper || mine.Descending ||
+        terms[t].Descending)
+      return false;
+  }
+  // Each row: does it hold the values? Unsure ends the search.
+  auto matches = [&](std::size_t row, bool& unsure) {
+    const ColumnValue* read = &rows_[row * columns_];
+    bool all = true;
+    for (std::size_t t = 0; t < termColumn_.size(); ++t) {
+      Match m = Compare(read[termColumn_[t]], values[t]);
+      if (m == Match::Unsure) unsure = true;
+      all = all && m == Match::Equal;
+    }
+    return all;
+  };
+  // The batch is one stretch of the order as it was read; the records holding
+  // the values are one run in it, by rowid, unless that run starts the batch.
+  // Most often the record sought is the one just served: look back from it.
+  bool unsure = false;
+  std::size_t first = 0;
+  if (next_ > 0 && matches(next_ - 1, unsure)) {
+    first = next_ - 1;
+    while (first > 0 && matches(first - 1, unsure)) --first;
+  } else {
+    while (first < rowCount_ && !unsure && !matches(first, unsure)) ++first;
+  }
+  if (unsure || first == 0 || first == rowCount_) return false;
+  FileVersion seen = batchVersion_;
+  if (!connection_.UnchangedByOthers(attached_, seen)) {
+    DropBatch();  // stale for every reader: the next read goes to the file
+    return false;
+  }
+  batchVersion_ = seen;
+  for (std::size_t row = first; row < rowCount_ && matches(row, unsure) && !unsure; ++row) {
+    const ColumnValue* found = &rows_[row * columns_];
+    if (found[0].Int == kRemoved || attached_.Pending.Contains(found[0].Int)) continue;
+    if (row != decoded_) {
+      // A record its fields cannot hold: the statement gives the refusal.
+      std::vector<std::uint8_t> decoded(decl_.RecordLength(), 0);
+      std::string why;
+      if (!StoreRecord(found + 1, decoded.data(), decl_, why)) return false;
+      std::copy(decoded.begin(), decoded.end(), record);
+    } else {
+      std::copy(scratch_.begin(), scratch_.end(), record);
+    }
+    rowid = found[0].Int;
+    return true;
+  }
+  return false;
 }
 
 int KeysetCursor::Next(std::uint8_t* record, std::int64_t& rowid) {

@@ -83,6 +83,18 @@ class KeysetCursor : public ChangeListener {
 
   std::string LastError() const { return error_; }
 
+  // Answers a read by key from the batch read ahead, when the batch shows the
+  // answer for certain: the first record, by rowid, whose `terms` values
+  // equal `values` and that is still in the file. That needs a batch read
+  // forward with no filter, in exactly `terms` order, that is still current
+  // (nobody else committed since), and in which those values begin after the
+  // batch's first row, so nothing before the batch can hold them. On true the
+  // record is in `record` (a record of this cursor's declaration) and its
+  // rowid in `rowid`; on false the caller reads by statement.
+  bool FirstWithValues(const std::vector<SortTerm>& terms, const std::vector<ColumnValue>& values,
+                       std::uint8_t* record, std::int64_t& rowid);
+  const FileDeclaration& Declaration() const { return decl_; }
+
   void RecordDeleted(std::int64_t rowid) override;
   void RecordsChanged() override;
 
@@ -121,6 +133,10 @@ class KeysetCursor : public ChangeListener {
   std::size_t rowCount_ = 0;
   bool batchForward_ = true;
   FileVersion batchVersion_;  // the file as the batch was read (batches of more than one)
+  bool versioned_ = false;    // whether batchVersion_ belongs to the batch
+
+  static constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
+  std::size_t decoded_ = kNoRow;  // the batch row whose record scratch_ holds
 
   std::vector<std::uint8_t> scratch_;           // a record read, before it goes to the buffer
   std::map<int, Statement> statements_;         // by StatementId

@@ -115,6 +115,61 @@ TEST_P(Cursors, DeletingTheRecordReadAheadIsNeverReturned) {
   EXPECT_EQ(KeyText(*file_), "1/80000/4/4");
 }
 
+// A fetch by key through the alias may be answered from the walk's read-ahead
+// (the purge fetches every punch its walk reads): it must find what the file
+// would, the first record with the key by record number that is still there,
+// also when the walk skipped earlier duplicates and while deletes are pending.
+// A walk reading one record at a time answers every fetch from the file.
+TEST_F(CursorsOnDisk, AFetchByKeyFindsWhatTheFileWouldWhateverTheWalkReadAhead) {
+  std::map<int, std::vector<std::int64_t>> fetched;  // by read-ahead
+  for (int readAhead : {0, 20}) {
+    SCOPED_TRACE(readAhead);
+    rt::FileClose(*file_);
+    rt::FileClose(*aliasFile_);
+    Discard();
+    std::vector<Punch> punches;  // 24 keys, 5 punches each
+    for (int i = 0; i < 120; ++i) punches.push_back({1 + i % 2, 80000 + i % 3, i % 4, 0});
+    CreateWith(punches);
+    rt::FileOpen(*aliasFile_);
+    rt::FileSetProperty(*file_, rt::kPropReadAhead, std::to_string(readAhead));
+    rt::FileSetKey(*file_, kKeyDateCard);
+    rt::TxBegin(2, *aliasFile_);
+    int n = 0;
+    for (rt::FileNext(*file_); rt::ErrorCode() == 0; rt::FileNext(*file_)) {
+      if (n++ % 3 == 0) continue;
+      std::copy(file_->Buffer(), file_->Buffer() + file_->RecordLength(), aliasFile_->Buffer());
+      rt::FileGetByKey(*aliasFile_, kKeyDateCard);
+      ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+      fetched[readAhead].push_back(rt::FilePointer(*aliasFile_));
+      rt::FileDelete(*aliasFile_);
+      ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+    }
+    rt::TxCommit();
+    ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  }
+  EXPECT_EQ(fetched[20], fetched[0]);
+}
+
+// The read-ahead answers a fetch only while nobody else has committed to the
+// file since it was read.
+TEST_F(CursorsOnDisk, AFetchByKeyFromReadAheadSeesAnotherConnectionsDelete) {
+  CreateWith({{1, 80000, 5, 1}, {1, 80000, 10, 1}, {1, 80000, 10, 1}, {1, 80000, 20, 1}});
+  rt::FileOpen(*aliasFile_);
+  rt::FileSetProperty(*file_, rt::kPropReadAhead, "10");
+  rt::FileSetKey(*file_, kKeyDateCard);
+  rt::FileNext(*file_);  // card 5, the other three read ahead
+  rt::FileNext(*file_);  // the first card 10, record 2
+  ASSERT_EQ(rt::FilePointer(*file_), 2);
+  ASSERT_EQ(RawDb(path_).Exec("DELETE FROM Punch WHERE rowid = 2"), SQLITE_OK);
+  SetPunch(*aliasFile_, {1, 80000, 10, 1});
+  rt::FileGetByKey(*aliasFile_, kKeyDateCard);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  EXPECT_EQ(rt::FilePointer(*aliasFile_), 3);
+  rt::FileNext(*file_);
+  EXPECT_EQ(KeyText(*file_), "1/80000/10/1");
+  EXPECT_EQ(rt::FilePointer(*file_), 3);
+}
+
 // Another connection (another thread or process) announces nothing: the
 // walk notices its commit and reads on from the last record it returned,
 // also when its own transaction has taken the file's lock since.
