@@ -150,6 +150,19 @@ const std::string& PageCursor::StatementFor(bool forward, std::vector<int>*& par
   }
   if (place_ == Place::AtValues) {
     conditions.push_back(KeysetBeyond(terms, up, valueCount, true, statement.Params));
+  } else if ((place_ == Place::AtRecord || place_ == Place::FromRecord) && query_.Unique &&
+             termCount > 0) {
+    // At most one record holds the place's values: one after it in number
+    // order can only be another that took those values since.
+    conditions.push_back(KeysetBeyond(terms, up, termCount, true, statement.Params));
+    std::string same;
+    for (int i = 0; i < termCount; ++i) {
+      same += (i ? " OR " : "") + terms[i] + " <> ?";
+      statement.Params.push_back(i);
+    }
+    conditions.push_back("(" + same + " OR " + kNumber + (forward ? " >" : " <") +
+                         (place_ == Place::FromRecord ? "= ?)" : " ?)"));
+    statement.Params.push_back(termCount);
   } else if (place_ == Place::AtRecord || place_ == Place::FromRecord) {
     auto withNumber = terms;
     auto upWithNumber = up;
@@ -162,8 +175,10 @@ const std::string& PageCursor::StatementFor(bool forward, std::vector<int>*& par
     sql += (i ? " AND " : " WHERE ") + conditions[i];
   sql += " ORDER BY ";
   for (int i = 0; i < termCount; ++i) sql += terms[i] + (up[i] ? " ASC," : " DESC,");
-  sql += kNumber;
-  sql += forward ? " ASC" : " DESC";
+  if (query_.Unique && termCount > 0)
+    sql.pop_back();
+  else
+    sql += std::string(kNumber) + (forward ? " ASC" : " DESC");
   sql += " LIMIT ?";
   statement.Sql = NumberPlaceholders(sql);
   auto& made = statements_.emplace(id, std::move(statement)).first->second;

@@ -36,6 +36,10 @@ struct PageQuery {
   std::vector<SortTerm> Terms;
   std::string Filter;
   Params FilterParams;
+  // The terms are a unique key's: no two records share their values, so the
+  // pages are ordered by the terms alone, which the key's index serves as
+  // it stands (the record number still decides where a page starts).
+  bool Unique = false;
 };
 
 class PageCursor : public TableListener {
