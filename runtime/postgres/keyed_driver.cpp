@@ -71,13 +71,14 @@
 //   (by a unique key the pages are ordered by its columns alone), so every
 //   page is one range of the key's index, never a sort of the table;
 //   one statement per page of n records (the read-ahead: property 29525,
-//   "QUICKSCAN", the view's buffering), continuing after the last record
+//   "QUICKSCAN", the view's buffering; each page read on from the end of the
+//   last is twice as long, up to 5000 records), continuing after the last record
 //   returned whatever happened to it. A delete through any handle of the
 //   thread drops the record from pages read ahead and an add or put discards
 //   the rest of every page of the table, so a view and an alias never make
 //   each other skip or repeat a record. Other connections announce nothing:
-//   their commits reach a cursor with its next page (a page is at most n
-//   records old), and reads by key or number always ask the server.
+//   their commits reach a cursor with its next page, and reads by key or
+//   number always ask the server.
 //
 // PENDING DELETES
 //   Inside a transaction, a handle's deletes after its first are kept pending
