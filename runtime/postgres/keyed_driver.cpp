@@ -15,8 +15,11 @@
 //       tool adds a record with a plain INSERT naming only the fields
 //     one btree index per key, named "<stem>_<key label>"   "Timecard_KEYCOMPDATECARDPTIME"
 //       (index names are per schema), UNIQUE unless the key allows duplicates,
-//       over the key's columns in key order; a case-insensitive text component
-//       is indexed as upper(column). Texts compare as bytes (COLLATE "C") and
+//       over the key's columns in key order, then, for a key that allows
+//       duplicates, veltrane_record (records of equal key values stand in
+//       record-number order, as in SQLite, and a page of a walk is one index
+//       range: without it the server sorts every page); a case-insensitive
+//       text component is indexed as upper(column). Texts compare as bytes (COLLATE "C") and
 //       upper() under "C" folds ASCII letters only, so key order and folding
 //       are exactly the SQLite driver's.
 //   Every column is NOT NULL, as in SQLite. A decimal of more than 18 digits is
@@ -68,14 +71,17 @@
 //   Sequential reads, by a handle or a view, read keyset pages (page_cursor.h):
 //       WHERE (k1,k2,...,veltrane_record) > ($1,$2,...) ORDER BY k1,k2,...,
 //       veltrane_record LIMIT n
+//   (by a unique key the pages are ordered by its columns alone), so every
+//   page is one range of the key's index, never a sort of the table;
 //   one statement per page of n records (the read-ahead: property 29525,
-//   "QUICKSCAN", the view's buffering), continuing after the last record
+//   "QUICKSCAN", the view's buffering; each page read on from the end of the
+//   last is twice as long, up to 5000 records), continuing after the last record
 //   returned whatever happened to it. A delete through any handle of the
 //   thread drops the record from pages read ahead and an add or put discards
 //   the rest of every page of the table, so a view and an alias never make
 //   each other skip or repeat a record. Other connections announce nothing:
-//   their commits reach a cursor with its next page (a page is at most n
-//   records old), and reads by key or number always ask the server.
+//   their commits reach a cursor with its next page, and reads by key or
+//   number always ask the server.
 //
 // PENDING DELETES
 //   Inside a transaction, a handle's deletes after its first are kept pending
@@ -175,6 +181,7 @@ std::string CreateIndexSql(const FileDeclaration& decl, const KeyDeclaration& ke
     std::string column = Quote(std::string(field.Label()));
     sql += (i ? ", " : "") + (KeyPartIsUpper(key, field) ? "upper(" + column + ")" : column);
   }
+  if (key.AllowsDuplicates()) sql += std::string(", ") + kNumber;
   return sql + ")";
 }
 
@@ -208,6 +215,23 @@ int FindPageCheck(Connection& conn, PageCheck& check) {
     check.Heap = found.Value(0, 1)[0] == 't';
   }
   return kNoError;
+}
+
+// Whether `terms` are exactly a unique key's components, ascending: no two
+// records share their values, so they order records without the number.
+bool OrderIsUniqueKey(const FileDeclaration& decl, const std::vector<SortTerm>& terms) {
+  for (int k = 1; k <= decl.KeyCount(); ++k) {
+    const auto& key = decl.Key(k);
+    if (key.AllowsDuplicates() || key.Components.size() != terms.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; same && i < terms.size(); ++i) {
+      const int field = key.Components[i];
+      same = terms[i].Field == field && !terms[i].Descending &&
+             terms[i].Upper == KeyPartIsUpper(key, decl.Field(field));
+    }
+    if (same) return true;
+  }
+  return false;
 }
 
 class ServerFile;
@@ -504,9 +528,11 @@ int ServerFile::Verify(const std::string& oid) {
           {oid}, columns))
     return FailServer(code);
   bool numbered = false;
+  int numberColumn = 0;
   for (int r = 0; r < columns.Rows(); ++r) {
     std::string name = columns.Value(r, 0);
     if (name == kNumber) {
+      numberColumn = std::atoi(columns.Value(r, 4));
       numbered = std::string(columns.Value(r, 1)) == "bigint" && columns.Value(r, 5)[0] == 't';
       if (!numbered)
         return Fail(kInvalidDeclaration, std::string("column ") + kNumber +
@@ -563,9 +589,15 @@ int ServerFile::Verify(const std::string& oid) {
     auto parts = Words(indexes.Value(row, 4));
     auto options = Words(indexes.Value(row, 5));
     auto collations = Words(indexes.Value(row, 6));
-    bool matches = std::atoi(indexes.Value(row, 3)) == static_cast<int>(key.Components.size()) &&
-                   parts.size() >= key.Components.size();
+    const std::size_t count = key.Components.size();
+    const std::size_t width = count + (key.AllowsDuplicates() ? 1 : 0);
+    const std::size_t columns = static_cast<std::size_t>(std::atoi(indexes.Value(row, 3)));
+    bool matches = parts.size() >= columns &&
+                   (columns == width || (key.AllowsDuplicates() && columns == count));
     std::string how;
+    if (matches && key.AllowsDuplicates() &&
+        (columns == count || std::atoi(parts[count].c_str()) != numberColumn))
+      how = std::string(" (it does not end with ") + kNumber + ")";
     for (std::size_t i = 0; matches && i < key.Components.size(); ++i) {
       const auto& field = decl_.Field(key.Components[i]);
       const std::string& column = columns_[key.Components[i] - 1];
@@ -699,6 +731,7 @@ PageCursor& ServerFile::CursorFor(int key) {
       const auto& k = decl_.Key(key);
       for (int field : k.Components)
         query.Terms.push_back({field, KeyPartIsUpper(k, decl_.Field(field)), false});
+      query.Unique = !k.AllowsDuplicates();
     }
     slot = std::make_unique<PageCursor>(*conn_, decl_, std::move(query));
     slot->SetBatch(readAhead_);
@@ -1079,6 +1112,7 @@ std::unique_ptr<ViewCursor> ServerFile::OpenView(ViewQuery query, int& code) {
     pageQuery.Terms.push_back({term.Field, term.Upper && IsText(decl_.Field(term.Field)),
                                term.Descending});
   }
+  pageQuery.Unique = OrderIsUniqueKey(decl_, pageQuery.Terms);
   if (query.Filter)
     pageQuery.Filter = FilterSql(*query.Filter, decl_, columns_, pageQuery.FilterParams);
   auto view = std::make_unique<ServerView>(

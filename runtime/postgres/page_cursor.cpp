@@ -1,5 +1,7 @@
 #include "runtime/postgres/page_cursor.h"
 
+#include <algorithm>
+
 #include "runtime/core/error_state.h"
 #include "runtime/core/text.h"
 #include "runtime/files/keyset_order.h"
@@ -151,6 +153,19 @@ const std::string& PageCursor::StatementFor(bool forward, std::vector<int>*& par
   }
   if (place_ == Place::AtValues) {
     conditions.push_back(KeysetBeyond(terms, up, valueCount, true, statement.Params));
+  } else if ((place_ == Place::AtRecord || place_ == Place::FromRecord) && query_.Unique &&
+             termCount > 0) {
+    // At most one record holds the place's values: one after it in number
+    // order can only be another that took those values since.
+    conditions.push_back(KeysetBeyond(terms, up, termCount, true, statement.Params));
+    std::string same;
+    for (int i = 0; i < termCount; ++i) {
+      same += (i ? " OR " : "") + terms[i] + " <> ?";
+      statement.Params.push_back(i);
+    }
+    conditions.push_back("(" + same + " OR " + kNumber + (forward ? " >" : " <") +
+                         (place_ == Place::FromRecord ? "= ?)" : " ?)"));
+    statement.Params.push_back(termCount);
   } else if (place_ == Place::AtRecord || place_ == Place::FromRecord) {
     auto withNumber = terms;
     auto upWithNumber = up;
@@ -163,8 +178,10 @@ const std::string& PageCursor::StatementFor(bool forward, std::vector<int>*& par
     sql += (i ? " AND " : " WHERE ") + conditions[i];
   sql += " ORDER BY ";
   for (int i = 0; i < termCount; ++i) sql += terms[i] + (up[i] ? " ASC," : " DESC,");
-  sql += kNumber;
-  sql += forward ? " ASC" : " DESC";
+  if (query_.Unique && termCount > 0)
+    sql.pop_back();
+  else
+    sql += std::string(kNumber) + (forward ? " ASC" : " DESC");
   sql += " LIMIT ?";
   statement.Sql = NumberPlaceholders(sql);
   auto& made = statements_.emplace(id, std::move(statement)).first->second;
@@ -189,7 +206,10 @@ int PageCursor::Fetch(bool forward) {
       params.push_back(std::to_string(number_));
     }
   }
-  params.push_back(std::to_string(page_));
+  // A walk that reads page after page in one direction gets pages twice as
+  // long each time, up to kMaxPage: a round trip per page costs far more
+  // than a record, while a cursor just placed reads only what was asked.
+  params.push_back(std::to_string(std::min(kMaxPage, page_ << std::min(run_, 16))));
   // Pending deletes stay pending: the rows they name are left out as they are served.
   int code = connection_.RunKeepingPending(sql, params, rows_);
   if (code != kNoError) {
@@ -204,6 +224,8 @@ int PageCursor::Fetch(bool forward) {
 int PageCursor::Read(bool forward, std::uint8_t* record, std::int64_t& number) {
   for (;;) {
     if (pageForward_ != forward || next_ >= rows_.Rows()) {
+      const bool onward = pageForward_ == forward && rows_.Rows() > 0;
+      run_ = onward ? run_ + 1 : 0;
       if (int code = Fetch(forward)) return code;
       if (rows_.Rows() == 0) {
         place_ = forward ? Place::AfterLast : Place::BeforeFirst;

@@ -36,6 +36,10 @@ struct PageQuery {
   std::vector<SortTerm> Terms;
   std::string Filter;
   Params FilterParams;
+  // The terms are a unique key's: no two records share their values, so the
+  // pages are ordered by the terms alone, which the key's index serves as
+  // it stands (the record number still decides where a page starts).
+  bool Unique = false;
 };
 
 class PageCursor : public TableListener {
@@ -60,7 +64,9 @@ class PageCursor : public TableListener {
   int Next(std::uint8_t* record, std::int64_t& number);
   int Previous(std::uint8_t* record, std::int64_t& number);
 
-  // Records per page, 1 to kMaxPage (the cap bounds the cursor's memory).
+  // Records of the first page after the cursor is placed, 1 to kMaxPage (the
+  // cap bounds the cursor's memory); each page read on from the end of the
+  // last is twice as long, up to kMaxPage.
   static constexpr int kMaxPage = 5000;
   void SetBatch(int records) { page_ = records < 1 ? 1 : records > kMaxPage ? kMaxPage : records; }
 
@@ -102,6 +108,7 @@ class PageCursor : public TableListener {
   std::int64_t number_ = 0;
 
   int page_ = 1;
+  int run_ = 0;  // pages read one after another in one direction, less one
   Result rows_;
   std::vector<bool> removed_;  // rows of the page deleted since it was read
   int next_ = 0;               // first unread row of the page

@@ -53,9 +53,10 @@ TEST_F(Server, CreateMakesTheDocumentedForm) {
                 "CREATE UNIQUE INDEX \"Punch_BYCARDTIME\" ON " + schema_->Name() +
                     ".\"Punch\" USING btree (\"CARD\", \"PTIME\")",
                 "CREATE INDEX \"Punch_BYORIGIN\" ON " + schema_->Name() +
-                    ".\"Punch\" USING btree (upper((\"ORIGIN\")::text))",
+                    ".\"Punch\" USING btree (upper((\"ORIGIN\")::text), veltrane_record)",
                 "CREATE INDEX \"Punch_KEYDATECARD\" ON " + schema_->Name() +
-                    ".\"Punch\" USING btree (\"COMPANY\", \"DUTYDATE\", \"CARD\", \"PTIME\")",
+                    ".\"Punch\" USING btree (\"COMPANY\", \"DUTYDATE\", \"CARD\", \"PTIME\", "
+                    "veltrane_record)",
                 "CREATE UNIQUE INDEX \"Punch_pkey\" ON " + schema_->Name() +
                     ".\"Punch\" USING btree (veltrane_record)"}));
 }
@@ -69,9 +70,9 @@ TEST_F(Server, ATableAnotherToolMadeOpensAndReads) {
                     "numeric(9,0) NOT NULL, \"PTIME\" integer NOT NULL, \"ORIGIN\" varchar(12) "
                     "COLLATE \"C\" NOT NULL, \"HOURS\" numeric(5,2) NOT NULL);"
                     "CREATE INDEX \"Punch_KEYDATECARD\" ON \"Punch\" (\"COMPANY\", \"DUTYDATE\", "
-                    "\"CARD\", \"PTIME\"); CREATE UNIQUE INDEX \"Punch_BYCARDTIME\" ON \"Punch\" "
+                    "\"CARD\", \"PTIME\", veltrane_record); CREATE UNIQUE INDEX \"Punch_BYCARDTIME\" ON \"Punch\" "
                     "(\"CARD\", \"PTIME\"); CREATE INDEX \"Punch_BYORIGIN\" ON \"Punch\" "
-                    "(upper(\"ORIGIN\"));"
+                    "(upper(\"ORIGIN\"), veltrane_record);"
                     "INSERT INTO \"Punch\" (\"COMPANY\", \"DUTYDATE\", \"CARD\", \"PTIME\", "
                     "\"ORIGIN\", \"HOURS\", \"JOB\", \"CODES\") VALUES (4, 80100, 12, 7, 'Clock', "
                     "7.5, 'J2', '\\x010203')"),
@@ -105,8 +106,11 @@ TEST_F(Server, AFormTheDeclarationCannotUseIsRefusedNamingWhy) {
        "(\"CARD\", \"PTIME\")",
        rt::kKeysMustBeRebuilt, "uniqueness"},
       {"DROP INDEX \"Punch_KEYDATECARD\"; CREATE INDEX \"Punch_KEYDATECARD\" ON \"Punch\" "
-       "(\"COMPANY\", \"DUTYDATE\" DESC, \"CARD\", \"PTIME\")",
+       "(\"COMPANY\", \"DUTYDATE\" DESC, \"CARD\", \"PTIME\", veltrane_record)",
        rt::kKeysMustBeRebuilt, "DUTYDATE descending"},
+      {"DROP INDEX \"Punch_KEYDATECARD\"; CREATE INDEX \"Punch_KEYDATECARD\" ON \"Punch\" "
+       "(\"COMPANY\", \"DUTYDATE\", \"CARD\", \"PTIME\")",
+       rt::kKeysMustBeRebuilt, "does not end with veltrane_record"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.damage);
