@@ -45,6 +45,7 @@ PageCursor::~PageCursor() { connection_.Unlisten(query_.Table, this); }
 void PageCursor::DropPage() {
   rows_ = Result();
   removed_.clear();
+  rowOf_.clear();
   next_ = 0;
 }
 
@@ -71,8 +72,10 @@ void PageCursor::ToRecord(std::vector<std::string> values, std::int64_t number, 
 }
 
 void PageCursor::RecordDeleted(std::int64_t number) {
-  for (int i = next_; i < rows_.Rows(); ++i)
-    if (std::atoll(rows_.Value(i, 0)) == number) removed_[i] = true;
+  // Rows already served are marked too: a fetch by key answered from the page
+  // must not find a record deleted at once after the walk passed it.
+  auto found = rowOf_.find(number);
+  if (found != rowOf_.end()) removed_[found->second] = true;
 }
 
 void PageCursor::RecordsChanged() { DropPage(); }
@@ -94,8 +97,15 @@ bool PageCursor::FirstWithValues(const std::vector<int>& fields, const std::vect
         return false;
     return true;
   };
-  int first = 0;
-  while (first < rows_.Rows() && !matches(first)) ++first;
+  // Records of equal values stand together in the page; the walk usually asks
+  // for the values of the row it served last, so look there first.
+  int first = std::clamp(next_ - 1, 0, rows_.Rows() - 1);
+  if (matches(first)) {
+    while (first > 0 && matches(first - 1)) --first;
+  } else {
+    first = 0;
+    while (first < rows_.Rows() && !matches(first)) ++first;
+  }
   if (first == 0 || first == rows_.Rows()) return false;  // nothing shows what comes before
   for (int row = first; row < rows_.Rows() && matches(row); ++row) {
     const std::int64_t candidate = std::atoll(rows_.Value(row, 0));
@@ -218,6 +228,9 @@ int PageCursor::Fetch(bool forward) {
     return code;
   }
   removed_.assign(rows_.Rows(), false);
+  rowOf_.clear();
+  rowOf_.reserve(rows_.Rows());
+  for (int row = 0; row < rows_.Rows(); ++row) rowOf_[std::atoll(rows_.Value(row, 0))] = row;
   return kNoError;
 }
 

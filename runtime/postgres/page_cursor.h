@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "runtime/files/file_declaration.h"
@@ -111,6 +112,7 @@ class PageCursor : public TableListener {
   int run_ = 0;  // pages read one after another in one direction, less one
   Result rows_;
   std::vector<bool> removed_;  // rows of the page deleted since it was read
+  std::unordered_map<std::int64_t, int> rowOf_;  // record number -> row of the page
   int next_ = 0;               // first unread row of the page
   bool pageForward_ = true;
 
