@@ -277,7 +277,11 @@ inline std::string CheckKeptAndLost(const std::vector<Punch>& before, const std:
   auto report = [&](const std::string& what, const std::vector<Punch>& punches) {
     if (punches.empty()) return;
     problems += std::to_string(punches.size()) + " " + what + ":";
-    for (std::size_t i = 0; i < punches.size() && i < 5; ++i) problems += " " + std::to_string(punches[i]);
+    // Appended piece by piece: GCC 12 takes `" " + text` for an overlapping copy (-Wrestrict).
+    for (std::size_t i = 0; i < punches.size() && i < 5; ++i) {
+      problems += ' ';
+      problems += std::to_string(punches[i]);
+    }
     problems += "\n";
   };
   auto in = [](const std::vector<Punch>& sorted, Punch p) {
