@@ -180,6 +180,12 @@ std::shared_ptr<Connection> Connection::ForThread(int& code, std::string& error)
     code = kFileNotFound;
     return nullptr;
   }
+  // Statements are prepared once and run many times over with other values:
+  // a keyset page from wherever the walk stands. Planned for the values at
+  // hand, a page in the key's last company (past which the statistics see
+  // no rows) was estimated at one row and read by scanning the whole table,
+  // so a purge crawled through it; the generic plan walks the key's index.
+  PQclear(PQexec(made->conn_, "SET plan_cache_mode = force_generic_plan"));
   current = made;
   code = kNoError;
   return made;
