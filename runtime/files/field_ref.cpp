@@ -116,7 +116,15 @@ FieldRef::FieldRef(std::uint8_t* buffer, const FileDeclaration& decl, int field,
   places_ = layout->Places;
 }
 
-std::int64_t FieldRef::GetInt() const { return Truncated(GetDecimal()); }
+std::int64_t FieldRef::GetInt() const {
+  switch (type_) {
+    case FieldType::Byte:
+    case FieldType::Short:
+    case FieldType::Long:
+    case FieldType::Date: return IsValid() ? ReadInteger(data_, type_) : 0;
+    default: return Truncated(GetDecimal());
+  }
+}
 
 Decimal FieldRef::GetDecimal() const {
   if (!IsValid()) return {};

@@ -200,10 +200,16 @@ bool StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclar
     case FieldType::Text:
     case FieldType::CText: {
       // SetString cuts a text that is too long, and a ctext ends at a NUL: the
-      // rest would be lost.
-      const std::string text = Utf8ToLatin1(value.Bytes);
+      // rest would be lost. A text of plain ASCII, as most are, is its own
+      // Latin-1.
+      std::string converted;
+      std::string_view text = value.Bytes;
+      if (!std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        converted = Utf8ToLatin1(value.Bytes);
+        text = converted;
+      }
       const std::size_t room = f.Type == FieldType::CText ? f.Size - 1 : f.Size;
-      ref.Clear();
       // Trailing blanks pad a text field; in a ctext they are characters.
       bool cut = f.Type == FieldType::Text ? TrimRight(text).size() > room
                                            : text.size() > room || text.find('\0') != text.npos;
@@ -251,7 +257,8 @@ std::string UnreadableRecord(std::int64_t rowid, const ColumnValue* values,
     for (int field : decl.Key(1).Components) {
       name += between;
       name += decl.Field(field).Label();
-      name += "=" + Shown(values[field - 1]);
+      name += "=";  // appended: GCC 12 at -O2 warns on `"=" + text` (-Wrestrict)
+      name += Shown(values[field - 1]);
       between = ", ";
     }
     name += ")";
@@ -259,28 +266,33 @@ std::string UnreadableRecord(std::int64_t rowid, const ColumnValue* values,
   return name + ": " + why;
 }
 
+// Read through the column's value object: every sqlite3_column_ call finds
+// the column again and checks for a failed allocation after it, and records
+// are read column by column. The value object is used only here, on the
+// statement's own thread, before the statement steps on.
 ColumnValue ReadColumn(sqlite3_stmt* stmt, int column) {
   ColumnValue value;
-  switch (sqlite3_column_type(stmt, column)) {
+  sqlite3_value* held = sqlite3_column_value(stmt, column);
+  switch (sqlite3_value_type(held)) {
     case SQLITE_INTEGER:
       value.Kind = ColumnKind::Integer;
-      value.Int = sqlite3_column_int64(stmt, column);
+      value.Int = sqlite3_value_int64(held);
       break;
     case SQLITE_FLOAT:
       value.Kind = ColumnKind::Real;
-      value.Real = sqlite3_column_double(stmt, column);
+      value.Real = sqlite3_value_double(held);
       break;
     case SQLITE_BLOB: {
       value.Kind = ColumnKind::Blob;
-      const void* data = sqlite3_column_blob(stmt, column);
-      value.Bytes.assign(static_cast<const char*>(data), sqlite3_column_bytes(stmt, column));
+      const void* data = sqlite3_value_blob(held);
+      value.Bytes.assign(static_cast<const char*>(data), sqlite3_value_bytes(held));
       break;
     }
     case SQLITE_NULL: value.Kind = ColumnKind::Integer; break;
     default: {
       value.Kind = ColumnKind::Text;
-      const unsigned char* text = sqlite3_column_text(stmt, column);
-      value.Bytes.assign(reinterpret_cast<const char*>(text), sqlite3_column_bytes(stmt, column));
+      const unsigned char* text = sqlite3_value_text(held);
+      value.Bytes.assign(reinterpret_cast<const char*>(text), sqlite3_value_bytes(held));
     }
   }
   return value;
