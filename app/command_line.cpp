@@ -153,7 +153,8 @@ std::string UsageText() {
           "                        the SQLite files in data/. An unreachable server\n"
           "                        stops the program (exit 3) within "
        << rt::postgres::kConnectTimeoutSeconds
-       << " s\n"
+       << " s a\n"
+          "                        server address\n"
           "  --help                show this text\n"
           "  --version             show the version\n"
           "\n"

@@ -172,13 +172,15 @@ int FindTable(Connection& conn, const std::string& stem, std::string& oid, std::
   return code;
 }
 
+// `columns` names each field's column as the table spells it.
 std::string CreateIndexSql(const FileDeclaration& decl, const KeyDeclaration& key,
-                           const std::string& stem, const std::string& table) {
+                           const std::string& stem, const std::string& table,
+                           const std::vector<std::string>& columns) {
   std::string sql = std::string(key.AllowsDuplicates() ? "CREATE INDEX " : "CREATE UNIQUE INDEX ") +
                     Quote(IndexName(stem, key)) + " ON " + table + " (";
   for (std::size_t i = 0; i < key.Components.size(); ++i) {
     const auto& field = decl.Field(key.Components[i]);
-    std::string column = Quote(std::string(field.Label()));
+    std::string column = Quote(columns[key.Components[i] - 1]);
     sql += (i ? ", " : "") + (KeyPartIsUpper(key, field) ? "upper(" + column + ")" : column);
   }
   if (key.AllowsDuplicates()) sql += std::string(", ") + kNumber;
@@ -391,7 +393,7 @@ std::string ServerFile::KeyEqualsValues(const KeyDeclaration& key, int first) co
   std::string sql;
   for (std::size_t i = 0; i < key.Components.size(); ++i) {
     const auto& field = decl_.Field(key.Components[i]);
-    std::string column = Quote(std::string(field.Label()));
+    std::string column = Quote(columns_[key.Components[i] - 1]);
     std::string mark = "$" + std::to_string(first + i);
     sql += (i ? " AND " : "") +
            (KeyPartIsUpper(key, field) ? "upper(" + column + ")=upper(" + mark + ")"
@@ -459,7 +461,7 @@ int ServerFile::Create() {
   int code = own ? conn_->Begin() : kNoError;
   if (code == kNoError) code = conn_->Exec(sql);
   for (int k = 1; code == kNoError && k <= decl_.KeyCount(); ++k)
-    code = conn_->Exec(CreateIndexSql(decl_, decl_.Key(k), stem_, Quote(stem_)));
+    code = conn_->Exec(CreateIndexSql(decl_, decl_.Key(k), stem_, Quote(stem_), columns_));
   if (code != kNoError) {
     FailServer(code);
     if (own) conn_->Rollback();
@@ -648,6 +650,17 @@ int ServerFile::BuildKeys() {
   if (int code = FindTable(*conn_, stem_, oid, schema, table)) return done(FailServer(code));
   if (table.empty()) return done(Fail(kFileNotFound, "no table " + stem_ + " on the server"));
   const std::string qualified = Quote(schema) + "." + Quote(table);
+  // The indexes name the columns as the table spells them (another tool may
+  // have made them in lower case; names match without regard to case).
+  Result names;
+  if (int code = conn_->Run("SELECT attname FROM pg_attribute WHERE attrelid = $1::oid AND "
+                            "attnum > 0 AND NOT attisdropped",
+                            {oid}, names))
+    return done(FailServer(code));
+  for (int r = 0; r < names.Rows(); ++r)
+    for (int f = 1; f <= decl_.FieldCount(); ++f)
+      if (SameIgnoringCase(names.Value(r, 0), decl_.Field(f).Label()))
+        columns_[f - 1] = names.Value(r, 0);
   ShareLocks exclusive;
   if (int code = exclusive.Acquire(*conn_, schema + "." + table, kAccessReadWrite | kShareDenyAll,
                                    recover_ < 0 ? 0 : recover_))
@@ -664,7 +677,7 @@ int ServerFile::BuildKeys() {
                       {oid, IndexName(stem_, key)}, dropped);
     // The DROP is the server's own quoting of a name it holds (format %I).
     for (int r = 0; code == kNoError && r < dropped.Rows(); ++r) code = conn_->Exec(dropped.Value(r, 0));
-    if (code == kNoError) code = conn_->Exec(CreateIndexSql(decl_, key, stem_, qualified));
+    if (code == kNoError) code = conn_->Exec(CreateIndexSql(decl_, key, stem_, qualified, columns_));
   }
   if (code != kNoError) {
     FailServer(code);

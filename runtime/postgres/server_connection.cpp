@@ -136,7 +136,18 @@ std::string CheckServer(const std::string& connection) {
   char* parseError = nullptr;
   PQconninfoOption* options = PQconninfoParse(connection.c_str(), &parseError);
   if (!options) {
+    // libpq quotes the piece it could not parse, which may be a password:
+    // every quoted piece is left out.
     std::string why = WithoutPasswords(OneLine(parseError), connection);
+    for (std::size_t open = why.find('"'); open != std::string::npos;) {
+      const std::size_t close = why.find('"', open + 1);
+      if (close == std::string::npos) {
+        why.replace(open + 1, std::string::npos, "...\"");
+        break;
+      }
+      why.replace(open + 1, close - open - 1, "...");
+      open = why.find('"', open + 5);
+    }
     PQfreemem(parseError);
     return "the database connection does not parse: " + why;
   }

@@ -17,8 +17,9 @@
 
 namespace rt::postgres {
 
-// Seconds a connection attempt waits for the server before it gives up
-// (libpq's connect_timeout, unless the connection string sets its own).
+// Seconds a connection attempt waits for each server address before it gives
+// up (libpq's connect_timeout, unless the connection string sets its own; a
+// connection listing two hosts may wait twice as long).
 inline constexpr int kConnectTimeoutSeconds = 10;
 
 // The server the KEYED files live on, process-wide: a libpq connection string
