@@ -180,10 +180,21 @@ std::shared_ptr<Connection> Connection::ForThread(int& code, std::string& error)
     code = kFileNotFound;
     return nullptr;
   }
+  made->Settle();
   current = made;
   code = kNoError;
   return made;
 }
+
+// Keyset pages are read in index order, never sorted whole (enable_sort off).
+// The server estimates the rows past a page's place poorly (a row comparison)
+// and, guessing few, would read every one of them and sort them for each page,
+// which makes a walk quadratic; the key's index gives the order and stops at
+// the page's end. A statement that must sort (a view in an order no index
+// has) still does. The cost the server then adds to any sort would make it
+// compile every such statement (jit), tens of milliseconds each: off too,
+// as no statement of the driver runs long enough to gain from it.
+void Connection::Settle() { PQclear(PQexec(conn_, "SET enable_sort = off; SET jit = off")); }
 
 Connection::~Connection() { PQfinish(conn_); }
 
@@ -246,6 +257,7 @@ int Connection::RunKeepingPending(const std::string& sql, const Params& params, 
     lost_ = false;
     prepared_.clear();
     lockTimeoutMs_ = -1;
+    Settle();
   }
   std::string name;
   if (int code = Prepared(sql, name)) return code;
