@@ -781,8 +781,11 @@ int ServerFile::GetByKey(int key) {
         return kNoError;
       }
   }
+  // "+ 0": the record-number index must not look like a way to the first
+  // record, or the server may walk it from the start past every record the
+  // transaction deleted, instead of finding the key in the key's index.
   const std::string sql = SelectColumns() + " FROM " + table_ + " WHERE " +
-                          KeyEqualsValues(k, 1) + " ORDER BY " + kNumber + " LIMIT 1";
+                          KeyEqualsValues(k, 1) + " ORDER BY " + kNumber + " + 0 LIMIT 1";
   Result result;
   int code = conn_->RunKeepingPending(sql, KeyParams(k), result);
   // The first record with the key may be one deleted but still pending:

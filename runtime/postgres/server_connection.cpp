@@ -191,15 +191,27 @@ std::shared_ptr<Connection> Connection::ForThread(int& code, std::string& error)
     code = kFileNotFound;
     return nullptr;
   }
-  // Statements are prepared once and run many times over with other values:
-  // a keyset page from wherever the walk stands. Planned for the values at
-  // hand, a page in the key's last company (past which the statistics see
-  // no rows) was estimated at one row and read by scanning the whole table,
-  // so a purge crawled through it; the generic plan walks the key's index.
-  PQclear(PQexec(made->conn_, "SET plan_cache_mode = force_generic_plan"));
+  made->Settle();
   current = made;
   code = kNoError;
   return made;
+}
+
+// Keyset pages are read in index order, never sorted whole (enable_sort off).
+// The server estimates the rows past a page's place poorly (a row comparison)
+// and, guessing few, would read every one of them and sort them for each page,
+// which makes a walk quadratic; the key's index gives the order and stops at
+// the page's end. A statement that must sort (a view in an order no index
+// has) still does. The cost the server then adds to any sort would make it
+// compile every such statement (jit), tens of milliseconds each: off too,
+// as no statement of the driver runs long enough to gain from it.
+// Statements are prepared once and run many times over with other values (a
+// keyset page from wherever the walk stands): planned for the values at hand,
+// a page in the key's last company was estimated at one row and read by
+// scanning the whole table; the generic plan walks the key's index.
+void Connection::Settle() {
+  PQclear(PQexec(conn_,
+                 "SET enable_sort = off; SET jit = off; SET plan_cache_mode = force_generic_plan"));
 }
 
 Connection::~Connection() { PQfinish(conn_); }
@@ -263,6 +275,7 @@ int Connection::RunKeepingPending(const std::string& sql, const Params& params, 
     lost_ = false;
     prepared_.clear();
     lockTimeoutMs_ = -1;
+    Settle();
   }
   std::string name;
   if (int code = Prepared(sql, name)) return code;

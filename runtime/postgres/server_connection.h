@@ -147,6 +147,8 @@ class Connection {
 
  private:
   Connection() = default;
+  // The session settings the driver relies on, sent once a connection is made.
+  void Settle();
   int Prepared(const std::string& sql, std::string& name);
   int Failed(PGresult* result);
   int Lost(const std::string& why);
