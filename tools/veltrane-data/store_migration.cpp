@@ -177,7 +177,7 @@ void SyncFolder(const std::string& folder) {
 bool MoveIntoData(const std::string& stage, std::string& error) {
   const std::string staged = stage + "/data";
   struct stat st {};
-  if (::stat("data", &st) != 0) {
+  if (::lstat("data", &st) != 0) {  // nothing named data, not even a link
     if (std::rename(staged.c_str(), "data") != 0)
       return error = std::string("cannot move the copies into data/: ") + std::strerror(errno),
              false;
