@@ -69,8 +69,8 @@
 //   Inside a writing transaction (not a snapshot: the server refuses locking
 //   clauses in a read-only one) every row read through a handle open for
 //   writing is locked FOR SHARE until the transaction ends: page reads lock
-//   each row by its number (page_cursor.cpp) and reads by key or number end
-//   in FOR SHARE. So a decision taken on a row read in the transaction holds
+//   each row version they read (page_cursor.cpp) and reads by key or number
+//   end in FOR SHARE. So a decision taken on a row read in the transaction holds
 //   when a pending delete acts on it later, as under SQLite's write lock:
 //   another transaction that updates or deletes the row waits for the
 //   commit (or gives 43 after its own wait) and then finds the row as this

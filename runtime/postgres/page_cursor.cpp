@@ -197,16 +197,16 @@ const std::string& PageCursor::StatementFor(bool forward, bool locked, std::vect
     sql += std::string(kNumber) + (forward ? " ASC" : " DESC");
   sql += " LIMIT ?";
   if (locked) {
-    // Each row is locked by its number, and the locked row version is
-    // compared with the one the page read: true the same, false another
-    // transaction changed the row in between (its new version may stand
-    // elsewhere in the order), NULL it deleted the row. A locking clause on
-    // the page's own scan would serve a changed row's new values in its old
-    // place, and the next page would start from there. The lateral join is
-    // a nested loop over the page, so the rows keep the page's order.
+    // Each row version the page read is locked where it stands (a TID scan,
+    // no index): true when it is still the row's version, not true when
+    // another transaction changed or deleted the row in between (a changed
+    // row's new version may stand elsewhere in the order). A locking clause
+    // on the page's own scan would serve a changed row's new values in its
+    // old place, and the next page would start from there. The lateral join
+    // is a nested loop over the page, so the rows keep the page's order.
     sql = "SELECT p.*, l.veltrane_version = p.veltrane_version FROM (" + sql +
           ") p LEFT JOIN LATERAL (SELECT ctid AS veltrane_version FROM " + query_.Table +
-          " WHERE " + kNumber + " = p." + kNumber + " FOR SHARE) l ON true";
+          " WHERE ctid = p.veltrane_version FOR SHARE) l ON true";
   }
   statement.Sql = NumberPlaceholders(sql);
   auto& made = statements_.emplace(id, std::move(statement)).first->second;
@@ -248,10 +248,8 @@ int PageCursor::Fetch(bool forward) {
   if (locked) {
     const int same = PQnfields(rows_.get()) - 1;
     for (int row = 0; row < served_; ++row) {
-      if (rows_.Null(row, same)) {
-        removed_[row] = true;  // deleted by another transaction since the page's read
-      } else if (rows_.Value(row, same)[0] != 't') {
-        served_ = row;  // the next page reads it as it is now
+      if (rows_.Null(row, same) || rows_.Value(row, same)[0] != 't') {
+        served_ = row;  // the next page reads it as it is now, or finds it gone
         break;
       }
     }
