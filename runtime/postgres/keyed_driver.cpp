@@ -66,6 +66,26 @@
 //   timeout: two transactions never write one table at once (a second purge
 //   of the same data is refused at its start), while writes outside a
 //   transaction (a punch clock adding a record) go on meanwhile.
+//   Inside a writing transaction (not a snapshot: the server refuses locking
+//   clauses in a read-only one) every row read through a handle open for
+//   writing is locked FOR SHARE until the transaction ends: page reads lock
+//   each row version they read (page_cursor.cpp) and reads by key or number
+//   end in FOR SHARE. So a decision taken on a row read in the transaction holds
+//   when a pending delete acts on it later, as under SQLite's write lock:
+//   another transaction that updates or deletes the row waits for the
+//   commit (or gives 43 after its own wait) and then finds the row as this
+//   transaction left it; one that adds rows never waits. When another
+//   transaction changed a row between a page's read and its lock, the page
+//   ends before that row and the next page reads it as it now is, in its
+//   new place in the order; a row it deleted in between is left out. Every cursor drops its page read ahead when a
+//   transaction begins, commits or rolls back, so no row served inside a
+//   transaction was read outside it (the page is read again from the
+//   cursor's place). A lock this transaction waits for longer than
+//   "Recover=" seconds gives 43, and the server has then rolled the
+//   transaction back (as for a write). Locking needs the UPDATE privilege:
+//   a role that may delete but not update is refused its first read in a
+//   transaction, with the server's text, and loses nothing. Reads through a
+//   handle open read-only never lock.
 //
 // THE CURSOR RULE
 //   Sequential reads, by a handle or a view, read keyset pages (page_cursor.h):
@@ -322,6 +342,11 @@ class ServerFile final : public Driver {
   int Ready();
   int ReadyToWrite();
   bool Writable() const { return (mode_ & 0x03) != kAccessRead; }
+  // Ends a read of rows by key or number: inside a writing transaction the
+  // rows are locked until it ends (see LOCKS).
+  const char* LockingClause() const {
+    return Writable() && conn_->LocksReads() ? " FOR SHARE" : "";
+  }
   bool ValidKey(int key) const { return key >= 1 && key <= decl_.KeyCount(); }
   int BusyMs() const { return recover_ < 0 ? 2000 : recover_ * 1000; }
   PageCursor& CursorFor(int key);
@@ -433,7 +458,7 @@ int ServerFile::ReadRow(const Result& result, int row) {
 int ServerFile::LoadByNumber(std::int64_t number, std::vector<std::uint8_t>& record) {
   Result result;
   if (int code = conn_->RunKeepingPending(
-          SelectColumns() + " FROM " + table_ + " WHERE " + kNumber + "=$1",
+          SelectColumns() + " FROM " + table_ + " WHERE " + kNumber + "=$1" + LockingClause(),
           {std::to_string(number)}, result))
     return FailServer(code);
   if (result.Rows() == 0 || conn_->IsPending(table_, number))
@@ -746,6 +771,7 @@ PageCursor& ServerFile::CursorFor(int key) {
         query.Terms.push_back({field, KeyPartIsUpper(k, decl_.Field(field)), false});
       query.Unique = !k.AllowsDuplicates();
     }
+    query.Locks = Writable();
     slot = std::make_unique<PageCursor>(*conn_, decl_, std::move(query));
     slot->SetBatch(readAhead_);
   }
@@ -785,7 +811,8 @@ int ServerFile::GetByKey(int key) {
   // record, or the server may walk it from the start past every record the
   // transaction deleted, instead of finding the key in the key's index.
   const std::string sql = SelectColumns() + " FROM " + table_ + " WHERE " +
-                          KeyEqualsValues(k, 1) + " ORDER BY " + kNumber + " + 0 LIMIT 1";
+                          KeyEqualsValues(k, 1) + " ORDER BY " + kNumber + " + 0 LIMIT 1" +
+                          LockingClause();
   Result result;
   int code = conn_->RunKeepingPending(sql, KeyParams(k), result);
   // The first record with the key may be one deleted but still pending:
@@ -1129,6 +1156,7 @@ std::unique_ptr<ViewCursor> ServerFile::OpenView(ViewQuery query, int& code) {
                                term.Descending});
   }
   pageQuery.Unique = OrderIsUniqueKey(decl_, pageQuery.Terms);
+  pageQuery.Locks = Writable();
   if (query.Filter)
     pageQuery.Filter = FilterSql(*query.Filter, decl_, columns_, pageQuery.FilterParams);
   auto view = std::make_unique<ServerView>(

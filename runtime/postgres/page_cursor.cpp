@@ -44,6 +44,7 @@ PageCursor::~PageCursor() { connection_.Unlisten(query_.Table, this); }
 
 void PageCursor::DropPage() {
   rows_ = Result();
+  served_ = 0;
   removed_.clear();
   rowOf_.clear();
   next_ = 0;
@@ -83,7 +84,7 @@ void PageCursor::RecordsChanged() { DropPage(); }
 bool PageCursor::FirstWithValues(const std::vector<int>& fields, const std::vector<bool>& upper,
                                  const std::vector<std::string>& values, std::uint8_t* record,
                                  std::int64_t& number) {
-  if (!pageForward_ || rows_.Rows() == 0 || !query_.Filter.empty() ||
+  if (!pageForward_ || served_ == 0 || !query_.Filter.empty() ||
       fields.size() != query_.Terms.size() || values.size() != query_.Terms.size())
     return false;
   for (std::size_t t = 0; t < fields.size(); ++t)
@@ -99,15 +100,15 @@ bool PageCursor::FirstWithValues(const std::vector<int>& fields, const std::vect
   };
   // Records of equal values stand together in the page; the walk usually asks
   // for the values of the row it served last, so look there first.
-  int first = std::clamp(next_ - 1, 0, rows_.Rows() - 1);
+  int first = std::clamp(next_ - 1, 0, served_ - 1);
   if (matches(first)) {
     while (first > 0 && matches(first - 1)) --first;
   } else {
     first = 0;
-    while (first < rows_.Rows() && !matches(first)) ++first;
+    while (first < served_ && !matches(first)) ++first;
   }
-  if (first == 0 || first == rows_.Rows()) return false;  // nothing shows what comes before
-  for (int row = first; row < rows_.Rows() && matches(row); ++row) {
+  if (first == 0 || first == served_) return false;  // nothing shows what comes before
+  for (int row = first; row < served_ && matches(row); ++row) {
     const std::int64_t candidate = std::atoll(rows_.Value(row, 0));
     if (removed_[row] || connection_.IsPending(query_.Table, candidate)) continue;
     scratch_.assign(decl_.RecordLength(), 0);
@@ -130,9 +131,10 @@ std::vector<std::string> PageCursor::SortValuesOf(const std::uint8_t* record) co
   return values;
 }
 
-const std::string& PageCursor::StatementFor(bool forward, std::vector<int>*& params) {
+const std::string& PageCursor::StatementFor(bool forward, bool locked, std::vector<int>*& params) {
   const int valueCount = place_ == Place::AtValues ? static_cast<int>(values_.size()) : 0;
-  const int id = (forward ? 1 : 0) | static_cast<int>(place_) << 1 | valueCount << 4;
+  const int id =
+      (forward ? 1 : 0) | static_cast<int>(place_) << 1 | (locked ? 1 : 0) << 4 | valueCount << 5;
   auto found = statements_.find(id);
   if (found != statements_.end()) {
     params = &found->second.Params;
@@ -154,6 +156,7 @@ const std::string& PageCursor::StatementFor(bool forward, std::vector<int>*& par
   }
   for (std::size_t i = 0; i < query_.Terms.size(); ++i)
     if (query_.Terms[i].Upper) sql += "," + terms[i];
+  if (locked) sql += ",ctid AS veltrane_version";
   sql += " FROM " + query_.Table;
   Statement statement;
   std::vector<std::string> conditions;
@@ -193,6 +196,18 @@ const std::string& PageCursor::StatementFor(bool forward, std::vector<int>*& par
   else
     sql += std::string(kNumber) + (forward ? " ASC" : " DESC");
   sql += " LIMIT ?";
+  if (locked) {
+    // Each row version the page read is locked where it stands (a TID scan,
+    // no index): true when it is still the row's version, not true when
+    // another transaction changed or deleted the row in between (a changed
+    // row's new version may stand elsewhere in the order). A locking clause
+    // on the page's own scan would serve a changed row's new values in its
+    // old place, and the next page would start from there. The lateral join
+    // is a nested loop over the page, so the rows keep the page's order.
+    sql = "SELECT p.*, l.veltrane_version = p.veltrane_version FROM (" + sql +
+          ") p LEFT JOIN LATERAL (SELECT ctid AS veltrane_version FROM " + query_.Table +
+          " WHERE ctid = p.veltrane_version FOR SHARE) l ON true";
+  }
   statement.Sql = NumberPlaceholders(sql);
   auto& made = statements_.emplace(id, std::move(statement)).first->second;
   params = &made.Params;
@@ -205,7 +220,8 @@ int PageCursor::Fetch(bool forward) {
   if ((place_ == Place::BeforeFirst && !forward) || (place_ == Place::AfterLast && forward))
     return kNoError;
   std::vector<int>* order = nullptr;
-  const std::string& sql = StatementFor(forward, order);
+  const bool locked = query_.Locks && connection_.LocksReads();
+  const std::string& sql = StatementFor(forward, locked, order);
   Params params;
   for (int which : *order) {
     if (which == kFilterParams) {
@@ -227,16 +243,26 @@ int PageCursor::Fetch(bool forward) {
     DropPage();
     return code;
   }
-  removed_.assign(rows_.Rows(), false);
+  served_ = rows_.Rows();
+  removed_.assign(served_, false);
+  if (locked) {
+    const int same = PQnfields(rows_.get()) - 1;
+    for (int row = 0; row < served_; ++row) {
+      if (rows_.Null(row, same) || rows_.Value(row, same)[0] != 't') {
+        served_ = row;  // the next page reads it as it is now, or finds it gone
+        break;
+      }
+    }
+  }
   rowOf_.clear();
-  rowOf_.reserve(rows_.Rows());
-  for (int row = 0; row < rows_.Rows(); ++row) rowOf_[std::atoll(rows_.Value(row, 0))] = row;
+  rowOf_.reserve(served_);
+  for (int row = 0; row < served_; ++row) rowOf_[std::atoll(rows_.Value(row, 0))] = row;
   return kNoError;
 }
 
 int PageCursor::Read(bool forward, std::uint8_t* record, std::int64_t& number) {
   for (;;) {
-    if (pageForward_ != forward || next_ >= rows_.Rows()) {
+    if (pageForward_ != forward || next_ >= served_) {
       const bool onward = pageForward_ == forward && rows_.Rows() > 0;
       run_ = onward ? run_ + 1 : 0;
       if (int code = Fetch(forward)) return code;
@@ -244,6 +270,7 @@ int PageCursor::Read(bool forward, std::uint8_t* record, std::int64_t& number) {
         place_ = forward ? Place::AfterLast : Place::BeforeFirst;
         return kRecordNotAvailable;
       }
+      if (served_ == 0) continue;  // its first row changed under the lock: read it again
     }
     const int row = next_++;
     // The cursor moves onto every row it passes, served or not, so that the

@@ -6,8 +6,12 @@
 // A page read ahead is served while it is known to be current for this
 // thread: a record deleted through any handle (at once or pending) is left
 // out, and an add or put through any handle discards the rest of the page,
-// which is then read again after the last record returned. Commits of other
-// connections reach the cursor with its next page (see keyed_driver.cpp).
+// which is then read again after the last record returned; so do the begin
+// and end of a transaction. Commits of other connections reach the cursor
+// with its next page (see keyed_driver.cpp). Inside a writing transaction a
+// cursor that may lock reads its pages FOR SHARE: a row another transaction
+// changed after the page found it and before the lock is not served from
+// the page; the page ends before it and is read again from there.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +45,9 @@ struct PageQuery {
   // pages are ordered by the terms alone, which the key's index serves as
   // it stands (the record number still decides where a page starts).
   bool Unique = false;
+  // The rows read inside a writing transaction are locked (the handle is
+  // open for writing: a locking clause needs the UPDATE privilege).
+  bool Locks = false;
 };
 
 class PageCursor : public TableListener {
@@ -96,7 +103,7 @@ class PageCursor : public TableListener {
   enum class Place { Ends, BeforeFirst, AfterLast, AtValues, AtRecord, FromRecord };
   int Read(bool forward, std::uint8_t* record, std::int64_t& number);
   int Fetch(bool forward);
-  const std::string& StatementFor(bool forward, std::vector<int>*& params);
+  const std::string& StatementFor(bool forward, bool locked, std::vector<int>*& params);
   void DropPage();
 
   Connection& connection_;
@@ -111,6 +118,7 @@ class PageCursor : public TableListener {
   int page_ = 1;
   int run_ = 0;  // pages read one after another in one direction, less one
   Result rows_;
+  int served_ = 0;  // rows of the page that may be served: a locked page ends before a changed row
   std::vector<bool> removed_;  // rows of the page deleted since it was read
   std::unordered_map<std::int64_t, int> rowOf_;  // record number -> row of the page
   int next_ = 0;               // first unread row of the page

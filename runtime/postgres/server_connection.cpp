@@ -412,12 +412,19 @@ void Connection::NotifyChanged(const std::string& table) {
   for (auto* l : listeners_[table]) l->RecordsChanged();
 }
 
+void Connection::DropPagesReadAhead() {
+  for (auto& [table, listeners] : listeners_)
+    for (auto* l : listeners) l->RecordsChanged();
+}
+
 int Connection::Begin(bool snapshot) {
   if (began_) return kNoError;
   if (int code = Exec(snapshot ? "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY" : "BEGIN"))
     return code;
   began_ = true;
+  snapshot_ = snapshot;
   transaction_ = NextTransaction();
+  DropPagesReadAhead();
   return kNoError;
 }
 
@@ -439,6 +446,7 @@ int Connection::Commit() {
   if (code != kNoError) return code;
   began_ = false;
   transaction_ = NextTransaction();
+  DropPagesReadAhead();
   return kNoError;
 }
 
@@ -448,6 +456,7 @@ int Connection::Rollback() {
   pendingCount_ = 0;
   began_ = false;
   transaction_ = NextTransaction();
+  DropPagesReadAhead();
   lockTimeoutMs_ = -1;  // a setting made inside the transaction goes with it
   // A connection that is gone took its transaction with it; the next
   // statement connects again.

@@ -64,7 +64,9 @@ class TableListener {
  public:
   virtual ~TableListener() = default;
   virtual void RecordDeleted(std::int64_t number) = 0;
-  // A record was added or rewritten: anything read ahead may be out of order.
+  // A record was added or rewritten (anything read ahead may be out of
+  // order), or a transaction began or ended (rows read ahead were read
+  // outside the one now current).
   virtual void RecordsChanged() = 0;
   // Answers a read by key from a page read ahead, when the page shows the
   // answer for certain (see PageCursor::FirstWithValues); false otherwise.
@@ -122,8 +124,14 @@ class Connection {
   }
 
   bool InTransaction() const { return began_; }
+  // Inside a writing transaction, rows read through a handle open for writing
+  // are locked FOR SHARE until it ends (see keyed_driver.cpp, LOCKS); never
+  // in a snapshot, where the server refuses locking clauses.
+  bool LocksReads() const { return began_ && !snapshot_ && !lost_; }
   // Begins the transaction (nothing when one is open). A snapshot one is
   // REPEATABLE READ, READ ONLY: every read in it sees one state of every table.
+  // Beginning and ending a transaction drop every cursor's page read ahead,
+  // so no row served inside a transaction was read outside it.
   int Begin(bool snapshot = false);
   int Commit();
   int Rollback();
@@ -153,11 +161,13 @@ class Connection {
   int Failed(PGresult* result);
   int Lost(const std::string& why);
   int Apply(const std::string& table, std::vector<std::int64_t>& numbers);
+  void DropPagesReadAhead();
 
   PGconn* conn_ = nullptr;
   std::string where_;  // " (host ..., database ...)" for messages
   std::map<std::string, std::string> prepared_;  // statement text -> server name
   bool began_ = false;
+  bool snapshot_ = false;
   bool lost_ = false;
   std::uint64_t transaction_ = 0;
   int lockTimeoutMs_ = -1;

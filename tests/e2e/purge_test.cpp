@@ -21,6 +21,7 @@
 #include "runtime/files/file_operations.h"
 #include "runtime/postgres/server_connection.h"
 #include "tests/e2e/program_run.h"
+#include "tests/e2e/server_tables.h"
 #include "tests/support/test_server.h"
 #include "tests/support/sqlite_lock_holder.h"
 #include "tests/support/temp_folder.h"
@@ -69,14 +70,7 @@ class Purge : public ::testing::Test {
       // tool makes its files.
       schema_ = std::make_unique<test_server::Schema>(Server());
       fs::create_directory(Dir() / "data");
-      rt::postgres::SetServer(schema_->Connection());
-      for (const rt::FileDeclaration* decl : app::AllFiles()) {
-        if (decl == &app::AliasTimeCardFile()) continue;
-        rt::File file(*decl);
-        rt::FileCreate(file);
-        ASSERT_EQ(rt::ErrorCode(), 0) << decl->Label() << ": " << rt::FileErrorText();
-      }
-      rt::postgres::SetServer("");
+      ASSERT_EQ(e2e::MakeServerTables(schema_->Connection()), "");
       return;
     }
     const e2e::RunResult init = e2e::Run(Dir(), e2e::BuiltProgram("tools/veltrane-data"), {"init", "."});

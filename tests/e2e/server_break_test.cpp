@@ -17,13 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/schema.h"
 #include "runtime/core/dates.h"
-#include "runtime/core/error_state.h"
-#include "runtime/files/file.h"
-#include "runtime/files/file_operations.h"
-#include "runtime/postgres/server_connection.h"
 #include "tests/e2e/program_run.h"
+#include "tests/e2e/server_tables.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_server.h"
 
@@ -56,14 +52,7 @@ class ServerPurge : public ::testing::Test {
   // Every data file's table, empty, in a schema of its own (a new one each time).
   void MakeTables() {
     schema_ = std::make_unique<test_server::Schema>();
-    rt::postgres::SetServer(schema_->Connection());
-    for (const rt::FileDeclaration* decl : app::AllFiles()) {
-      if (decl == &app::AliasTimeCardFile()) continue;
-      rt::File file(*decl);
-      rt::FileCreate(file);
-      ASSERT_EQ(rt::ErrorCode(), 0) << decl->Label() << ": " << rt::FileErrorText();
-    }
-    rt::postgres::SetServer("");
+    ASSERT_EQ(e2e::MakeServerTables(schema_->Connection()), "");
   }
   void TearDown() override {
     schema_.reset();
@@ -135,6 +124,45 @@ class ServerPurge : public ::testing::Test {
   std::vector<std::string> roles_;
   TempFolder folder_{"veltrane-break"};
 };
+
+// A station moves a punch the purge has already walked (its delete is part
+// of the open batch) past the cut-off and commits: the punch is now after
+// the cut-off and must stay. The purge deleted it anyway at its commit.
+TEST_F(ServerPurge, APunchAStationMovesPastTheCutOffMidBatchStays) {
+  ASSERT_EQ(Exec(e2e::AddPunchesSql(EarlyPunches(120000, 40000))), "");
+  std::string moved;
+  // Punch 2 is company 1's second in key order: walked long before the 45000th removal.
+  const e2e::RunResult run = PurgeWithStation(
+      "[qv][1] Removed:45000",
+      "UPDATE \"Timecard\" SET \"DUTYDATE\" = " + std::to_string(kCutOff + 10) +
+          " WHERE veltrane_record = 2 RETURNING veltrane_record",
+      moved);
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  // The station's change committed (or, had the purge locked the punch, it
+  // found the punch gone): a committed move past the cut-off is never purged.
+  if (moved == "2") {
+    EXPECT_EQ(Count("veltrane_record = 2 AND \"DUTYDATE\" = " + std::to_string(kCutOff + 10)), 1)
+        << "the purge removed a punch dated after the cut-off";
+  }
+  EXPECT_EQ(Count("\"DUTYDATE\" > " + std::to_string(kCutOff)), moved == "2" ? 1 : 0);
+}
+
+// A station deletes three punches the purge has walked: the summary counts
+// what the purge removed, not what the server no longer holds.
+TEST_F(ServerPurge, TheSummaryCountsOnlyWhatThePurgeRemoved) {
+  ASSERT_EQ(Exec(e2e::AddPunchesSql(EarlyPunches(120000, 40000))), "");
+  std::string deleted;
+  const e2e::RunResult run = PurgeWithStation(
+      "[qv][1] Removed:45000",
+      "WITH d AS (DELETE FROM \"Timecard\" WHERE veltrane_record IN (2, 3, 4) RETURNING 1) "
+      "SELECT count(*) FROM d",
+      deleted);
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(Count(), 0);
+  const long long byPurge = 120000 - std::atoll(deleted.c_str());
+  EXPECT_NE(run.Err.find("removed " + std::to_string(byPurge) + " punches"), std::string::npos)
+      << "the station removed " << deleted << "; the program says: " << run.Err;
+}
 
 // The walk reads one page of punches a statement. On a table the server has
 // analyzed (autovacuum does so on its own, also during a purge once a tenth

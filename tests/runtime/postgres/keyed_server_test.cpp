@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "runtime/files/transaction.h"
 #include "runtime/postgres/server_connection.h"
@@ -220,6 +221,81 @@ TEST_F(Server, ASecondTransactionOnTheTableIsRefusedAtItsBegin) {
   rt::TxBegin(5, *file_);
   EXPECT_EQ(rt::ErrorCode(), 0);
   rt::TxRollback();
+}
+
+// Inside a writing transaction every row read (by a page, by key, by number)
+// is locked until the transaction ends; rows read before it began are not,
+// and a page read before the begin is read again inside it. Adding never waits.
+TEST_F(Server, RowsReadInAWritingTransactionAreLockedUntilItEnds) {
+  CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}, {1, 80000, 3, 3}, {1, 80000, 4, 4},
+              {1, 80000, 5, 5}});
+  // Another station's statement, waiting at most 0.2 s for a row lock.
+  auto station = [&](const std::string& sql) -> std::string {
+    const std::string error = RawExec("SET lock_timeout = 200; " + sql);
+    if (error.empty()) return "done";
+    return error.find("lock timeout") != std::string::npos ? "waits" : error;
+  };
+  auto later = [](int card) {
+    return "UPDATE \"Punch\" SET \"PTIME\" = \"PTIME\" + 100 WHERE \"CARD\" = " +
+           std::to_string(card);
+  };
+  rt::FileSetKey(*file_, kKeyCardTime);
+  rt::FileNext(*file_);  // a page of card 1
+  rt::FileNext(*file_);  // a page of cards 2 and 3
+  ASSERT_EQ(KeyText(*file_), "1/80000/2/2");
+  EXPECT_EQ(station(later(3)), "done");
+  rt::TxBegin(2, *file_);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  rt::FileNext(*file_);
+  EXPECT_EQ(KeyText(*file_), "1/80000/3/103");
+  EXPECT_EQ(station(later(3)), "waits");
+  EXPECT_EQ(station("DELETE FROM \"Punch\" WHERE \"CARD\" = 3"), "waits");
+  EXPECT_EQ(station(later(2)), "done");  // read before the begin
+  EXPECT_EQ(station(later(5)), "done");  // not read yet
+  SetPunch(*file_, {1, 80000, 5, 105});
+  rt::FileGetByKey(*file_, kKeyCardTime);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  EXPECT_EQ(station(later(5)), "waits");
+  EXPECT_EQ(station("INSERT INTO \"Punch\" VALUES (1, 80000, 6, 6, 'CLOCK', 8.25, 'J1', '')"),
+            "done");
+  rt::TxCommit();
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  EXPECT_EQ(station(later(3)), "done");
+  EXPECT_EQ(station(later(5)), "done");
+}
+
+// A page waits for the lock of a row another station is changing; when the
+// station commits, the page stops before that row and the walk reads it as
+// it now is, in its new place, once; a row the station deleted is left out.
+TEST_F(Server, ARowChangedWhileAPageWaitsForItIsServedOnceAsItNowIs) {
+  CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}, {1, 80000, 3, 3}, {1, 80000, 4, 4}});
+  rt::FileSend(*file_, "QUICKSCAN=on");
+  const struct {
+    const char* Change;
+    std::vector<std::string> Walk;
+  } cases[] = {
+      {"UPDATE \"Punch\" SET \"CARD\" = 9 WHERE \"CARD\" = 2",
+       {"1/80000/1/1", "1/80000/3/3", "1/80000/4/4", "1/80000/9/2"}},
+      {"DELETE FROM \"Punch\" WHERE \"CARD\" = 3", {"1/80000/1/1", "1/80000/4/4", "1/80000/9/2"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Change);
+    test_server::Sql station(schema_->Connection());
+    ASSERT_EQ(station.Exec(std::string("BEGIN; ") + c.Change), "");
+    std::thread commit([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      station.Exec("COMMIT");
+    });
+    rt::TxBegin(2, *file_);
+    rt::FileSetKey(*file_, kKeyCardTime);
+    std::vector<std::string> walk;
+    for (rt::FileNext(*file_); rt::ErrorCode() == 0; rt::FileNext(*file_))
+      walk.push_back(KeyText(*file_));
+    EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotAvailable) << rt::FileErrorText();
+    commit.join();
+    rt::TxRollback();
+    EXPECT_EQ(walk, c.Walk);
+  }
 }
 
 TEST(ServerConnection, IsShownWithoutItsPasswordAndABadOneIsOneLine) {
