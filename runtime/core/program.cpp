@@ -1,5 +1,9 @@
 #include "runtime/core/program.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -29,12 +33,24 @@ void RunThreadEnd() {
     if (it->ThreadEnd) it->ThreadEnd();
 }
 
+// Blocks of 256 KiB and more (a transaction's pending deletes, a cursor's
+// page) get mappings of their own, which go back to the system when freed.
+// The C library would otherwise raise that threshold after the first such
+// block is freed and serve later ones from the heap, where the space they
+// leave is kept: a purge's resident memory grew by about 6 MiB that way.
+void KeepLargeBlocksApart() {
+#if defined(__GLIBC__)
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
+}
+
 }  // namespace
 
 int RuntimeInit(std::vector<Module> modules) {
   if (Installed()) return 0;
   for (auto& m : modules)
     if (m.Name.empty()) return 0;
+  KeepLargeBlocksApart();
   Modules() = std::move(modules);
   Installed() = true;
   return 1;
