@@ -372,6 +372,31 @@ TEST_F(Server, AStalledServerIsGivenUpSayingWhatBecameOfTheRequest) {
   rt::postgres::SetReplyWaitForTests(0);
 }
 
+// A server that is alive but keeps a request waiting (here for a row lock
+// another station holds, the handle setting no lock wait of its own) has
+// it cancelled: the request fails saying so, and the connection goes on.
+TEST_F(Server, ARequestLeftWaitingIsCancelledAndTheConnectionGoesOn) {
+  CreateWith({{1, 80000, 1, 1}});
+  rt::FileSend(*file_, "Recover=0");
+  test_server::Sql station(schema_->Connection());
+  ASSERT_EQ(station.Exec("BEGIN; UPDATE \"Punch\" SET \"PTIME\" = 5"), "");
+  rt::postgres::SetReplyWaitForTests(1000);
+  rt::FileGetByPointer(*file_, 1);
+  rt::FileDelete(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest);
+  EXPECT_EQ(rt::FileErrorText().rfind("no answer from the server within 1 s: the request was "
+                                      "cancelled (host ",
+                                      0),
+            0u)
+      << rt::FileErrorText();
+  rt::postgres::SetReplyWaitForTests(0);
+  ASSERT_EQ(station.Exec("ROLLBACK"), "");
+  rt::FileGetByPointer(*file_, 1);
+  rt::FileDelete(*file_);
+  EXPECT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  EXPECT_EQ(RawOne("SELECT count(*) FROM \"Punch\""), "0");
+}
+
 // A run of transactions (a purge's batches, committed back to back) keeps
 // the table between them: another connection polling for it is refused
 // throughout, and gets it once the run is over.
