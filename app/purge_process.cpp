@@ -32,6 +32,8 @@
 #include "runtime/files/lock_wait.h"
 #include "runtime/files/transaction.h"
 #include "runtime/files/view.h"
+#include "runtime/postgres/keyed_driver.h"
+#include "runtime/postgres/server_connection.h"
 #include "runtime/windows/message_box.h"
 #include "runtime/windows/properties.h"
 #include "runtime/windows/window.h"
@@ -263,7 +265,14 @@ int PurgeWindow::Init() {
   FirstRecord = 1;
   rt::File& timecard = rt::FileOf(TimecardFile());
   const std::string diskName(rt::TrimBlanks(rt::FileGetProperty(timecard, rt::kPropName)));
-  if (!rt::FileExists(diskName)) rt::Halt(kExitError, "Place this program above: " + diskName);
+  if (!rt::FileExists(diskName)) {
+    // On a server no folder is missing: the text says which table, schema or
+    // privilege is, and on which server.
+    const std::string why =
+        rt::postgres::Server().empty() ? "" : rt::postgres::MissingTable(diskName);
+    rt::Halt(kExitError,
+             why.empty() ? "Place this program above: " + diskName : diskName + ": " + why);
+  }
   GlobalErrors()->PushProcedureName("Main");
   Request = rt::ThreadInstance(GlobalRequest);
   if (const int r = ProcessWindow::Init(); r != LevelBenign) return r;

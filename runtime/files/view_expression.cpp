@@ -308,14 +308,19 @@ int ParseFilter(std::string_view text, const FileDeclaration& decl,
   return kNoError;
 }
 
-std::vector<const FilterNode*> RunOf(const FilterNode& join) {
+std::string FlatRun(const FilterNode& join, std::string_view op,
+                    const std::function<std::string(const FilterNode&)>& operand) {
   std::vector<const FilterNode*> terms;
   const FilterNode* left = &join;
   for (; left->Kind == join.Kind; left = left->Children.at(0).get())
     terms.push_back(left->Children.at(1).get());
   terms.push_back(left);
-  std::reverse(terms.begin(), terms.end());
-  return terms;
+  std::string sql = "(";
+  for (auto term = terms.rbegin(); term != terms.rend(); ++term) {
+    if (term != terms.rbegin()) sql += op;
+    sql += operand(**term);
+  }
+  return sql + ")";
 }
 
 std::unique_ptr<FilterNode> CopyFilter(const FilterNode* node) {

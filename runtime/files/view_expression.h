@@ -18,6 +18,7 @@
 // syntax error.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -55,10 +56,13 @@ int ParseOrder(std::string_view text, const FileDeclaration& decl, std::vector<O
 int ParseFilter(std::string_view text, const FileDeclaration& decl,
                 std::unique_ptr<FilterNode>& filter, std::string& error);
 
-// The operands of a run of ORs (or of ANDs) starting at `join`, in order. The
-// parser joins a run left to right ((a OR b) OR c); drivers write it flat,
-// "(a OR b OR c)", walking the run with this loop rather than recursion.
-std::vector<const FilterNode*> RunOf(const FilterNode& join);
+// A run of ORs (or of ANDs) starting at `join` as SQL written flat,
+// "(a OR b OR c)" with `op` " OR " or " AND ", each operand as `operand`
+// writes it, left to right. The parser joins a run left to right
+// ((a OR b) OR c); a parenthesis per join would stop SQLite's parser after
+// some 90 terms, and the run is walked with a loop rather than recursion.
+std::string FlatRun(const FilterNode& join, std::string_view op,
+                    const std::function<std::string(const FilterNode&)>& operand);
 
 // A deep copy (a view keeps its parsed filter and gives the driver a copy).
 std::unique_ptr<FilterNode> CopyFilter(const FilterNode* node);

@@ -12,9 +12,10 @@ class Translator {
 
   std::string Sql(const FilterNode& node) {
     auto child = [&](std::size_t i) { return Sql(*node.Children.at(i)); };
+    auto operand = [this](const FilterNode& term) { return Sql(term); };
     switch (node.Kind) {
-      case FilterKind::Or: return Chain(node, " OR ");
-      case FilterKind::And: return Chain(node, " AND ");
+      case FilterKind::Or: return FlatRun(node, " OR ", operand);
+      case FilterKind::And: return FlatRun(node, " AND ", operand);
       case FilterKind::Not: return "(NOT " + child(0) + ")";
       case FilterKind::Compare: {
         static const char* const kOps[] = {"=", "<>", "<", "<=", ">", ">="};
@@ -34,13 +35,6 @@ class Translator {
   }
 
  private:
-  // A run of ORs (or ANDs) written flat, as the SQLite driver writes it.
-  std::string Chain(const FilterNode& node, const char* op) {
-    std::string sql;
-    for (const FilterNode* term : RunOf(node)) sql += (sql.empty() ? "(" : op) + Sql(*term);
-    return sql + ")";
-  }
-
   const std::vector<std::string>& columns_;
   Params& params_;
 };

@@ -24,14 +24,19 @@
 //       are exactly the SQLite driver's.
 //   Every column is NOT NULL, as in SQLite. A decimal of more than 18 digits is
 //   refused at create and open (47), as in SQLite. Opening checks the form:
-//   no such table gives 2; a column missing, extra, of a type that cannot hold
-//   its field (or another text length), allowing NULL, or a text column with
-//   a collation other than "C" gives 47 naming it, and so does a missing
+//   no such table gives 2, its text naming the table, the schema, the role's
+//   missing USAGE privilege on it and the server; a column missing, extra,
+//   of a type that cannot hold its field (or another text length), allowing
+//   NULL, or a text column with a collation other than "C" gives 47 naming
+//   it, and so does a missing
 //   record-number column; a declared key whose index is missing, partial, of
 //   the wrong uniqueness, over other columns, descending, of another
 //   collation or not a btree gives 46, and FileBuildKeys rebuilds the
 //   indexes. Columns may stand in any order. A table another tool made in
-//   exactly this form opens and reads normally.
+//   exactly this form opens and reads normally, and so does one with wider
+//   columns (integer or bigint for a short, bigint for a long, more digits
+//   for a decimal): a value its field cannot hold gives 47 at its read,
+//   naming the record and column, and changes nothing.
 //
 // CONNECTIONS AND TRANSACTIONS
 //   Each thread has one connection to the server (server_connection.h), shared
@@ -48,6 +53,19 @@
 //   the commit fail (90) until the transaction is rolled back, as with a lost
 //   SQLite transaction, and the next statement outside a transaction connects
 //   again. A client killed mid-batch loses only the open transaction.
+//   A stalled server never holds the driver for good. A connection made over
+//   TCP gets keepalives and a TCP user timeout (kKeepalivesIdle and the
+//   rest) unless its text sets its own, so a server gone from the network is
+//   noticed in about a minute. Every request waits at most
+//   kReplyWaitSeconds beyond its row-lock wait for the answer (building
+//   indexes and checking pages wait without a bound); then it is cancelled,
+//   and a server that answers the cancel fails it as any failed statement
+//   (90, "the request was cancelled"). A server that does not answer even
+//   that (a stopped backend, a cut network) loses the connection: inside a
+//   transaction nothing of it was committed and the transaction is lost as
+//   above; a COMMIT, or a write outside a transaction, gives 90 saying that
+//   its outcome is not known, never success or a clean rollback (the
+//   rollback that follows an unanswered COMMIT fails with the same text).
 //
 // LOCKS
 //   The sharing bits of the open mode are kept by share_locks.h (5 when
@@ -65,7 +83,12 @@
 //   transaction-scoped advisory lock on the table, waiting the begin's
 //   timeout: two transactions never write one table at once (a second purge
 //   of the same data is refused at its start), while writes outside a
-//   transaction (a punch clock adding a record) go on meanwhile.
+//   transaction (a punch clock adding a record) go on meanwhile. The
+//   connection holds the lock at session level as well, from the first
+//   transaction that takes it until a rollback, a statement other than BEGIN
+//   outside a transaction (closing the file sends one) or the end of the
+//   connection: a commit leaves it held, so another purge polling for the
+//   lock never slips in between two batches of a run.
 //   Inside a writing transaction (not a snapshot: the server refuses locking
 //   clauses in a read-only one) every row read through a handle open for
 //   writing is locked FOR SHARE until the transaction ends: page reads lock
@@ -141,6 +164,7 @@
 #include "runtime/postgres/share_locks.h"
 #include "runtime/sqlite/keyed_driver.h"
 #include "runtime/sqlite/record_codec.h"
+#include "runtime/text/latin1.h"
 
 namespace rt::postgres {
 namespace {
@@ -191,6 +215,79 @@ int FindTable(Connection& conn, const std::string& stem, std::string& oid, std::
   }
   return code;
 }
+
+// The entries of a search_path setting as schema names: quoted ones as
+// written, others folded to lower case as the server folds them.
+std::vector<std::string> SearchPathSchemas(const std::string& path) {
+  std::vector<std::string> schemas;
+  std::string name;
+  bool quoted = false;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const char c = path[i];
+    if (quoted && c == '"' && i + 1 < path.size() && path[i + 1] == '"') {
+      name += c;
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (quoted) {
+      name += c;
+    } else if (c == ',') {
+      schemas.push_back(name);
+      name.clear();
+    } else if (c != ' ' && c != '\t') {
+      name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  if (!name.empty()) schemas.push_back(name);
+  return schemas;
+}
+
+// Why the connection's schema shows no table of `stem`, for the operator:
+// the schema the search path names first is missing or closed to the role
+// (the server then silently looks in the next one), or it lacks the table.
+// A "$user" entry without its schema is passed over, as the server does.
+std::string WhyNoTable(Connection& conn, const std::string& stem) {
+  Result setting;
+  if (conn.Run("SELECT current_setting('search_path'), current_user", {}, setting) != kNoError)
+    return conn.Error();
+  const std::string user = setting.Value(0, 1);
+  for (std::string schema : SearchPathSchemas(setting.Value(0, 0))) {
+    const bool own = schema == "$user";
+    if (own) schema = user;
+    Result found;
+    if (conn.Run("SELECT has_schema_privilege(oid, 'USAGE') FROM pg_namespace WHERE nspname = $1",
+                 {schema}, found) != kNoError)
+      return conn.Error();
+    if (found.Rows() == 0) {
+      if (own) continue;
+      return "no schema " + schema + " (the first of the connection's search_path) for table " +
+             stem + " on the server" + conn.Where();
+    }
+    if (found.Value(0, 0)[0] != 't')
+      return "role " + user + " may not use schema " + schema +
+             " (it lacks the USAGE privilege), so table " + stem + " cannot be found on the server" +
+             conn.Where();
+    return "no table " + stem + " in schema " + schema + " on the server" + conn.Where();
+  }
+  return "the connection's search_path names no schema, so table " + stem +
+         " cannot be found on the server" + conn.Where();
+}
+
+// Building indexes and checking pages may keep the server busy for minutes:
+// their requests wait for the answer without a bound.
+// Holds the connection, which a failing BuildKeys lets go of before this ends.
+class PatientWaits {
+ public:
+  explicit PatientWaits(std::shared_ptr<Connection> conn) : conn_(std::move(conn)) {
+    conn_->Patient(true);
+  }
+  ~PatientWaits() { conn_->Patient(false); }
+  PatientWaits(const PatientWaits&) = delete;
+  PatientWaits& operator=(const PatientWaits&) = delete;
+
+ private:
+  std::shared_ptr<Connection> conn_;
+};
 
 // `columns` names each field's column as the table spells it.
 std::string CreateIndexSql(const FileDeclaration& decl, const KeyDeclaration& key,
@@ -337,6 +434,7 @@ class ServerFile final : public Driver {
     return code;
   }
   int CheckDeclaration();
+  int CheckTexts(std::vector<std::string>& problems);
   int Connect();
   int Verify(const std::string& oid);
   int Ready();
@@ -509,8 +607,7 @@ int ServerFile::Open(int mode) {
     return Fail(code, text);
   };
   if (int code = FindTable(*conn_, stem_, oid, schema, table)) return fail(FailServer(code));
-  if (table.empty())
-    return fail(Fail(kFileNotFound, "no table " + stem_ + " on the server"));
+  if (table.empty()) return fail(Fail(kFileNotFound, WhyNoTable(*conn_, stem_)));
   table_ = Quote(schema) + "." + Quote(table);
   lockName_ = schema + "." + table;
   if (int code = Verify(oid)) return fail(code);
@@ -673,7 +770,8 @@ int ServerFile::BuildKeys() {
   };
   std::string oid, schema, table;
   if (int code = FindTable(*conn_, stem_, oid, schema, table)) return done(FailServer(code));
-  if (table.empty()) return done(Fail(kFileNotFound, "no table " + stem_ + " on the server"));
+  if (table.empty()) return done(Fail(kFileNotFound, WhyNoTable(*conn_, stem_)));
+  PatientWaits patient(conn_);
   const std::string qualified = Quote(schema) + "." + Quote(table);
   // The indexes name the columns as the table spells them (another tool may
   // have made them in lower case; names match without regard to case).
@@ -1061,6 +1159,8 @@ int ServerFile::Bytes(std::int64_t& bytes) {
 // transaction alive for the records that follow.
 int ServerFile::CheckIntegrity(std::vector<std::string>& problems) {
   if (int code = Ready()) return code;
+  PatientWaits patient(conn_);
+  if (int code = CheckTexts(problems)) return code;
   PageCheck check;
   if (int code = FindPageCheck(*conn_, check)) return FailServer(code);
   if (check.Schema.empty()) return kNoError;
@@ -1098,6 +1198,38 @@ int ServerFile::CheckIntegrity(std::vector<std::string>& problems) {
   return kNoError;
 }
 
+// Texts another tool stored with characters Latin-1 has not. A record holds
+// a text as one byte a character, so a read shows each such character as
+// '?' without an error (refusing the record would stop a purge over a
+// harmless name); the check names every record that holds one, as many as
+// kTextProblems, so the text can be mended before a put writes the '?' back.
+int ServerFile::CheckTexts(std::vector<std::string>& problems) {
+  constexpr int kTextProblems = 100;
+  std::string where;
+  for (int f = 1; f <= decl_.FieldCount(); ++f)
+    if (IsText(decl_.Field(f)))
+      where += (where.empty() ? "" : " OR ") + Quote(columns_[f - 1]) + " ~ $1";
+  if (where.empty()) return kNoError;
+  Result found;
+  if (int code = conn_->Run(SelectColumns() + " FROM " + table_ + " WHERE " + where + " ORDER BY " +
+                                kNumber + " LIMIT " + std::to_string(kTextProblems + 1),
+                            {"[^\\x01-\\xff]"}, found))
+    return FailServer(code);
+  for (int r = 0; r < found.Rows() && r < kTextProblems; ++r) {
+    for (int f = 1; f <= decl_.FieldCount(); ++f) {
+      std::string latin1;
+      const std::string text(found.Value(r, f), found.Length(r, f));
+      if (!IsText(decl_.Field(f)) || Utf8ToLatin1Exact(text, latin1)) continue;
+      problems.push_back("record " + std::string(found.Value(r, 0)) + ": column " +
+                         columns_[f - 1] + " holds '" + text + "', with characters Latin-1 has " +
+                         "not, which field " + columns_[f - 1] + " reads as '?'");
+    }
+  }
+  if (found.Rows() > kTextProblems)
+    problems.push_back("more records hold texts with characters Latin-1 has not");
+  return kNoError;
+}
+
 // Beginning, or joining the transaction begun on another file, takes the
 // table's transaction lock when the handle may write, waiting up to
 // `timeoutSeconds` for another transaction on the table to end (43 after).
@@ -1109,16 +1241,13 @@ int ServerFile::BeginTransaction(int timeoutSeconds) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(std::max(timeoutSeconds, 0));
   for (;;) {
-    Result taken;
-    int code = conn_->Run("SELECT pg_try_advisory_xact_lock(" +
-                              std::to_string(kTransactionLockSpace) + ", hashtext($1))",
-                          {lockName_}, taken);
-    if (code != kNoError) {
+    bool taken = false;
+    if (int code = conn_->TryTableLock(lockName_, taken)) {
       FailServer(code);
       if (starts) conn_->Rollback();
       return code;
     }
-    if (taken.Value(0, 0)[0] == 't') break;
+    if (taken) break;
     if (std::chrono::steady_clock::now() >= deadline) {
       if (starts) conn_->Rollback();
       return Fail(kRecordHeld, "another transaction is changing table " + lockName_);
@@ -1177,6 +1306,16 @@ bool HasTable(std::string_view path) {
   if (!conn) return false;
   std::string oid, schema, table;
   return FindTable(*conn, StemOf(path), oid, schema, table) == kNoError && !table.empty();
+}
+
+std::string MissingTable(std::string_view path) {
+  int code = kNoError;
+  std::string error;
+  auto conn = Connection::ForThread(code, error);
+  if (!conn) return error;
+  std::string oid, schema, table;
+  if (FindTable(*conn, StemOf(path), oid, schema, table) != kNoError) return conn->Error();
+  return table.empty() ? WhyNoTable(*conn, StemOf(path)) : "";
 }
 
 std::string PageCheckMissing() {

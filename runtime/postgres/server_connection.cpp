@@ -2,17 +2,24 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
+
+#include <poll.h>
 
 #include "runtime/core/error_state.h"
+#include "runtime/postgres/share_locks.h"
 
 namespace rt::postgres {
 namespace {
 
 std::mutex serverMutex;
 std::string server;  // guarded by serverMutex
+
+std::atomic<int> replyWaitMs{kReplyWaitSeconds * 1000};
 
 // One line: libpq's messages end in a newline and may continue on tab-indented lines.
 std::string OneLine(const char* text) {
@@ -66,20 +73,57 @@ std::string WithoutPasswords(std::string text, const std::string& connection) {
 }
 
 // Connects with our defaults under the connection's own settings: a connection
-// string or URI that gives connect_timeout or client_encoding keeps its own
-// timeout, and every other libpq convention (PGHOST, ~/.pgpass, service
-// files) applies as libpq applies it.
+// string or URI that gives connect_timeout, a keepalive setting or
+// tcp_user_timeout keeps its own (the defaults stand before it), and every
+// other libpq convention (PGHOST, ~/.pgpass, service files) applies as libpq
+// applies it. The keepalives let a read that waits for a server gone from
+// the network end (TCP connections only; a Unix socket has no use for them).
 PGconn* Connect(const std::string& connection) {
   const std::string timeout = std::to_string(kConnectTimeoutSeconds);
   const bool envTimeout = std::getenv("PGCONNECT_TIMEOUT") != nullptr;
-  const char* keys[] = {"connect_timeout", "application_name", "dbname", "client_encoding",
-                        nullptr};
-  const char* values[] = {envTimeout ? nullptr : timeout.c_str(), "veltrane",
-                          connection.c_str(), "UTF8", nullptr};
+  const char* keys[] = {"connect_timeout", "keepalives_idle", "keepalives_interval",
+                        "keepalives_count", "tcp_user_timeout", "application_name",
+                        "dbname", "client_encoding", nullptr};
+  const char* values[] = {envTimeout ? nullptr : timeout.c_str(),
+                          kKeepalivesIdle,
+                          kKeepalivesInterval,
+                          kKeepalivesCount,
+                          kTcpUserTimeoutMs,
+                          "veltrane",
+                          connection.c_str(),
+                          "UTF8",
+                          nullptr};
   return PQconnectdbParams(keys, values, 1);
 }
 
-std::string Where(PGconn* conn) {
+// Asks the server to cancel the request in flight. libpq makes the cancel's
+// own connection without a time limit (a host gone from the network holds
+// it for minutes), so a detached thread sends it and owns what it needs.
+void SendCancel(PGconn* conn) {
+  PGcancel* cancel = conn ? PQgetCancel(conn) : nullptr;
+  if (!cancel) return;
+  std::thread([cancel] {
+    char why[256];
+    PQcancel(cancel, why, sizeof why);
+    PQfreeCancel(cancel);
+  }).detach();
+}
+
+std::string Seconds(int milliseconds) { return std::to_string((milliseconds + 999) / 1000); }
+
+// Whether a statement run outside a transaction leaves the table locks kept
+// since the last commit (see TryTableLock): the next transaction's BEGIN and
+// a change of the lock wait come between a commit and that transaction.
+bool KeepsBridge(const std::string& sql) {
+  return sql == "BEGIN" || sql.starts_with("SELECT set_config('lock_timeout'");
+}
+
+std::string TableLockCall(const char* function) {
+  return std::string("SELECT ") + function + "(" + std::to_string(kTransactionLockSpace) +
+         ", hashtext($1))";
+}
+
+std::string WhereOf(PGconn* conn) {
   const char* host = conn ? PQhost(conn) : nullptr;
   const char* db = conn ? PQdb(conn) : nullptr;
   return std::string(" (host ") + (host && *host ? host : "default") + ", database " +
@@ -94,6 +138,10 @@ std::uint64_t NextTransaction() {
 }
 
 }  // namespace
+
+void SetReplyWaitForTests(int milliseconds) {
+  replyWaitMs = milliseconds > 0 ? milliseconds : kReplyWaitSeconds * 1000;
+}
 
 void SetServer(std::string connection) {
   std::lock_guard lock(serverMutex);
@@ -156,7 +204,7 @@ std::string CheckServer(const std::string& connection) {
   std::string why;
   if (!conn || PQstatus(conn) != CONNECTION_OK)
     why = "cannot connect to the database server: " +
-          WithoutPasswords(OneLine(conn ? PQerrorMessage(conn) : ""), connection) + Where(conn);
+          WithoutPasswords(OneLine(conn ? PQerrorMessage(conn) : ""), connection) + WhereOf(conn);
   PQfinish(conn);
   return why;
 }
@@ -183,7 +231,7 @@ std::shared_ptr<Connection> Connection::ForThread(int& code, std::string& error)
   }
   std::shared_ptr<Connection> made(new Connection());
   made->conn_ = Connect(Server());
-  made->where_ = Where(made->conn_);
+  made->where_ = WhereOf(made->conn_);
   if (!made->conn_ || PQstatus(made->conn_) != CONNECTION_OK) {
     error = "cannot connect to the database server: " +
             WithoutPasswords(OneLine(made->conn_ ? PQerrorMessage(made->conn_) : ""), Server()) +
@@ -210,8 +258,100 @@ std::shared_ptr<Connection> Connection::ForThread(int& code, std::string& error)
 // a page in the key's last company was estimated at one row and read by
 // scanning the whole table; the generic plan walks the key's index.
 void Connection::Settle() {
-  PQclear(PQexec(conn_,
-                 "SET enable_sort = off; SET jit = off; SET plan_cache_mode = force_generic_plan"));
+  const char* settings =
+      "SET enable_sort = off; SET jit = off; SET plan_cache_mode = force_generic_plan";
+  if (!PQsendQuery(conn_, settings)) return;
+  Wait wait = StartWait();
+  Result ignored;
+  TakeResults(wait, ignored);
+}
+
+Connection::Wait Connection::StartWait(bool commit) const {
+  Wait wait;
+  wait.Commit = commit;
+  if (patient_) {
+    wait.Ms = -1;
+    wait.Deadline = std::chrono::steady_clock::time_point::max();
+  } else {
+    wait.Ms = replyWaitMs + std::max(lockTimeoutMs_, 0);
+    wait.Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait.Ms);
+  }
+  return wait;
+}
+
+bool Connection::NextResult(Wait& wait, PGresult*& result) {
+  result = nullptr;
+  while (PQisBusy(conn_)) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= wait.Deadline) {
+      if (wait.Cancelled) return Abandon(wait), false;
+      // A server that is only slow answers the cancel at once (the request
+      // fails, the connection stays); a stalled one gets as long again, at
+      // most 5 s, before the connection is given up.
+      SendCancel(conn_);
+      wait.Cancelled = true;
+      wait.Deadline = now + std::chrono::milliseconds(std::min<int>(replyWaitMs, 5000));
+      continue;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(wait.Deadline - now).count() + 1;
+    pollfd ready{PQsocket(conn_), POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(std::min<long long>(left, 1000))) < 0 && errno != EINTR)
+      break;
+    if (!PQconsumeInput(conn_)) break;  // the connection broke: PQgetResult says so
+  }
+  result = PQgetResult(conn_);
+  return true;
+}
+
+bool Connection::TakeResults(Wait& wait, Result& result) {
+  Result last;
+  for (;;) {
+    PGresult* got = nullptr;
+    if (!NextResult(wait, got)) return false;
+    if (!got) break;
+    last = Result(got);
+  }
+  result = std::move(last);
+  return true;
+}
+
+// The connection may still carry the request: closing it is the one way to
+// stop waiting. The server then never sees a COMMIT that was not sent, and
+// rolls the open transaction back once it notices; a COMMIT already sent
+// may have been carried out, or not.
+int Connection::Abandon(const Wait& wait) {
+  std::string what =
+      wait.Commit ? "whether the transaction was committed is not known"
+      : began_    ? "nothing of the open transaction was committed"
+                  : "whether the request took effect is not known";
+  error_ = "no answer from the server within " + Seconds(wait.Ms) +
+           " s: the connection was closed, and " + what + where_;
+  state_.clear();
+  unknownCommit_ = wait.Commit;
+  PQfinish(conn_);
+  conn_ = nullptr;
+  lost_ = true;
+  prepared_.clear();
+  lockTimeoutMs_ = -1;
+  bridged_.clear();  // session locks end with the session
+  return kBadRequest;
+}
+
+int Connection::Reconnect() {
+  if (conn_) {
+    PQreset(conn_);
+  } else {
+    conn_ = Connect(Server());
+  }
+  if (PQstatus(conn_) != CONNECTION_OK) return Lost(OneLine(PQerrorMessage(conn_)));
+  lost_ = false;
+  unknownCommit_ = false;
+  prepared_.clear();
+  lockTimeoutMs_ = -1;
+  bridged_.clear();
+  Settle();
+  return lost_ ? kBadRequest : kNoError;
 }
 
 Connection::~Connection() { PQfinish(conn_); }
@@ -234,11 +374,14 @@ int Connection::Lost(const std::string& why) {
   return kBadRequest;
 }
 
-int Connection::Failed(PGresult* result) {
+int Connection::Failed(PGresult* result, const Wait* wait) {
   const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
   state_ = state ? state : "";
   const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
   error_ = OneLine(primary ? primary : PQerrorMessage(conn_)) + where_;
+  if (wait && wait->Cancelled)
+    error_ = "no answer from the server within " + Seconds(wait->Ms) +
+             " s: the request was cancelled" + where_;
   if (PQstatus(conn_) != CONNECTION_OK || state_.starts_with("08") || state_.starts_with("57P")) {
     lost_ = true;
     return kBadRequest;
@@ -256,8 +399,11 @@ int Connection::Prepared(const std::string& sql, std::string& name) {
     return kNoError;
   }
   name = "v" + std::to_string(prepared_.size() + 1);
-  Result made(PQprepare(conn_, name.c_str(), sql.c_str(), 0, nullptr));
-  if (PQresultStatus(made.get()) != PGRES_COMMAND_OK) return Failed(made.get());
+  Wait wait = StartWait();
+  Result made;
+  if (!PQsendPrepare(conn_, name.c_str(), sql.c_str(), 0, nullptr)) return Failed(nullptr);
+  if (!TakeResults(wait, made)) return kBadRequest;
+  if (PQresultStatus(made.get()) != PGRES_COMMAND_OK) return Failed(made.get(), &wait);
   prepared_.emplace(sql, name);
   return kNoError;
 }
@@ -270,22 +416,21 @@ int Connection::RunKeepingPending(const std::string& sql, const Params& params, 
     }
     // Outside a transaction a lost connection is tried again once: nothing
     // of ours was pending on it.
-    PQreset(conn_);
-    if (PQstatus(conn_) != CONNECTION_OK) return Lost(OneLine(PQerrorMessage(conn_)));
-    lost_ = false;
-    prepared_.clear();
-    lockTimeoutMs_ = -1;
-    Settle();
+    if (int code = Reconnect()) return code;
   }
+  if (!began_ && !bridged_.empty() && !KeepsBridge(sql)) ReleaseBridged();
   std::string name;
   if (int code = Prepared(sql, name)) return code;
   std::vector<const char*> values;
   for (const auto& p : params) values.push_back(p.c_str());
-  result = Result(PQexecPrepared(conn_, name.c_str(), static_cast<int>(values.size()),
-                                 values.data(), nullptr, nullptr, 0));
+  Wait wait = StartWait(sql == "COMMIT");
+  if (!PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(values.size()), values.data(),
+                           nullptr, nullptr, 0))
+    return Failed(nullptr);
+  if (!TakeResults(wait, result)) return kBadRequest;
   auto status = PQresultStatus(result.get());
   if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK) return kNoError;
-  return Failed(result.get());
+  return Failed(result.get(), &wait);
 }
 
 int Connection::Run(const std::string& sql, const Params& params, Result& result) {
@@ -313,10 +458,13 @@ int Connection::RunGuarded(const std::string& sql, const Params& params, Result&
   PQsendQueryParams(conn_, "RELEASE SAVEPOINT veltrane_write", 0, nullptr, nullptr, nullptr,
                     nullptr, 0);
   PQpipelineSync(conn_);
+  Wait wait = StartWait();
   int code = kNoError;
   bool broken = false;
+  PGresult* raw = nullptr;
   for (int query = 0; query < 3; ++query) {
-    Result got(PQgetResult(conn_));
+    if (!NextResult(wait, raw)) return kBadRequest;
+    Result got(raw);
     if (!got.get()) {
       broken = true;
       break;
@@ -334,14 +482,22 @@ int Connection::RunGuarded(const std::string& sql, const Params& params, Result&
     } else if (status == PGRES_FATAL_ERROR && code == kNoError) {
       code = Failed(got.get());
     }
-    while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
+    for (;;) {
+      if (!NextResult(wait, raw)) return kBadRequest;
+      if (!raw) break;
+      PQclear(raw);
+    }
   }
   for (;;) {  // up to the sync
-    Result got(PQgetResult(conn_));
+    if (!NextResult(wait, raw)) return kBadRequest;
+    Result got(raw);
     if (!got.get() || PQresultStatus(got.get()) == PGRES_PIPELINE_SYNC) break;
   }
   PQexitPipelineMode(conn_);
   if (broken || PQstatus(conn_) != CONNECTION_OK) return Lost(OneLine(PQerrorMessage(conn_)));
+  if (code != kNoError && wait.Cancelled)
+    error_ = "no answer from the server within " + Seconds(wait.Ms) +
+             " s: the request was cancelled" + where_;
   if (code != kNoError && !lost_ && Exec("ROLLBACK TO SAVEPOINT veltrane_write") != kNoError)
     lost_ = true;
   return code;
@@ -459,10 +615,46 @@ int Connection::Rollback() {
   DropPagesReadAhead();
   lockTimeoutMs_ = -1;  // a setting made inside the transaction goes with it
   // A connection that is gone took its transaction with it; the next
-  // statement connects again.
-  if (PQstatus(conn_) != CONNECTION_OK) return kNoError;
+  // statement connects again. A commit that went unanswered is not rolled
+  // back by this: its outcome stays unknown, and the rollback says so.
+  if (PQstatus(conn_) != CONNECTION_OK) {
+    if (!unknownCommit_) return kNoError;
+    unknownCommit_ = false;
+    return kBadRequest;
+  }
   lost_ = false;
-  return Exec("ROLLBACK");
+  int code = Exec("ROLLBACK");
+  // A ROLLBACK the server did not answer closed the connection, which ends
+  // the transaction just as well: nothing of it was committed.
+  if (code != kNoError && !conn_) return kNoError;
+  // The run of transactions ends here: the table locks kept between them go.
+  if (code == kNoError) ReleaseBridged();
+  return code;
+}
+
+int Connection::TryTableLock(const std::string& name, bool& taken) {
+  taken = false;
+  Result result;
+  if (int code = RunKeepingPending(TableLockCall("pg_try_advisory_xact_lock"), {name}, result))
+    return code;
+  taken = result.Value(0, 0)[0] == 't';
+  if (!taken || std::find(bridged_.begin(), bridged_.end(), name) != bridged_.end())
+    return kNoError;
+  // The same lock at session level, which a commit leaves in place: this
+  // session holds the lock already, so this never waits.
+  Result held;
+  if (int code = RunKeepingPending(TableLockCall("pg_advisory_lock"), {name}, held)) return code;
+  bridged_.push_back(name);
+  return kNoError;
+}
+
+void Connection::ReleaseBridged() {
+  auto names = std::move(bridged_);
+  bridged_.clear();
+  for (const auto& name : names) {
+    Result undo;
+    RunKeepingPending(TableLockCall("pg_advisory_unlock"), {name}, undo);
+  }
 }
 
 int Connection::SetLockTimeout(int milliseconds) {

@@ -5,6 +5,7 @@
 
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -21,6 +22,22 @@ namespace rt::postgres {
 // up (libpq's connect_timeout, unless the connection string sets its own; a
 // connection listing two hosts may wait twice as long).
 inline constexpr int kConnectTimeoutSeconds = 10;
+
+// Seconds the driver waits for the server's answer to a request, on top of
+// the row-lock wait the request may make (SetLockTimeout). A server that
+// stays silent longer (a stalled backend, a network cut that TCP does not
+// see) has the request cancelled; one that does not answer the cancel
+// either loses the connection (see keyed_driver.cpp, CONNECTIONS AND
+// TRANSACTIONS). Long maintenance work waits without a bound (Patient).
+inline constexpr int kReplyWaitSeconds = 60;
+// For tests: the wait above in milliseconds (0 restores it).
+void SetReplyWaitForTests(int milliseconds);
+
+// Keepalive settings a connection gets unless its text sets its own: a
+// dead peer is seen after about a minute of silence, and data the server
+// has not acknowledged for a minute ends the connection.
+inline constexpr char kKeepalivesIdle[] = "30", kKeepalivesInterval[] = "10",
+                      kKeepalivesCount[] = "3", kTcpUserTimeoutMs[] = "60000";
 
 // The server the KEYED files live on, process-wide: a libpq connection string
 // or URI; empty (the default) keeps them in SQLite files.
@@ -139,7 +156,7 @@ class Connection {
   // lost, or the server rolled it back): nothing more can be committed in it.
   bool TransactionLost() const { return began_ && lost_; }
   // The connection to the server is gone (until a statement connects again).
-  bool Broken() const { return PQstatus(conn_) != CONNECTION_OK; }
+  bool Broken() const { return !conn_ || PQstatus(conn_) != CONNECTION_OK; }
   // Changes whenever a transaction begins or ends; never the same in two
   // connections of the process.
   std::uint64_t Transaction() const { return transaction_; }
@@ -147,9 +164,23 @@ class Connection {
   // Milliseconds a statement waits for a row lock (SET lock_timeout), sent
   // only when it changes.
   int SetLockTimeout(int milliseconds);
+  // While set, requests wait for their answer without a bound (building
+  // indexes, checking pages: work that may take the server minutes).
+  void Patient(bool on) { patient_ = on; }
+
+  // The transaction lock of table `name` (schema.table; see keyed_driver.cpp,
+  // LOCKS), tried once: `taken` says whether this transaction holds it now.
+  // The connection holds it at session level too, from the first
+  // transaction that takes it until a rollback, a statement other than BEGIN
+  // outside a transaction, or the end of the connection: a commit leaves it
+  // held, so a transaction of another connection never slips in between one
+  // transaction of a run (a purge's batch) and the next.
+  int TryTableLock(const std::string& name, bool& taken);
 
   // The last failure: the server's text, then the host and database.
   const std::string& Error() const { return error_; }
+  // " (host ..., database ...)", as messages end.
+  const std::string& Where() const { return where_; }
   // The server's SQLSTATE of the last failure ("" for none or a client error).
   const std::string& State() const { return state_; }
 
@@ -158,10 +189,30 @@ class Connection {
   // The session settings the driver relies on, sent once a connection is made.
   void Settle();
   int Prepared(const std::string& sql, std::string& name);
-  int Failed(PGresult* result);
   int Lost(const std::string& why);
   int Apply(const std::string& table, std::vector<std::int64_t>& numbers);
   void DropPagesReadAhead();
+  // Waiting for the answer to the request in flight (see kReplyWaitSeconds).
+  struct Wait {
+    std::chrono::steady_clock::time_point Deadline;
+    int Ms = 0;              // how long it waited before the cancel
+    bool Cancelled = false;  // the cancel was sent
+    bool Commit = false;     // the request is the COMMIT
+  };
+  Wait StartWait(bool commit = false) const;
+  // The next result of the request in flight, as PQgetResult gives it. When
+  // the deadline passes the request is cancelled; when the cancel brings no
+  // answer either the connection is closed (Abandon): then false, and
+  // error_ says what is known of the request.
+  bool NextResult(Wait& wait, PGresult*& result);
+  // Every result of the request in flight: the last in `result`.
+  bool TakeResults(Wait& wait, Result& result);
+  int Abandon(const Wait& wait);
+  // The failure of a request, from its result; `wait` the request's wait,
+  // when its answer came after a cancel.
+  int Failed(PGresult* result, const Wait* wait = nullptr);
+  int Reconnect();
+  void ReleaseBridged();
 
   PGconn* conn_ = nullptr;
   std::string where_;  // " (host ..., database ...)" for messages
@@ -169,8 +220,11 @@ class Connection {
   bool began_ = false;
   bool snapshot_ = false;
   bool lost_ = false;
+  bool unknownCommit_ = false;  // the last COMMIT got no answer (Abandon)
   std::uint64_t transaction_ = 0;
   int lockTimeoutMs_ = -1;
+  bool patient_ = false;
+  std::vector<std::string> bridged_;  // table locks held at session level (TryTableLock)
   std::map<std::string, PendingDeletes> pending_;  // by quoted table
   std::size_t pendingCount_ = 0;
   std::map<std::string, std::vector<TableListener*>> listeners_;  // by quoted table; not owned

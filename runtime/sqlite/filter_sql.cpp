@@ -17,9 +17,10 @@ class Translator {
 
   std::string Sql(const FilterNode& node) {
     auto child = [&](std::size_t i) { return Sql(*node.Children.at(i)); };
+    auto operand = [this](const FilterNode& term) { return Sql(term); };
     switch (node.Kind) {
-      case FilterKind::Or: return Chain(node, " OR ");
-      case FilterKind::And: return Chain(node, " AND ");
+      case FilterKind::Or: return FlatRun(node, " OR ", operand);
+      case FilterKind::And: return FlatRun(node, " AND ", operand);
       case FilterKind::Not: return "(NOT " + child(0) + ")";
       case FilterKind::Compare: {
         static const char* const kOps[] = {"=", "<>", "<", "<=", ">", ">="};
@@ -71,13 +72,6 @@ class Translator {
   }
 
  private:
-  // A run of ORs (or ANDs) written flat, "(a OR b OR c)": a parenthesis per
-  // join would stop SQLite's parser after some 90 terms.
-  std::string Chain(const FilterNode& node, const char* op) {
-    std::string sql;
-    for (const FilterNode* term : RunOf(node)) sql += (sql.empty() ? "(" : op) + Sql(*term);
-    return sql + ")";
-  }
 
   // The places of a field node whose column counts units; 0 otherwise.
   int Units(const FilterNode& node) const {

@@ -4,10 +4,16 @@
 // lock, and connections shown without their password.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <signal.h>
+
 #include <chrono>
+#include <functional>
 #include <thread>
 
+#include "runtime/files/file_operations.h"
 #include "runtime/files/transaction.h"
+#include "runtime/postgres/keyed_driver.h"
 #include "runtime/postgres/server_connection.h"
 #include "tests/runtime/sqlite/keyed_fixture.h"
 
@@ -87,6 +93,19 @@ TEST_F(Server, ATableAnotherToolMadeOpensAndReads) {
                 file_->Field(kHours).ToText() + " " + file_->Field(kCodes, 2).ToText(),
             "4/80100/12/7 Clock 7.50 3");
   EXPECT_EQ(rt::FilePointer(*file_), 1);
+  // A value of the wider column that its field cannot hold is refused at its
+  // read, naming the record and column; the walk goes on past it.
+  ASSERT_EQ(RawExec("INSERT INTO \"Punch\" (\"COMPANY\", \"DUTYDATE\", \"CARD\", \"PTIME\", "
+                    "\"ORIGIN\", \"HOURS\", \"JOB\", \"CODES\") VALUES (5000000000, 80100, 13, 7, "
+                    "'Dock', 7.5, 'J2', '\\x010203'), (4, 80100, 14, 7, 'Gate', 7.5, 'J2', "
+                    "'\\x010203')"),
+            "");
+  rt::FileNext(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kInvalidDeclaration);
+  EXPECT_EQ(rt::FileErrorText().rfind("record 2: column COMPANY holds '5000000000'", 0), 0u)
+      << rt::FileErrorText();
+  rt::FileNext(*file_);
+  EXPECT_EQ(KeyText(*file_), "4/80100/14/7");
 }
 
 TEST_F(Server, AFormTheDeclarationCannotUseIsRefusedNamingWhy) {
@@ -296,6 +315,167 @@ TEST_F(Server, ARowChangedWhileAPageWaitsForItIsServedOnceAsItNowIs) {
     rt::TxRollback();
     EXPECT_EQ(walk, c.Walk);
   }
+}
+
+// The server's backend stops answering (SIGSTOP, as a stalled server or a
+// network cut that TCP does not see): the request is cancelled, then the
+// connection given up, and the error says what became of the request; after
+// the rollback the file works on a new connection.
+TEST_F(Server, AStalledServerIsGivenUpSayingWhatBecameOfTheRequest) {
+  const struct {
+    const char* Request;
+    std::function<void()> Send;
+    std::string Said;
+    std::string Left;  // punches on the server afterwards; "" when either may be
+  } cases[] = {
+      {"a read in a transaction", [&] { rt::FileGetByPointer(*file_, 2); },
+       "nothing of the open transaction was committed", "2"},
+      {"the commit", [] { rt::TxCommit(); }, "whether the transaction was committed is not known",
+       ""},
+  };
+  rt::postgres::SetReplyWaitForTests(1000);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Request);
+    Discard();
+    CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}});
+    rt::TxBegin(2, *file_);
+    rt::FileGetByPointer(*file_, 1);
+    rt::FileDelete(*file_);
+    ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+    // Only the backend that holds this test's table: other tests run beside this one.
+    const int backend = std::atoi(RawOne("SELECT pid FROM pg_locks WHERE relation = "
+                                         "'\"Punch\"'::regclass AND pid <> pg_backend_pid()")
+                                      .c_str());
+    ASSERT_GT(backend, 0);
+    ASSERT_EQ(::kill(backend, SIGSTOP), 0);
+    const auto start = std::chrono::steady_clock::now();
+    c.Send();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    const int code = rt::ErrorCode();
+    const std::string text = rt::FileErrorText();
+    ::kill(backend, SIGCONT);
+    EXPECT_EQ(code, rt::kBadRequest);
+    EXPECT_NE(text.find("no answer from the server within 3 s: the connection was closed, and " +
+                        c.Said),
+              std::string::npos)
+        << text;
+    EXPECT_LT(waited, std::chrono::seconds(15));
+    rt::TxRollback();
+    EXPECT_EQ(rt::ErrorCode(), c.Left.empty() ? rt::kBadRequest : 0) << rt::FileErrorText();
+    EXPECT_GE(rt::FileRecords(*file_), 1);
+    EXPECT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+    if (!c.Left.empty()) {
+      EXPECT_EQ(RawOne("SELECT count(*) FROM \"Punch\""), c.Left);
+    }
+    rt::FileClose(*file_);
+  }
+  rt::postgres::SetReplyWaitForTests(0);
+}
+
+// A server that is alive but keeps a request waiting (here for a row lock
+// another station holds, the handle setting no lock wait of its own) has
+// it cancelled: the request fails saying so, and the connection goes on.
+TEST_F(Server, ARequestLeftWaitingIsCancelledAndTheConnectionGoesOn) {
+  CreateWith({{1, 80000, 1, 1}});
+  rt::FileSend(*file_, "Recover=0");
+  test_server::Sql station(schema_->Connection());
+  ASSERT_EQ(station.Exec("BEGIN; UPDATE \"Punch\" SET \"PTIME\" = 5"), "");
+  rt::postgres::SetReplyWaitForTests(1000);
+  rt::FileGetByPointer(*file_, 1);
+  rt::FileDelete(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kBadRequest);
+  EXPECT_EQ(rt::FileErrorText().rfind("no answer from the server within 1 s: the request was "
+                                      "cancelled (host ",
+                                      0),
+            0u)
+      << rt::FileErrorText();
+  rt::postgres::SetReplyWaitForTests(0);
+  ASSERT_EQ(station.Exec("ROLLBACK"), "");
+  rt::FileGetByPointer(*file_, 1);
+  rt::FileDelete(*file_);
+  EXPECT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  EXPECT_EQ(RawOne("SELECT count(*) FROM \"Punch\""), "0");
+}
+
+// A run of transactions (a purge's batches, committed back to back) keeps
+// the table between them: another connection polling for it is refused
+// throughout, and gets it once the run is over.
+TEST_F(Server, ARunOfTransactionsKeepsTheTableBetweenThem) {
+  CreateWith({{1, 80000, 1, 1}});
+  rt::FileClose(*file_);
+  Signal running, over;
+  pid_t child = Child([&] {
+    rt::File file(*decl_);
+    rt::FileOpen(file);
+    rt::TxBegin(2, file);
+    if (rt::ErrorCode() != 0) ::_exit(2);
+    running.Send();
+    for (pollfd told{over.fds[0], POLLIN, 0}; ::poll(&told, 1, 0) == 0;) {
+      rt::TxCommit();
+      if (rt::ErrorCode() != 0) ::_exit(3);
+      rt::TxBegin(2, file);
+      if (rt::ErrorCode() != 0) ::_exit(4);
+    }
+    rt::TxCommit();
+  });
+  ASSERT_TRUE(running.Wait());
+  rt::FileOpen(*file_);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    rt::TxBegin(1, *file_);
+    EXPECT_EQ(rt::ErrorCode(), rt::kRecordHeld) << "attempt " << attempt;
+    if (rt::ErrorCode() == 0) rt::TxRollback();
+  }
+  over.Send();
+  EXPECT_EQ(WaitExit(child), 0);
+  rt::TxBegin(1, *file_);
+  EXPECT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  rt::TxRollback();
+}
+
+// No table where the connection looks: the text says what is missing (the
+// table, the schema, the role's privilege on it) and on which server, at
+// open and for the program's start.
+TEST_F(Server, AMissingTableSaysWhichSchemaAndPrivilegeOnWhichServer) {
+  const std::string server = test_server::Connection();
+  const std::string role = schema_->Name() + "_role";
+  ASSERT_EQ(RawExec("DROP ROLE IF EXISTS " + role + "; CREATE ROLE " + role + " LOGIN"), "");
+  roles_.push_back(role);
+  const struct {
+    std::string Connection, Said;
+  } cases[] = {
+      {schema_->Connection(), "no table Punch in schema " + schema_->Name() + " on the server"},
+      {server + " options='-c search_path=nosuch," + schema_->Name() + "'",
+       "no schema nosuch (the first of the connection's search_path) for table Punch on the "
+       "server"},
+      {schema_->Connection() + " user=" + role,
+       "role " + role + " may not use schema " + schema_->Name() +
+           " (it lacks the USAGE privilege), so table Punch cannot be found on the server"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Said);
+    rt::postgres::SetServer(c.Connection);
+    const std::string said = rt::postgres::MissingTable(path_);
+    EXPECT_EQ(said.rfind(c.Said + " (host ", 0), 0u) << said;
+    rt::FileOpen(*file_);
+    EXPECT_EQ(rt::ErrorCode(), rt::kFileNotFound);
+    EXPECT_EQ(rt::FileErrorText(), said);
+  }
+  rt::postgres::SetServer(schema_->Connection());
+  CreateWith({});
+  EXPECT_EQ(rt::postgres::MissingTable(path_), "");
+}
+
+// Another tool stores a text with characters Latin-1 has not: a read shows
+// them as '?', and the check names the record and column.
+TEST_F(Server, TheCheckNamesTextsWithCharactersLatin1HasNot) {
+  CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}, {1, 80000, 3, 3}});
+  ASSERT_EQ(RawExec("UPDATE \"Punch\" SET \"ORIGIN\" = 'Zoë' WHERE \"CARD\" = 1;"
+                    "UPDATE \"Punch\" SET \"JOB\" = 'Łódź' WHERE \"CARD\" = 3"),
+            "");
+  EXPECT_EQ(rt::FileCheckIntegrity(*file_),
+            (std::vector<std::string>{"record 3: column JOB holds 'Łódź', with characters "
+                                      "Latin-1 has not, which field JOB reads as '?'"}));
+  EXPECT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
 }
 
 TEST(ServerConnection, IsShownWithoutItsPasswordAndABadOneIsOneLine) {
