@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -14,10 +16,12 @@
 #include "app/headless_run.h"
 #include "app/main_routine.h"
 #include "app/purge_process.h"
+#include "app/standard_output.h"
 #include "app/string_utility.h"
 #include "app/trace_file.h"
 #include "app/version.h"
 #include "runtime/core/pictures.h"
+#include "runtime/core/text.h"
 #include "runtime/postgres/server_connection.h"
 #include "runtime/trace/trace_file.h"
 #include "runtime/windows/backend.h"
@@ -41,9 +45,16 @@ constexpr const char* kSynopsis =
     "                [--database CONN]\n"
     "       veltrane --help | --version\n";
 
+// An error on standard error. What it quotes from the command line (or a
+// file it names) has its control characters shown escaped: an argument must
+// not be able to drive the terminal.
+void SayError(const std::string& error) {
+  std::cerr << "veltrane: " << rt::PrintableText(error) << "\n";
+}
+
 int UsageError(const std::string& error) {
-  std::cerr << "veltrane: " << error << "\n"
-            << kSynopsis << "Try 'veltrane --help' for more information.\n";
+  SayError(error);
+  std::cerr << kSynopsis << "Try 'veltrane --help' for more information.\n";
   return kExitUsage;
 }
 
@@ -75,6 +86,16 @@ void NoteLostOutput() {
     StringUtility().TraceChannel("Output lost: " + lost + " could not be written", 0);
 }
 
+// What was written to standard output (help, the version, a script run's
+// transcript) must have gone out: when it did not, that is said and the run
+// counts as stopped by an error, unless it had failed already.
+int CheckedOutput(int status) {
+  const std::string why = StandardOutputFailure();
+  if (why.empty()) return status;
+  SayError("cannot write standard output: " + why);
+  return status == kExitDone ? kExitError : status;
+}
+
 }  // namespace
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line,
@@ -103,7 +124,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line,
       if (i + 1 >= args.size()) return error = name + " needs a value", false;
       value = args[++i];
     }
-    if (value.empty()) return error = name + " needs a value", false;
+    // Blanks only are no value (a shell variable that held nothing).
+    if (std::all_of(value.begin(), value.end(), [](unsigned char c) { return std::isspace(c); }))
+      return error = name + " needs a value", false;
     if (!target->empty()) return error = name + " is given twice", false;
     *target = value;
   }
@@ -184,17 +207,17 @@ int RunCommandLine(int argc, char** argv) {
     return UsageError(error);
   if (line.Help) {
     std::cout << UsageText();
-    return kExitDone;
+    return CheckedOutput(kExitDone);
   }
   if (line.Version) {
     std::cout << "veltrane " << kVersion << "\n";
-    return kExitDone;
+    return CheckedOutput(kExitDone);
   }
 
   // Unattended, nobody is there to read a box: the summary says what happened.
   SetPurgeEndMessage(line.Through.empty());
   if (!UseDatabase(line.Database, error)) {
-    std::cerr << "veltrane: " << error << "\n";
+    SayError(error);
     return kExitError;
   }
   std::unique_ptr<rt::Backend> backend;
@@ -208,12 +231,12 @@ int RunCommandLine(int argc, char** argv) {
   } else {
     backend = line.Backend.empty() ? ChooseBackend(error) : MakeBackend(line.Backend, error);
     if (!backend) {
-      std::cerr << "veltrane: " << error << "\n";
+      SayError(error);
       return kExitUsage;
     }
   }
   if (!TraceToFileFromEnvironment(error)) {
-    std::cerr << "veltrane: " << error << "\n";
+    SayError(error);
     return kExitUsage;
   }
 
@@ -228,9 +251,10 @@ int RunCommandLine(int argc, char** argv) {
     if (!line.Through.empty())
       std::cerr << Summary(LastPurgeOutcome(), line.Through, seconds) << std::endl;
   }
+  const int checked = CheckedOutput(status);
   NoteLostOutput();
   rt::SetBackend(nullptr);
-  return status;
+  return checked;
 }
 
 }  // namespace app

@@ -20,7 +20,8 @@ namespace app {
 inline constexpr const char* kDatabaseVariable = "VELTRANE_DATABASE";
 
 // The connection chosen from the command line's value (empty when none was
-// given), the environment and the settings file; empty for SQLite files.
+// given), the environment and the settings file; empty for SQLite files. A
+// value of blanks only counts as not given, wherever it stands.
 std::string ChosenDatabase(const std::string& fromCommandLine);
 
 // Chooses as ChosenDatabase does and sends the program's KEYED files there.

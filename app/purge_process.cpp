@@ -86,8 +86,6 @@ class PurgeProcessor : public ui::RecordProcessor {
 
   bool ReachedEnd() const { return reachedEnd_; }
   bool Failed() const { return failed_; }
-  // The stop signal that ended the walk, or 0.
-  int StoppedBy() const { return stoppedBy_; }
   std::int32_t Committed() const { return committed_; }
   std::int32_t NotRemoved() const { return notRemoved_; }
 
@@ -96,6 +94,10 @@ class PurgeProcessor : public ui::RecordProcessor {
   // Begins the transaction over Timecard, then AliasTimeCard.
   bool Begin();
   bool Commit();
+  // A stop signal gave up the commit's wait for another program's reader:
+  // that is Cancel, not a failure. Rolls the batch back, which that commit
+  // could not write; true when so.
+  bool CancelledBySignal();
   // The run cannot go on (a transaction could not begin or commit, or a
   // delete failed in a way every later one would): traces `what` with the
   // runtime's code and text unless it is empty, rolls back what the
@@ -107,7 +109,6 @@ class PurgeProcessor : public ui::RecordProcessor {
   bool failed_ = false;
   // The open batch was rolled back: its removals are not in the file.
   bool rolledBack_ = false;
-  int stoppedBy_ = 0;
   std::int32_t committed_ = 0;
   std::int32_t notRemoved_ = 0;
 };
@@ -128,8 +129,16 @@ bool PurgeProcessor::Commit() {
     if (!rolledBack_) committed_ = RemovedCount;
     return true;
   }
-  Stop(errors::ErrUpdateFailed, "TxCommit failed ErrorCode:");
+  if (!CancelledBySignal()) Stop(errors::ErrUpdateFailed, "TxCommit failed ErrorCode:");
   return false;
+}
+
+bool PurgeProcessor::CancelledBySignal() {
+  if (StopSignalReceived() == 0 || !rt::LockWaitGivenUp()) return false;
+  rolledBack_ = true;
+  Trace("TxCommit failed ErrorCode:" + std::to_string(rt::ErrorCode()) + " " + rt::ErrorText());
+  rt::TxRollback();
+  return true;
 }
 
 void PurgeProcessor::Stop(int messageId, std::string_view what) {
@@ -149,10 +158,7 @@ int PurgeProcessor::TakeRecord() {
   const int result = RecordProcessor::TakeRecord();
   // A stop signal is Cancel: the walk ends before this punch, and the
   // window closes with no response (read as cancelled), committing at kill.
-  if (const int signal = StopSignalReceived(); signal != 0) {
-    stoppedBy_ = signal;
-    return LevelFatal;
-  }
+  if (StopSignalReceived() != 0) return LevelFatal;
   rt::File& timecard = rt::FileOf(TimecardFile());
   if (FirstRecord == 1) {
     FirstRecord = 0;
@@ -361,14 +367,19 @@ void PurgeProcess() {
   const std::uint8_t response = controller->Run();
   rt::ThreadInstance(GlobalResponse) = response;
 
+  // A stop signal at any moment of the walk cancels it, also one that came
+  // while the last batch was being committed: the run did not end as asked
+  // for, whatever it managed to commit meanwhile (the count says what).
+  const int signal = processor->Inited ? StopSignalReceived() : 0;
   lastOutcome.End = !processor->Inited      ? PurgeEnd::NotRun
                     : processor->Failed()     ? PurgeEnd::Failed
+                    : signal != 0             ? PurgeEnd::Cancelled
                     : processor->ReachedEnd() ? PurgeEnd::Finished
                                               : PurgeEnd::Cancelled;
   lastOutcome.Removed = processor->Committed();
   lastOutcome.NotRemoved = processor->NotRemoved();
   lastOutcome.RecordsPerCycle = controller->RecordsPerCycle;
-  lastOutcome.Signal = processor->StoppedBy();
+  lastOutcome.Signal = lastOutcome.End == PurgeEnd::Cancelled ? signal : 0;
   const bool walked = processor->Inited;
   // The processor goes before the trace it writes to, in case its
   // destruction still has to commit.

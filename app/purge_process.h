@@ -26,13 +26,16 @@
 // line says so ("Another program is reading data\Timecard.DAT: waiting for
 // it (at most 30 s)"), and after 30 seconds the commit gives up: the batch
 // is rolled back and the run stops with the busy-file message. A stop
-// signal ends the wait at once; Cancel is served when the wait ends.
+// signal ends the wait at once (the run is then cancelled, the batch rolled
+// back and not counted); Cancel is served when the wait ends.
 //
 // Stop signals: while the walk runs, the first SIGTERM, SIGINT or SIGHUP
 // (Ctrl+C in a terminal) is taken as Cancel: the walk stops at the next
-// punch and what was removed is committed and counted. A second one takes
-// its former course at once (the process ends; the uncommitted batch is
-// rolled back by the file, so the data stays safe).
+// punch and what was removed is committed and counted. One that comes while
+// the last batch commits cancels the run too (the commit goes on; the count
+// says what it wrote). A second one takes its former course at once (the
+// process ends; the uncommitted batch is rolled back by the file, so the
+// data stays safe).
 //
 // Where this differs from a plain walk, for safety:
 //   - the run goes on only when the dialog closed with OK and a date: Cancel

@@ -37,17 +37,27 @@ void RunBlocking(const std::function<void()>& work) {
     done = true;
     finished.notify_one();
   });
+  // Serving the windows may throw (a backend that fails): the work still runs
+  // to its end, unserved, before the exception goes on, because the helper
+  // uses what the caller owns and must be joined.
+  std::exception_ptr servingFailure;
   {
     std::unique_lock lock(mutex);
     while (!finished.wait_for(lock, std::chrono::milliseconds(kBlockedServeMs), [&] { return done; })) {
+      if (servingFailure) continue;
       lock.unlock();
-      if (blockedTurn) blockedTurn();
-      serve();
+      try {
+        if (blockedTurn) blockedTurn();
+        serve();
+      } catch (...) {
+        servingFailure = std::current_exception();
+      }
       lock.lock();
     }
   }
   helper.join();
   if (failure) std::rethrow_exception(failure);
+  if (servingFailure) std::rethrow_exception(servingFailure);
 }
 
 }  // namespace rt

@@ -3,14 +3,16 @@
 // thread is held neither repaints nor takes input.
 //
 // RunBlocking(work) runs `work` to its end before it returns, as a plain
-// call would. On a thread with windows to serve (the user interface thread
-// with a window open), `work` runs on a helper thread while
-// the calling thread keeps asking the backend for input and repaints: what
-// the user does meanwhile waits as events in the window's queue (a Cancel
-// pressed during a commit is served right after it, never lost), and no
-// handler runs. So nothing of the program runs while `work` does, and
-// whatever `work` uses (a file's connection) is in use by one thread at a
-// time, as if the calling thread ran it. Elsewhere `work` runs in place.
+// call would, also when serving the windows throws meanwhile; then the
+// work's own exception goes on if it threw one, else the serving's. On a
+// thread with windows to serve (the user interface thread with a window
+// open), `work` runs on a helper thread while the calling thread keeps
+// asking the backend for input and repaints: what the user does meanwhile
+// waits as events in the window's queue (a Cancel pressed during a commit is
+// served right after it, never lost), and no handler runs. So nothing of the
+// program runs while `work` does, and whatever `work` uses (a file's
+// connection) is in use by one thread at a time, as if the calling thread
+// ran it. Elsewhere `work` runs in place.
 //
 // The window layer installs the server (SetBlockedServer) when it opens a
 // window: it serves the calling thread's windows without waiting and says

@@ -48,4 +48,29 @@ std::string InDoubleQuotes(std::string_view text) {
   return quoted;
 }
 
+std::string PrintableText(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  auto escape = [&](unsigned char c) {
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 0xf];
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if ((c < 0x20 && c != '\t') || c == 0x7f) {
+      escape(c);
+    } else if (c == 0xc2 && next >= 0x80 && next <= 0x9f) {
+      escape(c);
+      escape(next);
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace rt

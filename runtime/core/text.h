@@ -31,4 +31,11 @@ std::string_view TrimBlanks(std::string_view text);
 // text between double quotes, as it stands (nothing inside is escaped).
 std::string InDoubleQuotes(std::string_view text);
 
+// text fit to print on a terminal whatever it holds: each control character
+// (below 0x20 but the tab, DEL, and the C1 controls U+0080-U+009F as UTF-8
+// writes them) becomes \xNN for each of its bytes, so text that came from
+// outside (an argument, a trace line, a cell of a file) cannot move the
+// cursor or change the screen. Everything else, UTF-8 too, stays as it is.
+std::string PrintableText(std::string_view text);
+
 }  // namespace rt

@@ -138,11 +138,29 @@ class TraceFile {
 }  // namespace
 
 int TraceToFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // Opened without blocking: a FIFO nobody reads yet would otherwise hold the
+  // program here (and a terminal line waiting for its carrier too).
+  constexpr int kFlags = O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK;
+  int fd = ::open(path.c_str(), O_WRONLY | kFlags, 0644);
+  // ENXIO: a FIFO without a reader. It is opened for reading and writing,
+  // which Linux allows without one: the trace fills the FIFO's buffer, a
+  // reader that comes later gets it from there on, and lines that find the
+  // buffer full are dropped and counted like those of a reader that stalled.
+  // The FIFO is checked again once open, so nothing else is read-write.
+  if (fd < 0 && errno == ENXIO) {
+    fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+    struct stat opened {};
+    if (fd >= 0 && (::fstat(fd, &opened) != 0 || !S_ISFIFO(opened.st_mode))) {
+      ::close(fd);
+      fd = -1;
+      errno = ENXIO;
+    }
+  }
   if (fd < 0) return errno;
   struct stat about {};
   const bool pipeLike = ::fstat(fd, &about) == 0 && !S_ISREG(about.st_mode) && !S_ISBLK(about.st_mode);
-  if (pipeLike) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  // Only a FIFO, socket or terminal is written without blocking.
+  if (!pipeLike) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   // The sink owns the file: it stays open while lines may come.
   auto file = std::make_shared<TraceFile>(fd, pipeLike);
   SetDebugSink([file](std::string_view line) { file->Write(line); });

@@ -29,7 +29,8 @@ inline constexpr std::chrono::milliseconds kTraceReaderWait{1000};
 // Opens path for appending (created 0644 when missing) and sends every trace
 // line of the process there, for the rest of the process. Returns 0, or the
 // errno of the failed open: then nothing was created and the trace stays on
-// the channel. A FIFO waits here for its reader, as a shell redirection does.
+// the channel. A FIFO that nobody reads yet never holds the program: the
+// trace waits in its buffer (as much as it holds) for a reader to come.
 int TraceToFile(const std::string& path);
 
 // What the trace file has taken since TraceToFile.

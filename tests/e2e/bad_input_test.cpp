@@ -216,24 +216,52 @@ e2e::RunResult OnAFullDisk(Folder& f, const RunIt& run) {
   return result;
 }
 
-// The program runs with its trace going into a FIFO whose reader takes the
-// first lines and closes it (goesAway), or never reads at all.
-e2e::RunResult TracingToAFifo(Folder& f, bool goesAway) {
+// What reads the trace FIFO: a reader that takes the first lines and closes
+// it, one that never reads, none at all, or one that opens it once the
+// purge runs and reads it to its end (what it read is kept in "trace-read").
+enum class FifoReader { GoesAway, NeverReads, None, ComesLate };
+
+// The program runs with its trace going into a FIFO.
+e2e::RunResult TracingToAFifo(Folder& f, FifoReader mode) {
   const fs::path fifo = f.Beside("trace-fifo");
   EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int reader = mode == FifoReader::GoesAway || mode == FifoReader::NeverReads
+                   ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                   : -1;
   const fs::path out = f.Beside("trace.out"), err = f.Beside("trace.err");
   const pid_t program = e2e::Spawn(f.Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
                                    out, err, {"VELTRANE_TRACE_FILE=" + fifo.string()});
   int queued = 0;
-  for (int i = 0; goesAway && i < 6000 && queued == 0; ++i) {
+  for (int i = 0; mode == FifoReader::GoesAway && i < 6000 && queued == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ::ioctl(reader, FIONREAD, &queued);
   }
-  if (goesAway) ::close(reader);
+  if (mode == FifoReader::GoesAway) ::close(reader);
+  if (mode == FifoReader::ComesLate) {
+    for (int i = 0; i < 6000 && e2e::ReadFile(err).find("% Complete") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Not held up should the program have gone already: that reads nothing.
+    reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ::fcntl(reader, F_SETFL, 0);
+    std::string read;
+    char chunk[65536];
+    for (ssize_t n; (n = ::read(reader, chunk, sizeof chunk)) > 0;) read.append(chunk, n);
+    Write(f.Beside("trace-read"), read);
+  }
+  // A program held at the start (in the FIFO's open) is ended after 60 s.
+  int status = 0;
+  bool ended = false;
+  for (int i = 0; i < 600 && !(ended = ::waitpid(program, &status, WNOHANG) == program); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   e2e::RunResult result;
-  result.Status = e2e::WaitFor(program);
-  if (!goesAway) ::close(reader);
+  if (ended) {
+    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  } else {
+    ADD_FAILURE() << "the program was held for 60 s";
+    ::kill(program, SIGKILL);
+    result.Status = e2e::WaitFor(program);
+  }
+  if (reader >= 0) ::close(reader);
   result.Out = e2e::ReadFile(out);
   result.Err = e2e::ReadFile(err);
   return result;
@@ -396,10 +424,21 @@ TEST(BadInput, EachCaseIsToldAndLosesNothing) {
        [](Folder& f, const RunIt&) { return TracingInto(f, "/dev/full"); }},
       {"trace into a FIFO whose reader goes away", nullptr, purge, 0,
        {"trace lines could not be written (Broken pipe)"}, After::Purged,
-       [](Folder& f, const RunIt&) { return TracingToAFifo(f, true); }},
+       [](Folder& f, const RunIt&) { return TracingToAFifo(f, FifoReader::GoesAway); }},
       {"trace into a FIFO whose reader stops reading", nullptr, purge, 0,
        {"trace lines could not be written (the reader took nothing for 1000 ms)"}, After::Purged,
-       [](Folder& f, const RunIt&) { return TracingToAFifo(f, false); }},
+       [](Folder& f, const RunIt&) { return TracingToAFifo(f, FifoReader::NeverReads); }},
+      // A FIFO nobody has opened never holds the program at the start: the
+      // trace waits in it for as much as it holds.
+      {"trace into a FIFO nobody opens", nullptr, purge, 0,
+       {"trace lines could not be written (the reader took nothing for 1000 ms)"}, After::Purged,
+       [](Folder& f, const RunIt&) { return TracingToAFifo(f, FifoReader::None); }},
+      {"trace into a FIFO whose reader comes once the purge runs", nullptr, purge, 0, {},
+       After::Purged, [](Folder& f, const RunIt&) { return TracingToAFifo(f, FifoReader::ComesLate); },
+       [](Folder& f) {
+         const std::string read = e2e::ReadFile(f.Beside("trace-read"));
+         EXPECT_TRUE(read.starts_with("[qv][1] TIM:DutyDate:")) << read.substr(0, 200);
+       }},
       {"disk full during the purge", nullptr, purge, 3,
        {"Record was not deleted: An error (database or disk is full (13)) was experienced when "
         "deleting a record from the data\\Timecard.DAT file."},

@@ -40,6 +40,9 @@ TEST(CommandLine, EachLineGetsItsAnswerAndExitStatus) {
       {{"--through", std::string(100000, '1')}, 1,
        "not '" + std::string(40, '1') + "... (100000 characters)'"},
       {{"--" + std::string(100000, 'x')}, 1, "unknown option '--" + std::string(38, 'x') + "... ("},
+      // Control characters are shown, not sent to the terminal.
+      {{"--through", "1\x1b[2J\r\xc2\x9b"}, 1, "not '1\\x1b[2J\\x0d\\xc2\\x9b'"},
+      {{"--database", " \t"}, 1, "--database needs a value"},
       {{"--database", "host=/nonexistent-veltrane dbname=punches password=s3cret", "--through",
         "12/31/2022"},
        3,
@@ -57,6 +60,7 @@ TEST(CommandLine, EachLineGetsItsAnswerAndExitStatus) {
     EXPECT_EQ(run.Status, c.Status);
     EXPECT_NE((run.Out + run.Err).find(c.Says), std::string::npos) << run.Out << run.Err;
     EXPECT_LT(run.Err.size(), 500u) << "an error is a line or two";
+    EXPECT_EQ((run.Out + run.Err).find('\x1b'), std::string::npos) << "an escape sent raw";
     EXPECT_EQ((run.Out + run.Err).find("s3cret"), std::string::npos) << "a password shown";
   }
 }
@@ -81,6 +85,8 @@ TEST(CommandLine, TheDatabaseComesFromTheLineTheEnvironmentOrTheSettings) {
             "(host /from-line");
   EXPECT_EQ(host({}, {"VELTRANE_DATABASE=host=/from-env"}), "(host /from-env");
   EXPECT_EQ(host({}, {}), "(host /from-ini");
+  // Blanks name no server: they would connect to libpq's defaults.
+  EXPECT_EQ(host({}, {"VELTRANE_DATABASE= \t "}), "(host /from-ini");
 }
 
 }  // namespace

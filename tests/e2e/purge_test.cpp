@@ -292,20 +292,23 @@ TEST_P(PurgeData, CancelInTheMiddleKeepsWhatWasRemovedAndSaysSo) {
 }
 
 // A stop signal is Cancel (what was removed is committed, and the summary
-// names the signal); another stop signal during that ends the process at
-// once, the open batch rolled back.
+// names the signal), also one that comes while the last batch commits;
+// another stop signal during that ends the process at once, the open batch
+// rolled back.
 TEST_F(Purge, AStopSignalCancelsAndASecondEndsAtOnce) {
   struct SignalCase {
     const char* Name;
     std::vector<int> Signals;
     int Status;  // 0: ended by the second signal, whichever came second
+    bool AtTheLastCommit = false;  // sent once the trace says the last batch commits
   };
   const SignalCase cases[] = {{"SIGTERM", {SIGTERM}, 2},
                               {"SIGINT", {SIGINT}, 2},
                               {"SIGHUP", {SIGHUP}, 2},
-                              {"SIGTERM and SIGINT", {SIGTERM, SIGINT}, 0}};
+                              {"SIGTERM and SIGINT", {SIGTERM, SIGINT}, 0},
+                              {"SIGTERM", {SIGTERM}, 2, true}};
   for (const SignalCase& c : cases) {
-    SCOPED_TRACE(c.Name);
+    SCOPED_TRACE(std::string(c.Name) + (c.AtTheLastCommit ? " at the last commit" : ""));
     {
       e2e::SqlFile timecard(PunchFile());
       ASSERT_EQ(timecard.Exec("DELETE FROM Timecard"), "");
@@ -315,8 +318,9 @@ TEST_F(Purge, AStopSignalCancelsAndASecondEndsAtOnce) {
     const fs::path err = Dir().string() + ".err";
     const pid_t pid = e2e::Spawn(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
                                  Dir().string() + ".out", err, TraceEnv());
-    for (int i = 0; i < 3000 && e2e::ReadFile(TraceFile()).find(RemovedLine(1000) + "\n") ==
-                                    std::string::npos;
+    const std::string sendAt =
+        c.AtTheLastCommit ? Line("Committing 100000") : RemovedLine(1000);
+    for (int i = 0; i < 6000 && e2e::ReadFile(TraceFile()).find(sendAt + "\n") == std::string::npos;
          ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     for (int signal : c.Signals) ::kill(pid, signal);
@@ -333,7 +337,10 @@ TEST_F(Purge, AStopSignalCancelsAndASecondEndsAtOnce) {
     }
     const long removed = RemovedBeforeFinalCommit(Trace());
     EXPECT_GT(removed, 0);
-    EXPECT_LT(removed, 100000) << "cancelled before the end";
+    if (c.AtTheLastCommit)
+      EXPECT_EQ(removed, 100000);
+    else
+      EXPECT_LT(removed, 100000) << "cancelled before the end";
     EXPECT_EQ(Count(), 100000 - removed);
     const std::string said = e2e::ReadFile(err);
     EXPECT_NE(said.find("veltrane: cancelled by " + std::string(c.Name) + " after removing " +
@@ -343,124 +350,30 @@ TEST_F(Purge, AStopSignalCancelsAndASecondEndsAtOnce) {
   }
 }
 
-TEST_P(PurgeData, AKilledRunLosesOnlyItsUncommittedBatchAndTheNextRunFinishes) {
-  Add(Numbered(400000, 10));
-  const pid_t pid = e2e::Spawn(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
-                               Dir().string() + ".out", Dir().string() + ".err", TraceEnv());
-  // Kill once the first batch is committed and the walk has gone on.
-  const bool seen = WaitForTrace(RemovedLine(150001));
-  ::kill(pid, SIGKILL);
-  ASSERT_EQ(e2e::WaitFor(pid), 128 + SIGKILL);
-  ASSERT_TRUE(seen);
-  if (!OnServer()) {
-    EXPECT_EQ(Column("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
-  }
-  // Exactly the first batch in key order (the first 150 days) is gone.
-  EXPECT_EQ(Count(), 400010 - 150000);
-  EXPECT_EQ(Count("\"DUTYDATE\" <= " + std::to_string(kCutOff - 3000 + 149)), 0);
-  const e2e::RunResult again = Veltrane({"--through", kThrough});
-  EXPECT_EQ(again.Status, 0) << again.Err;
-  EXPECT_EQ(Count(), 10);
-  EXPECT_EQ(Count("\"DUTYDATE\" <= " + std::to_string(kCutOff)), 0);
-}
-
-// The server stops mid-purge as a power cut would stop it: it rolls the open
-// batch back, the run stops with exit 3, and once the server is back a new
-// run finishes the job.
-class PurgeWhenTheServerStops : public Purge {
- protected:
-  bool OnServer() const override { return true; }
-  std::string Server() override {
-    if (!own_) own_ = std::make_unique<test_server::OwnServer>(std::string(VELTRANE_SOURCE_DIR) +
-                                                               "/scripts/pg-test-server");
-    return own_->Connection();
-  }
-  std::unique_ptr<test_server::OwnServer> own_;
-};
-
-TEST_F(PurgeWhenTheServerStops, TheRunStopsWithExit3AndARerunAfterTheRestartFinishes) {
-  Add(Numbered(400000, 10));
-  const pid_t pid = e2e::Spawn(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
-                               Dir().string() + ".out", Dir().string() + ".err", TraceEnv());
-  const bool seen = WaitForTrace(RemovedLine(150001));
-  ASSERT_TRUE(own_->Crash());
-  EXPECT_EQ(e2e::WaitFor(pid), 3);
-  ASSERT_TRUE(seen);
-  ASSERT_TRUE(own_->Restart());
-  EXPECT_EQ(Count(), 400010 - 150000) << "the first batch was committed, the second rolled back";
-  const e2e::RunResult again = Veltrane({"--through", kThrough});
-  EXPECT_EQ(again.Status, 0) << again.Err;
-  EXPECT_EQ(Count(), 10);
-  EXPECT_EQ(Count("\"DUTYDATE\" <= " + std::to_string(kCutOff)), 0);
-}
-
-// The program given a role that may not do all the purge needs
-// (--database, unattended): each case is one clear message and exit 3, and
-// every punch is still there.
-class PurgeWithARestrictedRole : public Purge {
- protected:
-  bool OnServer() const override { return true; }
-  void TearDown() override {
-    for (const auto& role : roles_)
-      test_server::Sql(test_server::Connection()).Exec("DROP OWNED BY " + role + "; DROP ROLE " + role);
-    Purge::TearDown();
-  }
-  // A role with `everywhere` on every table and `onPunches` on "Timecard".
-  std::string RoleConnection(const std::string& everywhere, const std::string& onPunches) {
-    const std::string role = schema_->Name() + "_role" + std::to_string(roles_.size());
-    const std::string tables = " ON ALL TABLES IN SCHEMA " + schema_->Name() + " TO " + role;
-    EXPECT_EQ(Exec("CREATE ROLE " + role + " LOGIN; GRANT USAGE ON SCHEMA " + schema_->Name() +
-                   " TO " + role + "; GRANT " + everywhere + tables + "; REVOKE ALL ON \"Timecard\" FROM " +
-                   role + "; GRANT " + onPunches + " ON \"Timecard\" TO " + role),
-              "");
-    roles_.push_back(role);
-    return schema_->Connection() + " user=" + role;
-  }
-  std::vector<std::string> roles_;
-};
-
-TEST_F(PurgeWithARestrictedRole, EachRoleIsToldWhyAndLosesNothing) {
-  const std::int32_t d = kCutOff;
-  Add(Values({Punch(1, d - 1, 5, 100), Punch(1, d, 6, 50), Punch(1, d + 1, 7, 10)}));
-  const std::vector<std::string> before = Punches();
-  struct Case {
-    const char* Name;
-    std::string Everywhere, OnPunches;
-    std::vector<std::string> Says;
-  };
-  const Case cases[] = {
-      // The read-only path, as for a read-only punch file.
-      {"only SELECT", "SELECT", "SELECT",
-       {"Could not get write access to data\\Timecard.DAT so trying read-only.",
-        "Record was not deleted: An error (Access Denied (5)) was experienced when deleting a "
-        "record from the data\\Timecard.DAT file."}},
-      {"no DELETE on the punches", "ALL", "SELECT, INSERT, UPDATE",
-       {"Record was not deleted: An error (permission denied for table Timecard (host ",
-        "(42501)) was experienced when deleting a record from the data\\Timecard.DAT file."}},
-      {"not even SELECT on the punches", "ALL", "INSERT",
-       {"File Access Error: File data\\Timecard.DAT could not be opened.  Error: Access Denied (5)."}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
-    const e2e::RunResult run =
-        Veltrane({"--database", RoleConnection(c.Everywhere, c.OnPunches), "--through", kThrough});
-    EXPECT_EQ(run.Status, 3) << run.Out << run.Err;
-    for (const std::string& text : c.Says)
-      EXPECT_NE((run.Out + run.Err).find(text), std::string::npos)
-          << text << "\nnot in:\n" << run.Out << run.Err;
-    EXPECT_EQ(Punches(), before);
-  }
-}
-
-// Another process reads the file and keeps its read lock, so the commit
-// cannot get the file to itself: the run says it is held up, and either
-// finishes once the reader lets go or gives up after its 30 s with the
-// busy-file message, every punch of the batch still there.
+// Another process reads the file and keeps its read lock, so the final
+// commit cannot get the file to itself: the run says it is held up, and
+// either finishes once the reader lets go, or is cancelled at once by a stop
+// signal, or gives up after its 30 s with the busy-file message; the last
+// two leave every punch of the batch there, and the summary counts none.
 TEST_F(Purge, ACommitHeldUpByAReaderSaysSoAndGivesUpInTime) {
   const std::string heldUp =
       "veltrane: Another program is reading data\\Timecard.DAT: waiting for it (at most 30 s)";
-  for (const bool letsGo : {true, false}) {
-    SCOPED_TRACE(letsGo ? "the reader lets go" : "the reader stays");
+  enum class Then { ReaderLetsGo, StopSignal, ReaderStays };
+  struct HeldUpCase {
+    const char* Name;
+    Then What;
+    int Status;
+    std::string Says;  // also in standard error
+  };
+  const HeldUpCase cases[] = {
+      {"the reader lets go", Then::ReaderLetsGo, 0, "veltrane: removed 20 punches"},
+      {"a stop signal comes", Then::StopSignal, 2,
+       "veltrane: cancelled by SIGTERM after removing 0 punches through " + kThrough},
+      {"the reader stays", Then::ReaderStays, 3,
+       "veltrane: stopped by an error after removing 0 punches through " + kThrough},
+  };
+  for (const HeldUpCase& c : cases) {
+    SCOPED_TRACE(c.Name);
     {
       e2e::SqlFile timecard(PunchFile());
       ASSERT_EQ(timecard.Exec("DELETE FROM Timecard"), "");
@@ -474,27 +387,30 @@ TEST_F(Purge, ACommitHeldUpByAReaderSaysSoAndGivesUpInTime) {
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = e2e::Spawn(Dir(), e2e::BuiltProgram("app/veltrane"), {"--through", kThrough},
                                  Dir().string() + ".out", err, TraceEnv());
-    if (letsGo) {
+    if (c.What != Then::ReaderStays) {
       for (int i = 0; i < 3000 && e2e::ReadFile(err).find(heldUp) == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      reader.Release();
+      if (c.What == Then::ReaderLetsGo) reader.Release();
+      if (c.What == Then::StopSignal) ::kill(pid, SIGTERM);
     }
     const int status = e2e::WaitFor(pid);
     reader.Release();
     const std::string said = e2e::ReadFile(err);
+    EXPECT_EQ(status, c.Status) << said;
     EXPECT_NE(said.find(heldUp + "\n"), std::string::npos) << said;
-    if (letsGo) {
-      EXPECT_EQ(status, 0) << said;
+    EXPECT_NE(said.find(c.Says), std::string::npos) << said;
+    if (c.What == Then::ReaderLetsGo) {
       EXPECT_EQ(Count(), 1);
       continue;
     }
-    EXPECT_EQ(status, 3) << said;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(45));
-    EXPECT_EQ(Count(), 21) << "every punch of the failed batch is still there";
-    EXPECT_NE(said.find("Record was not updated"), std::string::npos) << said;
-    EXPECT_NE(said.find("veltrane: stopped by an error after removing 0 punches"),
-              std::string::npos)
+    EXPECT_EQ(Count(), 21) << "every punch of the batch not committed is still there";
+    EXPECT_EQ(said.find("Record was not updated") != std::string::npos,
+              c.What == Then::ReaderStays)
         << said;
+    if (c.What == Then::StopSignal)
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+    else
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(45));
     const std::vector<std::string> trace = Trace();
     ASSERT_FALSE(trace.empty());
     EXPECT_EQ(trace.back().rfind(Line("TxCommit failed ErrorCode:"), 0), 0u) << trace.back();

@@ -1,8 +1,10 @@
 // What every program does with --help, --version and a command line it cannot
 // read: help and version on standard output with exit 0; the mistake named on
-// standard error with the usage, exit 1, and nothing on standard output.
+// standard error with the usage, exit 1, and nothing on standard output; and
+// what it does when standard output cannot be written.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -33,12 +35,17 @@ TEST(ProgramOptions, HelpVersionAndMistakesOfEveryProgram) {
        "veltrane-data: unknown option '--punches' for stats\nusage: veltrane-data"},
       {"tools/veltrane-data", {"stats", ".", "--through"}, 1, "",
        "veltrane-data: --through needs a value\nusage: veltrane-data"},
+      // What came from the command line cannot drive the terminal.
+      {"tools/veltrane-data", {"stat\x1b[2J"}, 1, "",
+       "veltrane-data: unknown command 'stat\\x1b[2J'\nusage: veltrane-data"},
       {"tools/veltrane-debugview", {"--help"}, 0, "usage: veltrane-debugview [--channel NAME]", ""},
       {"tools/veltrane-debugview", {"--version"}, 0, "veltrane-debugview " + version + "\n", ""},
       {"tools/veltrane-debugview", {"--chanel", "x"}, 1, "",
        "veltrane-debugview: unknown option '--chanel'\nusage: veltrane-debugview"},
       {"tools/veltrane-debugview", {"--channel"}, 1, "",
        "veltrane-debugview: --channel needs a NAME\nusage: veltrane-debugview"},
+      {"tools/veltrane-debugview", {"--chanel\x1b]0;title\x07"}, 1, "",
+       "veltrane-debugview: unknown option '--chanel\\x1b]0;title\\x07'\nusage: veltrane-debugview"},
   };
   TempFolder folder("program-options-test");
   ASSERT_FALSE(folder.Path().empty());
@@ -53,6 +60,42 @@ TEST(ProgramOptions, HelpVersionAndMistakesOfEveryProgram) {
     EXPECT_EQ(run.Err.substr(0, c.err.size()), c.err);
     EXPECT_EQ(run.Err.empty(), c.err.empty()) << run.Err;
   }
+}
+
+// Standard output on a full device: what a program writes there is its
+// result, so losing it is said on standard error and fails the program with
+// the status each documents for failed work.
+TEST(ProgramOptions, OutputThatCannotBeWrittenFailsEveryProgram) {
+  const std::string full = "cannot write standard output: No space left on device\n";
+  struct Case {
+    std::string program;
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // what standard error ends with
+  } cases[] = {
+      {"app/veltrane", {"--help"}, 3, "veltrane: " + full},
+      {"app/veltrane", {"--version"}, 3, "veltrane: " + full},
+      {"tools/veltrane-data", {"--help"}, 2, "veltrane-data: " + full},
+      {"tools/veltrane-data", {"stats", "."}, 2, "veltrane-data: " + full},
+      {"tools/veltrane-data", {"check", "."}, 2, "veltrane-data: " + full},
+      {"tools/veltrane-data", {"export", ".", "Dept"}, 2,
+       "veltrane-data: cannot export Dept: cannot write the CSV: No space left on device\n"},
+      {"tools/veltrane-debugview", {"--version"}, 3, "veltrane-debugview: " + full},
+  };
+  TempFolder folder("program-output-test");
+  ASSERT_FALSE(folder.Path().empty());
+  ASSERT_EQ(e2e::Run(folder.Path(), e2e::BuiltProgram("tools/veltrane-data"), {"init", "."}).Status, 0);
+  const std::string err = folder.Path().string() + ".err";
+  for (const auto& c : cases) {
+    std::string line = c.program;
+    for (const auto& a : c.args) line += " " + a;
+    SCOPED_TRACE(line);
+    const int status =
+        e2e::WaitFor(e2e::Spawn(folder.Path(), e2e::BuiltProgram(c.program), c.args, "/dev/full", err));
+    EXPECT_EQ(status, c.status);
+    EXPECT_TRUE(e2e::ReadFile(err).ends_with(c.err)) << e2e::ReadFile(err);
+  }
+  std::filesystem::remove(err);
 }
 
 }  // namespace

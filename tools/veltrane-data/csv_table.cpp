@@ -1,7 +1,9 @@
 #include "tools/veltrane-data/csv_table.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <istream>
 #include <iterator>
 #include <optional>
@@ -282,10 +284,19 @@ bool FindDuplicates(rt::File& file, const std::vector<std::vector<std::uint8_t>>
 
 std::int64_t ExportCsv(rt::File& file, std::ostream& out, const RecordFilter& keep,
                        ProgressLine& progress, std::string& error) {
+  // A write fails where the stream's buffer goes out: the reason is taken
+  // there, before anything else can change errno, and the export stops.
+  auto writeFailed = [&] {
+    if (out.good()) return false;
+    error = "cannot write the CSV: " + std::string(std::strerror(errno != 0 ? errno : EIO));
+    return true;
+  };
+  errno = 0;
   auto columns = Columns(file.Declaration());
   for (std::size_t i = 0; i < columns.size(); ++i)
     out << (i ? "," : "") << Quoted(columns[i].Header);
   out << "\n";
+  if (writeFailed()) return -1;
   progress.Start("exporting", "records read", rt::FileRecords(file));
   rt::FileSetProperty(file, rt::kPropReadAhead, "200");
   rt::FileSetKey(file, 0);
@@ -296,11 +307,12 @@ std::int64_t ExportCsv(rt::File& file, std::ostream& out, const RecordFilter& ke
     for (std::size_t i = 0; i < columns.size(); ++i)
       out << (i ? "," : "") << Quoted(Cell(file, columns[i]));
     out << "\n";
+    if (writeFailed()) return -1;
     ++written;
   }
   if (rt::ErrorCode() != rt::kRecordNotAvailable) return error = rt::FileErrorText(), -1;
   out.flush();
-  if (!out.good()) return error = "cannot write the CSV", -1;
+  if (writeFailed()) return -1;
   return written;
 }
 

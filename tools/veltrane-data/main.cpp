@@ -25,6 +25,7 @@
 
 #include "app/database_choice.h"
 #include "app/schema.h"
+#include "app/standard_output.h"
 #include "app/version.h"
 #include "runtime/core/error_state.h"
 #include "runtime/core/pictures.h"
@@ -95,13 +96,15 @@ constexpr const char* kHelp =
     "Exit status: 0 done, 1 a command line that cannot be read, 2 the work failed\n"
     "(check: something is wrong in the files).\n";
 
+// Messages name what came from outside (arguments, file names, cells) with
+// its control characters shown escaped, so none of it can drive the terminal.
 int Fail(const std::string& message) {
-  std::cerr << "veltrane-data: " << message << "\n";
+  std::cerr << "veltrane-data: " << rt::PrintableText(message) << "\n";
   return kFailed;
 }
 
 int Usage(const std::string& message) {
-  std::cerr << "veltrane-data: " << message << "\n"
+  std::cerr << "veltrane-data: " << rt::PrintableText(message) << "\n"
             << kSynopsis << "Try 'veltrane-data --help' for more information.\n";
   return kBadUsage;
 }
@@ -411,7 +414,9 @@ int Import(const Invocation& call) {
     // one): every row passed, so no row is blamed for it.
     if (problems.front().Line == 0)
       return Fail("nothing imported into " + decl->Label() + ": " + problems.front().Text);
-    for (const auto& p : problems) std::cerr << csv << ":" << p.Line << ": " << p.Text << "\n";
+    for (const auto& p : problems)
+      std::cerr << rt::PrintableText(csv) << ":" << p.Line << ": " << rt::PrintableText(p.Text)
+                << "\n";
     return Fail("nothing imported: " + std::to_string(problems.size()) + " bad row(s) in " + csv);
   }
   if (!call.Quiet)
@@ -510,7 +515,7 @@ int Check(const Invocation& call) {
   veltrane_data::ProgressLine progress(stderr, !call.Quiet);
   auto problem = [&](const rt::FileDeclaration& decl, const std::string& what) {
     progress.Pause();
-    std::cout << Named(decl) << ": " << what << std::endl;
+    std::cout << Named(decl) << ": " << rt::PrintableText(what) << std::endl;
     ++problems;
   };
   for (const auto* decl : app::AllFiles()) {
@@ -639,9 +644,7 @@ const std::vector<Command>& Commands() {
   return commands;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunTool(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   for (const auto& arg : args) {
     if (arg == "--help" || arg == "-h") {
@@ -693,4 +696,17 @@ int main(int argc, char** argv) {
   if (call.Args.size() < command->LeastArgs || call.Args.size() > command->MostArgs)
     return Usage(std::string(command->Name) + " needs " + command->Arguments);
   return command->Run(call);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int status = RunTool(argc, argv);
+  // What the command wrote must have gone out (a full disk fails only as the
+  // output is flushed): otherwise its result is lost, and that is a failure.
+  // A command that failed has said why already.
+  if (status != 0) return status;
+  if (const std::string why = app::StandardOutputFailure(); !why.empty())
+    return Fail("cannot write standard output: " + why);
+  return 0;
 }

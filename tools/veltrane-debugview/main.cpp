@@ -14,8 +14,9 @@
 //
 // Lines the viewer did not read in time are dropped by the sender. The viewer
 // counts them from the numbers on the datagrams (debug_channel_listener.h):
-// where a gap is, a line "veltrane-debugview: N lines missed here" stands in
-// the output, and the total goes to standard error at the end.
+// where a gap is, a line "veltrane-debugview: N lines missed here" ("1 line
+// missed here") stands in the output, and the total goes to standard error
+// at the end.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -23,7 +24,9 @@
 #include <string>
 #include <string_view>
 
+#include "app/standard_output.h"
 #include "app/version.h"
+#include "runtime/core/text.h"
 #include "runtime/trace/debug_channel_listener.h"
 #include "runtime/trace/debug_output.h"
 
@@ -36,6 +39,16 @@ void RequestStop(int) { stopRequested = 1; }
 constexpr int kBadUsage = 1;
 constexpr int kCannotWatch = 2;
 constexpr int kCannotWrite = 3;
+
+// Help and the version on standard output; when that cannot be written,
+// a message and kCannotWrite.
+int Written() {
+  if (const std::string why = app::StandardOutputFailure(); !why.empty()) {
+    std::fprintf(stderr, "veltrane-debugview: cannot write standard output: %s\n", why.c_str());
+    return kCannotWrite;
+  }
+  return 0;
+}
 
 int Help() {
   std::printf(
@@ -51,7 +64,7 @@ int Help() {
       "2 the channel cannot be watched (another viewer holds it), 3 the output\n"
       "cannot be written.\n",
       std::string(rt::kDebugChannelName).c_str());
-  return 0;
+  return Written();
 }
 
 int Usage(const std::string& message) {
@@ -59,26 +72,13 @@ int Usage(const std::string& message) {
                "veltrane-debugview: %s\n"
                "usage: veltrane-debugview [--channel NAME]\n"
                "Try 'veltrane-debugview --help' for more information.\n",
-               message.c_str());
+               rt::PrintableText(message).c_str());
   return kBadUsage;
 }
 
-std::string Printable(std::string_view line) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(line.size() + 1);
-  for (char ch : line) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if ((c < 0x20 && c != '\t') || c == 0x7f) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xf];
-    } else {
-      out += ch;
-    }
-  }
-  out += '\n';
-  return out;
+// "1 line", "N lines".
+std::string Lines(std::uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " line" : " lines");
 }
 
 }  // namespace
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     if (arg == "--help" || arg == "-h") return Help();
     if (arg == "--version") {
       std::printf("veltrane-debugview %s\n", app::kVersion);
-      return 0;
+      return Written();
     }
     if (arg == "--channel") {
       if (i + 1 == argc || argv[i + 1][0] == '\0') return Usage("--channel needs a NAME");
@@ -101,12 +101,13 @@ int main(int argc, char** argv) {
                  std::string(arg) + "'");
   }
 
+  const std::string shownName = rt::PrintableText(name);
   rt::DebugChannelListener listener;
   if (int reason = listener.Bind(name)) {
     if (reason == EADDRINUSE)
-      std::fprintf(stderr, "veltrane-debugview: another viewer is already watching @%s\n", name.c_str());
+      std::fprintf(stderr, "veltrane-debugview: another viewer is already watching @%s\n", shownName.c_str());
     else
-      std::fprintf(stderr, "veltrane-debugview: cannot watch @%s: %s\n", name.c_str(), std::strerror(reason));
+      std::fprintf(stderr, "veltrane-debugview: cannot watch @%s: %s\n", shownName.c_str(), std::strerror(reason));
     return kCannotWatch;
   }
   struct sigaction onStop {};
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &onStop, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
-  std::fprintf(stderr, "veltrane-debugview: watching @%s (Ctrl+C ends)\n", name.c_str());
+  std::fprintf(stderr, "veltrane-debugview: watching @%s (Ctrl+C ends)\n", shownName.c_str());
   int status = 0;
   while (!stopRequested) {
     // The timeout bounds how long a stop request waits to be seen.
@@ -124,8 +125,8 @@ int main(int argc, char** argv) {
     if (!datagram) continue;
     std::string text;
     if (datagram->MissedBefore > 0)
-      text = "veltrane-debugview: " + std::to_string(datagram->MissedBefore) + " lines missed here\n";
-    if (datagram->HasLine) text += Printable(datagram->Line);
+      text = "veltrane-debugview: " + Lines(datagram->MissedBefore) + " missed here\n";
+    if (datagram->HasLine) text += rt::PrintableText(datagram->Line) + "\n";
     errno = 0;
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
       std::fprintf(stderr, "veltrane-debugview: cannot write the trace to standard output: %s\n",
@@ -135,7 +136,7 @@ int main(int argc, char** argv) {
     }
   }
   if (listener.MissedLines() > 0)
-    std::fprintf(stderr, "veltrane-debugview: %llu lines missed in all (traced faster than they were read)\n",
-                 static_cast<unsigned long long>(listener.MissedLines()));
+    std::fprintf(stderr, "veltrane-debugview: %s missed in all (traced faster than they were read)\n",
+                 Lines(listener.MissedLines()).c_str());
   return status;
 }

@@ -108,6 +108,11 @@ class ViewerProcess {
   std::string errBuffer_;
 };
 
+// "1 line", "N lines".
+std::string Lines(std::uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " line" : " lines");
+}
+
 class DebugViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -135,6 +140,7 @@ TEST_F(DebugViewTest, PrintsEachLineAsItArrivesAndEndsCleanlyOnCtrlC) {
       {"[qv][1]", "[qv][1]"},
       {"tab\tstays, escape \x1b[2J does not", "tab\tstays, escape \\x1b[2J does not"},
       {"two\nlines", "two\\x0alines"},
+      {"C1 \xc2\x9b" "2J too, not \xc3\xa9", "C1 \\xc2\\x9b2J too, not \xc3\xa9"},
   };
   for (const auto& [sent, shown] : lines) {
     rt::DebugOutput(sent);
@@ -165,7 +171,8 @@ TEST_F(DebugViewTest, SaysWhereLinesWereMissedAndHowManyInAll) {
     while (next < kLines) {
       const std::optional<std::string> line = viewer.OutputLine();
       ASSERT_TRUE(line.has_value()) << "at line " << next;
-      if (std::uint64_t n = 0; std::sscanf(line->c_str(), "veltrane-debugview: %lu lines missed here", &n) == 1) {
+      if (std::uint64_t n = 0; std::sscanf(line->c_str(), "veltrane-debugview: %lu line", &n) == 1) {
+        EXPECT_EQ(*line, "veltrane-debugview: " + Lines(n) + " missed here");
         next += n;
         missed += n;
       } else {
@@ -179,8 +186,8 @@ TEST_F(DebugViewTest, SaysWhereLinesWereMissedAndHowManyInAll) {
     EXPECT_EQ(viewer.OutputLine(), std::optional<std::string>("after the gap"));
     viewer.Signal(SIGINT);
     EXPECT_EQ(viewer.Wait(), std::optional<int>(0));
-    EXPECT_EQ(viewer.ErrorLine(), "veltrane-debugview: " + std::to_string(missed) +
-                                      " lines missed in all (traced faster than they were read)");
+    EXPECT_EQ(viewer.ErrorLine(), "veltrane-debugview: " + Lines(missed) +
+                                      " missed in all (traced faster than they were read)");
   }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,6 +67,31 @@ TEST_F(BlockingCall, WithoutAnOpenWindowTheWorkRunsInPlace) {
   RunBlocking([&] { workThread = std::this_thread::get_id(); });
   EXPECT_NE(workThread, std::this_thread::get_id());
   CloseWindow(window);
+}
+
+// Serving the windows fails while the work runs: the work still runs to
+// its end before the failure goes on to the caller (the process is not
+// ended by a helper thread left running).
+TEST(BlockingCallServer, AServerThatThrowsWaitsForTheWorkThenPassesItsFailureOn) {
+  static int turns = 0;
+  turns = 0;
+  SetBlockedServer([] {
+    if (++turns > 2) throw std::runtime_error("the backend failed");
+    return true;
+  });
+  bool finished = false;
+  try {
+    RunBlocking([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10 * kBlockedServeMs));
+      finished = true;
+    });
+    ADD_FAILURE() << "the server's failure was lost";
+  } catch (const std::runtime_error& failure) {
+    EXPECT_STREQ(failure.what(), "the backend failed");
+  }
+  SetBlockedServer(nullptr);
+  EXPECT_TRUE(finished);
+  EXPECT_EQ(turns, 3) << "served no more after it failed";
 }
 
 }  // namespace
