@@ -123,8 +123,10 @@ class Window {
   std::string Cell(int control, int row, int column) const;
   // A list's row count: the source's answer to row -1, else PropItems.
   int RowCount(int control) const;
-  // Whether an event for the control (0: the window) waits in the queue, as
-  // input given while the thread was busy does until the loop runs again.
+  // Whether any event, or an event for the control (0: the window), waits
+  // in the queue, as input given while the thread was busy does until the
+  // loop runs again.
+  bool Queued() const { return !queue_.empty(); }
   bool Queued(int event, int control = 0) const;
 
   // --- Operations --------------------------------------------------------
