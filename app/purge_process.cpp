@@ -1,6 +1,7 @@
 #include "app/purge_process.h"
 
 #include <cctype>
+#include <chrono>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -34,6 +35,7 @@
 #include "runtime/files/view.h"
 #include "runtime/postgres/keyed_driver.h"
 #include "runtime/postgres/server_connection.h"
+#include "runtime/windows/events.h"
 #include "runtime/windows/message_box.h"
 #include "runtime/windows/properties.h"
 #include "runtime/windows/window.h"
@@ -60,6 +62,9 @@ constexpr std::int32_t kTimeSlice = 18;
 // says so after kHeldUpShownMs, and the commit gives up after kHeldUpLimitMs.
 constexpr std::int64_t kHeldUpShownMs = 1000;
 constexpr std::int64_t kHeldUpLimitMs = 30000;
+// A commit that takes longer than this says so on the status line, so that a
+// thermometer standing still for seconds does not look like a hung program.
+constexpr std::int64_t kCommitShownMs = 500;
 
 // The procedure's view over Timecard, bound on first use in a thread.
 struct ProcedureView {
@@ -88,6 +93,10 @@ class PurgeProcessor : public ui::RecordProcessor {
   bool Failed() const { return failed_; }
   std::int32_t Committed() const { return committed_; }
   std::int32_t NotRemoved() const { return notRemoved_; }
+  // The removals the commit under way holds, and how long it has run in
+  // milliseconds; 0 and 0 while none runs. Read between turns of the commit.
+  std::int32_t Committing() const { return committing_; }
+  std::int64_t CommitMs() const;
 
  private:
   void Trace(std::string_view message) const { trace_.TraceChannel(message, 0); }
@@ -111,7 +120,16 @@ class PurgeProcessor : public ui::RecordProcessor {
   bool rolledBack_ = false;
   std::int32_t committed_ = 0;
   std::int32_t notRemoved_ = 0;
+  std::int32_t committing_ = 0;
+  std::chrono::steady_clock::time_point commitStart_;
 };
+
+std::int64_t PurgeProcessor::CommitMs() const {
+  if (committing_ == 0) return 0;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               commitStart_)
+      .count();
+}
 
 bool PurgeProcessor::Begin() {
   rt::TxBegin(kTxTimeout, rt::FileOf(TimecardFile()));
@@ -122,7 +140,10 @@ bool PurgeProcessor::Begin() {
 }
 
 bool PurgeProcessor::Commit() {
+  committing_ = rolledBack_ ? 0 : RemovedCount - committed_;
+  commitStart_ = std::chrono::steady_clock::now();
   rt::TxCommit();
+  committing_ = 0;
   if (rt::ErrorCode() == rt::kNoError) {
     // After a rollback nothing more was removed; otherwise (a read error
     // too) the batch just committed is in the count.
@@ -230,7 +251,7 @@ class PurgeWindow : public ui::ProcessWindow {
 
   int Init() override;
   int Kill() override;
-  // Clears the status line once a commit is no longer held up.
+  // Clears the status line once the commit it spoke of is over.
   int HandleWindowEvent() override;
 
  private:
@@ -241,27 +262,32 @@ class PurgeWindow : public ui::ProcessWindow {
   std::uint8_t& thermometer_;
   // From the start of the walk to its end (see stop_signals.h).
   std::optional<StopSignals> stopSignals_;
-  // The status line says so while a commit waits for another program.
-  void ShowHeldUp();
-  std::string diskName_;
-  std::string heldUp_;  // what the status line says now
+  // While a commit runs, the status line says what holds the window still.
+  void ShowCommit();
+  std::string status_;  // what the status line says now
 };
 
 int PurgeWindow::HandleWindowEvent() {
-  if (!heldUp_.empty()) ShowHeldUp();
+  if (!status_.empty()) ShowCommit();
   return ProcessWindow::HandleWindowEvent();
 }
 
-void PurgeWindow::ShowHeldUp() {
+void PurgeWindow::ShowCommit() {
   // A stop signal must not wait for the reader either.
   if (StopSignalReceived() != 0) rt::GiveUpLockWait();
-  const std::string text =
-      rt::LockWaitMs() >= kHeldUpShownMs
-          ? "Another program is reading " + diskName_ + ": waiting for it (at most " +
-                std::to_string(kHeldUpLimitMs / 1000) + " s)"
-          : "";
-  if (text == heldUp_) return;
-  heldUp_ = text;
+  // Short enough for the status line on every screen (35 terminal cells).
+  // Cancel pressed meanwhile is served once the commit ends: it is answered
+  // at once, so that the button does not seem dead for up to kHeldUpLimitMs.
+  std::string text;
+  if (rt::LockWaitMs() >= kHeldUpShownMs)
+    text = window_.Queued(rt::EventAccepted, progress::kCancel) ||
+                   window_.Queued(rt::EventCloseWindow)
+               ? "Stopping once the file is free"
+               : "Waiting for another program";
+  else if (processor_.CommitMs() >= kCommitShownMs)
+    text = "Committing " + std::to_string(processor_.Committing()) + " removals";
+  if (text == status_) return;
+  status_ = text;
   window_.SetProperty(progress::kUserString, rt::PropText, text);
 }
 
@@ -300,9 +326,8 @@ int PurgeWindow::Init() {
   timecardRelations->Open();
   FilesOpened = 1;
   stopSignals_.emplace();
-  diskName_ = diskName;
   rt::SetLockWaitLimit(kHeldUpLimitMs);
-  rt::SetBlockedTurn([this] { ShowHeldUp(); });
+  rt::SetBlockedTurn([this] { ShowCommit(); });
   Open(window_);
   GlobalSettings()->RestoreWindow("Main", window_);
   window_.SetProperty(0, rt::PropTimer, 10);

@@ -21,13 +21,15 @@
 // and killed with the window but not consulted: its key-value progress would
 // jump by whole companies.
 //
-// Held up: a commit that another program's read transaction keeps from
-// writing the file waits for it; after a second the progress window's status
-// line says so ("Another program is reading data\Timecard.DAT: waiting for
-// it (at most 30 s)"), and after 30 seconds the commit gives up: the batch
-// is rolled back and the run stops with the busy-file message. A stop
-// signal ends the wait at once (the run is then cancelled, the batch rolled
-// back and not counted); Cancel is served when the wait ends.
+// Commits on the status line: a commit that runs for more than half a second
+// says "Committing N removals" there until it ends. One that another
+// program's read transaction keeps from writing the file waits for it; after
+// a second the status line says "Waiting for another program", and after 30
+// seconds the commit gives up: the batch is rolled back and the run stops
+// with the busy-file message. A stop signal ends the wait at once (the run is
+// then cancelled, the batch rolled back and not counted); Cancel is
+// served when the wait ends, and the status line says "Stopping once the
+// file is free" meanwhile.
 //
 // Stop signals: while the walk runs, the first SIGTERM, SIGINT or SIGHUP
 // (Ctrl+C in a terminal) is taken as Cancel: the walk stops at the next

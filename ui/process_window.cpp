@@ -149,24 +149,31 @@ int ProcessWindow::HandleWindowEvent() {
       DeferWindow = 0;
     }
     std::int64_t e = 0;
-    bool overran = false;
+    bool cut = false;
     do {
       // Records that got slower than the batch was sized for (the machine is
       // busy) must not hold the loop: the clock is read every 1/64 of a
       // batch, and an event that overran one and a half slices ends there.
+      // Input taken while a record held the thread (a commit serves the
+      // windows meanwhile, blocking_call.h) ends it at once, so that Cancel
+      // stops the walk where it was pressed.
       const std::int32_t checkEvery = std::max(1, RecordsPerCycle / kOverrunChecks);
       std::int32_t sinceCheck = 0;
       while (Process->RecordsProcessed - start < RecordsPerCycle) {
         if (const int r = ProcessCycleRecord(); r != LevelBenign) return r;
+        if (MyWindow && MyWindow->Queued()) {
+          cut = true;
+          break;
+        }
         if (++sinceCheck < checkEvery) continue;
         sinceCheck = 0;
         if (2 * std::int64_t{Elapsed(t0, Now())} > 3 * std::int64_t{TimeSlice}) {
-          overran = true;
+          cut = true;
           break;
         }
       }
       e = Elapsed(t0, Now());
-      if (overran) break;
+      if (cut) break;
       if (5 * e < 4 * std::int64_t{TimeSlice} && RecordsPerCycle < kMaxRecordsPerCycle)
         RecordsPerCycle *= 2;
     } while (2 * e < TimeSlice);

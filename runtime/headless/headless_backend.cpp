@@ -333,6 +333,10 @@ std::optional<Input> HeadlessBackend::WaitForInput(int timeoutMs) {
           return std::nullopt;
         }
         case ScriptStep::Kind::Answer:
+          // A look for input while the program is busy (a commit serving
+          // the windows) leaves it for the box that may follow; only a
+          // wait for input proves that no box is coming.
+          if (timeoutMs == 0) return std::nullopt;
           steps_.pop_front();
           Problem(step, "no message box was shown");
           continue;

@@ -14,6 +14,7 @@
 #include "runtime/qt/desktop_message_box.h"
 #include "runtime/qt/dialog_units.h"
 #include "runtime/qt/qt_platform.h"
+#include "runtime/windows/message_box.h"
 #include "runtime/windows/window.h"
 
 namespace rt {
@@ -206,7 +207,7 @@ std::unique_ptr<QtBackend> MakeQtBackend(std::string& error) {
   }
   // The caption the desktop shows on a window or message box that brings
   // none of its own (it was the lower-case name the program was started by).
-  QCoreApplication::setApplicationName(QStringLiteral("Veltrane"));
+  QCoreApplication::setApplicationName(QString::fromLatin1(kUncaptioned));
   return std::make_unique<QtBackend>(std::move(app));
 }
 

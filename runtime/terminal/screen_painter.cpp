@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "runtime/core/text.h"
 #include "runtime/windows/bound_variable.h"
@@ -87,6 +90,21 @@ std::wstring TipMark(std::string_view tip, bool unicode) {
 // A text in a border, with a blank on either side. Built by appending: GCC 12
 // at -O2 takes " " + text for an overlapping copy and warns.
 std::string Spaced(std::string_view text) { return std::string(" ").append(text).append(" "); }
+
+// `text` broken at blanks into lines of at most `width` characters; a word
+// longer than that is cut.
+std::vector<std::string> BreakLines(const std::string& text, int width) {
+  std::vector<std::string> lines;
+  std::string rest = text;
+  while (static_cast<int>(rest.size()) > width) {
+    std::size_t cut = rest.rfind(' ', width);
+    if (cut == std::string::npos || cut == 0) cut = width;
+    lines.push_back(rest.substr(0, cut));
+    rest = rest.substr(cut == static_cast<std::size_t>(width) ? cut : cut + 1);
+  }
+  lines.push_back(rest);
+  return lines;
+}
 
 }  // namespace
 
@@ -520,8 +538,13 @@ void ScreenPainter::PaintTooSmall(int needRows, int needCols) {
   const std::string text = "Terminal too small: " + std::to_string(needCols) + "x" +
                            std::to_string(needRows) + " needed, " + std::to_string(COLS) + "x" +
                            std::to_string(LINES) + " here";
-  Put(LINES / 2, std::max(0, (COLS - static_cast<int>(text.size())) / 2), text,
-      colors_ ? Pair(COLOR_WHITE, kScreenBg) | A_BOLD : A_REVERSE, ScreenCells());
+  // On a terminal narrower than the notice, it goes on as many lines as it
+  // needs rather than lose its numbers off the edge.
+  const std::vector<std::string> lines = BreakLines(text, std::max(1, COLS));
+  const int top = std::max(0, (LINES - static_cast<int>(lines.size())) / 2);
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    Put(top + static_cast<int>(i), std::max(0, (COLS - static_cast<int>(lines[i].size())) / 2),
+        lines[i], colors_ ? Pair(COLOR_WHITE, kScreenBg) | A_BOLD : A_REVERSE, ScreenCells());
 }
 
 bool ScreenPainter::PaintMessageBox(const MessageBoxRequest& request, MessageBoxView& view) {
@@ -537,20 +560,13 @@ bool ScreenPainter::PaintMessageBox(const MessageBoxRequest& request, MessageBox
   // Lines wider than the screen break at a blank.
   const int maxText = std::max(10, COLS - 8 - iconCols);
   std::vector<std::string> lines;
-  for (const std::string& line : request.Lines) {
-    std::string rest = line;
-    while (static_cast<int>(rest.size()) > maxText) {
-      std::size_t cut = rest.rfind(' ', maxText);
-      if (cut == std::string::npos || cut == 0) cut = maxText;
-      lines.push_back(rest.substr(0, cut));
-      rest = rest.substr(cut == static_cast<std::size_t>(maxText) ? cut : cut + 1);
-    }
-    lines.push_back(rest);
-  }
+  for (const std::string& line : request.Lines)
+    for (std::string& part : BreakLines(line, maxText)) lines.push_back(std::move(part));
   int textCols = 0;
   for (const auto& line : lines) textCols = std::max(textCols, static_cast<int>(line.size()));
+  const std::string caption = request.Caption.empty() ? kUncaptioned : request.Caption;
   const int cols = std::max(
-      {textCols + iconCols + 4, buttonCols + 2, static_cast<int>(request.Caption.size()) + 6, 24});
+      {textCols + iconCols + 4, buttonCols + 2, static_cast<int>(caption.size()) + 6, 24});
   const int rows = static_cast<int>(lines.size()) + 4;
   view.WantRows = rows + 2;
   view.WantCols = cols + 2;
@@ -559,7 +575,7 @@ bool ScreenPainter::PaintMessageBox(const MessageBoxRequest& request, MessageBox
   const CellRect frame{inner.Row - 1, inner.Col - 1, rows + 2, cols + 2};
   const int attr = colors_ ? Pair(COLOR_BLACK, kWindowBg) : A_NORMAL;
   Fill(frame, attr);
-  Frame(frame, request.Caption, {}, attr);
+  Frame(frame, caption, {}, attr);
   if (!icon.empty())
     Put(inner.Row + 1, inner.Col + 2, icon,
         (colors_ ? Pair(COLOR_RED, kWindowBg) : A_NORMAL) | A_BOLD, inner);

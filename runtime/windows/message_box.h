@@ -16,6 +16,9 @@ inline constexpr int ButtonIgnore = 32;
 inline constexpr int ButtonCancel = 64;
 inline constexpr int ButtonHelp = 128;
 
+// The caption every backend shows on a message box given none.
+inline constexpr char kUncaptioned[] = "Veltrane";
+
 // Stock icons are four-byte codes: 0xFF, 0x01, then the stock number, low byte first.
 std::string StockIcon(int number);
 inline constexpr int kStockExclamation = 0x7F03;

@@ -421,6 +421,12 @@ int Window::Post(int event, int control, bool urgent) {
   return Ok();
 }
 
+bool Window::Queued(int event, int control) const {
+  return std::any_of(queue_.begin(), queue_.end(), [&](const Event& queued) {
+    return queued.Number == event && queued.Control == control;
+  });
+}
+
 int Window::RegisterEvent(int event, EventHandler handler, const void* object) {
   if (!handler) return Fail("no handler given");
   registrations_.push_back({event, std::move(handler), object});

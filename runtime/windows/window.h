@@ -123,6 +123,11 @@ class Window {
   std::string Cell(int control, int row, int column) const;
   // A list's row count: the source's answer to row -1, else PropItems.
   int RowCount(int control) const;
+  // Whether any event, or an event for the control (0: the window), waits
+  // in the queue, as input given while the thread was busy does until the
+  // loop runs again.
+  bool Queued() const { return !queue_.empty(); }
+  bool Queued(int event, int control = 0) const;
 
   // --- Operations --------------------------------------------------------
   PropertyValue GetProperty(int control, int property, int index = 0) const;

@@ -13,6 +13,7 @@
 
 #include "runtime/core/dates.h"
 #include "tests/e2e/program_run.h"
+#include "tests/support/sqlite_lock_holder.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/tmux_screen.h"
 
@@ -222,6 +223,27 @@ TEST_P(TerminalCancel, MidRunKeepsExactlyThePunchesNotYetWalked) {
 }
 INSTANTIATE_TEST_SUITE_P(ButtonOrCtrlC, TerminalCancel, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "CtrlC" : "CancelButton"; });
+
+// Another program's read transaction holds up the commit at the end of the
+// walk: the status line says so in full, Cancel pressed meanwhile is answered
+// at once, and once the reader lets go the removals are committed.
+TEST_F(TerminalProgram, ACommitHeldUpByAReaderSaysSoAndAnswersCancel) {
+  Start(80, 24, 5000);
+  SqliteLockHolder reader((folder_.Path() / "data" / "Timecard.DAT").string(),
+                          "BEGIN; SELECT count(*) FROM Timecard;", screen_->File("reader"));
+  ASSERT_TRUE(reader.Ready());
+  Veltrane("--backend terminal");
+  screen_->Keys("BTab BTab " + kTypedCutOff + " Enter");
+  ASSERT_TRUE(WaitFor("Waiting for another program"));
+  const auto [row, col] = screen_->Find("[ Cancel ]");
+  ASSERT_GE(row, 0);
+  screen_->Click(row, col + 3);
+  ASSERT_TRUE(WaitFor("Stopping once the file is free"));
+  reader.Release();
+  CloseEndBox(RemovedAll());
+  ExpectEndedAndRestored(0);
+  ExpectPurged();
+}
 
 // Placements saved on a desktop that a terminal cannot show as they are: the
 // dialog and the progress window minimised, the dialog far wider than the

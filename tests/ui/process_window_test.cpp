@@ -217,6 +217,19 @@ TEST_F(ProcessWindowTest, StepThatNeverAdvancesStillCancels) {
   EXPECT_EQ(p->processor.Kills, 1);
 }
 
+// Cancel pressed while a record held the thread (a commit serving the
+// window) waits in the queue: the walk stops before the next record.
+TEST_F(ProcessWindowTest, InputQueuedDuringARecordIsServedBeforeTheNext) {
+  Start(200);
+  auto p = NewProcess();
+  p->processor.Step = [&] {
+    if (p->processor.Taken.size() == 10) rt::Post(rt::EventAccepted, kCancel);
+    return LevelBenign;
+  };
+  EXPECT_EQ(p->controller.Run(), RequestCancelled);
+  EXPECT_EQ(p->processor.Taken.size(), 10u);
+}
+
 TEST_F(ProcessWindowTest, DeferredWindowShowsAtTheFirstTimerAfterTwoSeconds) {
   Start(3);
   auto p = NewProcess();

@@ -13,8 +13,10 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "runtime/core/blocking_call.h"
 #include "runtime/core/program.h"
 #include "runtime/windows/message_box.h"
 #include "runtime/windows/event_loop.h"
@@ -87,6 +89,24 @@ accept ?OK)"));
                           "line 3: accept ?GONE: control ?GONE is disabled",
                           "line 4: type ?OK \"hello\": control ?OK takes no typing",
                           "line 5: answer 2: no message box was shown"));
+}
+
+// Work that keeps the window waiting (a commit) serves its input meanwhile;
+// the answer to the box shown after it must wait for that box.
+TEST_F(HeadlessBackendTest, AnAnswerWaitsForItsBoxThroughABlockingCall) {
+  ASSERT_TRUE(backend.LoadScript("accept ?OK\nanswer No"));
+  Window window(form);
+  OpenWindow(window);
+  int answer = 0;
+  Serve([&] {
+    if (AcceptedControl() != 3) return 0;
+    RunBlocking([] { std::this_thread::sleep_for(std::chrono::milliseconds(5 * kBlockedServeMs)); });
+    answer = MessageBox("Go on?", "Form", {}, ButtonYes | ButtonNo);
+    Post(EventCloseWindow);
+    return 0;
+  });
+  EXPECT_EQ(answer, ButtonNo);
+  EXPECT_THAT(backend.Problems(), IsEmpty());
 }
 
 TEST_F(HeadlessBackendTest, EndOfScriptClosesTheWindowInsteadOfHanging) {

@@ -67,6 +67,7 @@ TEST_F(TerminalTest, CutoffDialogIsCentredRefuses2024AndTakesATypedDate) {
   EXPECT_THAT(screen.Screen(), HasSubstr("[ OK ]     [ Cancel ]"));
   screen.Keys("BTab BTab 1/1/2024 M-o");  // back over the calendar button to the entry; Alt+O is OK
   ASSERT_TRUE(WaitFor("Date Not acceptable. Pick a date prior 01/2024."));
+  EXPECT_THAT(screen.Screen(), HasSubstr("\u2500 Veltrane \u2500")) << "captioned as on the desktop";
   screen.Keys("Enter 12/31/2023 M-o");  // the refusal gave the entry the focus back
   EXPECT_THAT(Results(), HasSubstr("\nresponse 1\nlastDate 12/31/2023\nend\n"));
   ExpectRestored();
@@ -118,6 +119,9 @@ TEST_F(TerminalTest, TooSmallTerminalShowsANoticeAndTheListScrolls) {
   ASSERT_TRUE(WaitFor("Errors History"));
   screen.Resize(50, 20);
   ASSERT_TRUE(WaitFor("Terminal too small: 84x14 needed, 50x20 here"));
+  screen.Resize(30, 10);  // narrower than the notice: it goes on two lines, numbers whole
+  ASSERT_TRUE(WaitFor("Terminal too small: 84x14"));
+  ASSERT_TRUE(WaitFor("needed, 30x10 here"));
   screen.Resize(80, 24);
   ASSERT_TRUE(WaitFor("Errors History"));
   EXPECT_THAT(screen.Screen(), HasSubstr("[ Ok ]   [ Help ]")) << "Help at the right end";
