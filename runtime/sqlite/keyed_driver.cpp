@@ -23,8 +23,9 @@
 //   columns may stand in any order, since every statement names them.
 //   Opening checks the form and gives 47, naming what is wrong, for no such
 //   table, a table WITHOUT ROWID, a column missing, extra, of another type,
-//   allowing NULL or with a collation other than BINARY, or a file that is not
-//   a database (random bytes, a truncated copy); a declared key whose index is
+//   allowing NULL or with a collation other than BINARY, a file that is not
+//   a database (random bytes, a truncated copy), or no file at all (a folder,
+//   a FIFO, a device); a declared key whose index is
 //   missing, partial (WHERE), of the wrong uniqueness, built over other
 //   columns, descending or with another collation gives 46, and FileBuildKeys
 //   rebuilds every index. A record whose stored values its fields cannot hold
@@ -156,6 +157,14 @@ using sqlite::Statement;
 bool PathExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
+}
+
+// What stands at an existing path that is no file, ("" for a file): a data
+// file must be one, and opening a FIFO would wait for a writer for ever.
+std::string NotAFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return "";
+  return S_ISDIR(st.st_mode) ? "a folder" : S_ISFIFO(st.st_mode) ? "a FIFO" : "a device or socket";
 }
 
 // A file nobody may write to: no write permission for anyone, or none for us.
@@ -766,6 +775,8 @@ int KeyedFile::Open(int mode) {
   if (open_) return Fail(kFileAlreadyOpen, "file already open");
   if (int code = CheckDeclaration()) return code;
   if (!PathExists(path_)) return Fail(kFileNotFound, "no file " + path_);
+  if (std::string what = NotAFile(path_); !what.empty())
+    return Fail(kInvalidDeclaration, path_ + " is " + what + ", not a data file");
   if ((mode & 0x03) != kAccessRead && ReadOnlyFile(path_))
     return Fail(kAccessDenied, "file is read-only: " + path_);
   int code = share_.Acquire(path_, mode, recover_ < 0 ? 0 : recover_);
