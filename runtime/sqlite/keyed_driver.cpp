@@ -29,7 +29,8 @@
 //   missing, partial (WHERE), of the wrong uniqueness, built over other
 //   columns, descending or with another collation gives 46, and FileBuildKeys
 //   rebuilds every index. A record whose stored values its fields cannot hold
-//   (a number out of range, a text too long) is refused when read (47).
+//   (a number out of range, a text too long or with a character Latin-1 has
+//   not) is refused when read (47).
 //
 // CONNECTIONS AND TRANSACTIONS
 //   Each thread has one SQLite connection (sqlite_connection.h). Each disk
