@@ -89,6 +89,7 @@ int PendingDeletes::Apply(std::size_t chunk, const ApplyChunk& apply) {
     return kNoError;
   }
   // What is left stays pending, in order; the table holds just those.
+  if (done != 0) ++departures_;
   entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(done));
   std::vector<std::int64_t>().swap(slots_);
   std::vector<bool>().swap(used_);
@@ -106,6 +107,7 @@ std::vector<std::int64_t> PendingDeletes::InOrder() {
 }
 
 void PendingDeletes::Clear() {
+  if (count_ != 0) ++departures_;
   // Swapped out rather than cleared, so that a large set gives its memory back.
   std::vector<Entry>().swap(entries_);
   std::string().swap(orders_);

@@ -57,6 +57,9 @@ class PendingDeletes {
   bool Empty() const { return count_ == 0; }
   // Past the memory bound: the driver applies the set now.
   bool Full() const { return Bytes() >= bound_; }
+  // Moves whenever deletes leave the set (applied or forgotten), never when
+  // one joins: while it stands still, every record pending then still is.
+  std::uint64_t Departures() const { return departures_; }
   // The memory the set holds.
   std::size_t Bytes() const {
     return entries_.capacity() * sizeof(Entry) + orders_.capacity() +
@@ -97,6 +100,7 @@ class PendingDeletes {
   std::vector<std::int64_t> slots_;
   std::vector<bool> used_;
   std::size_t count_ = 0;
+  std::uint64_t departures_ = 0;
 };
 
 // Builds an order string whose byte-wise order is the order of the values

@@ -23,12 +23,14 @@
 //   columns may stand in any order, since every statement names them.
 //   Opening checks the form and gives 47, naming what is wrong, for no such
 //   table, a table WITHOUT ROWID, a column missing, extra, of another type,
-//   allowing NULL or with a collation other than BINARY, or a file that is not
-//   a database (random bytes, a truncated copy); a declared key whose index is
+//   allowing NULL or with a collation other than BINARY, a file that is not
+//   a database (random bytes, a truncated copy), or no file at all (a folder,
+//   a FIFO, a device); a declared key whose index is
 //   missing, partial (WHERE), of the wrong uniqueness, built over other
 //   columns, descending or with another collation gives 46, and FileBuildKeys
 //   rebuilds every index. A record whose stored values its fields cannot hold
-//   (a number out of range, a text too long) is refused when read (47).
+//   (a number out of range, a text too long or with a character Latin-1 has
+//   not) is refused when read (47).
 //
 // CONNECTIONS AND TRANSACTIONS
 //   Each thread has one SQLite connection (sqlite_connection.h). Each disk
@@ -156,6 +158,14 @@ using sqlite::Statement;
 bool PathExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
+}
+
+// What stands at an existing path that is no file, ("" for a file): a data
+// file must be one, and opening a FIFO would wait for a writer for ever.
+std::string NotAFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return "";
+  return S_ISDIR(st.st_mode) ? "a folder" : S_ISFIFO(st.st_mode) ? "a FIFO" : "a device or socket";
 }
 
 // A file nobody may write to: no write permission for anyone, or none for us.
@@ -445,8 +455,20 @@ class KeyedFile final : public Driver {
   const FileDeclaration* sameLayout_ = nullptr;   // another declaration found laid out as decl_
   std::vector<ColumnValue> sought_;               // the key values a read by key looks for
 
-  std::vector<Statement> getByKey_;
+  std::vector<Statement> getByKey_, getByKeyAfter_;
   std::vector<Statement> duplicate_;
+  // Where the last read by key stopped stepping over records whose deletes
+  // are pending: every record of `Values` in `Key` up to rowid `After` was
+  // pending, and stays so while the transaction and the set's departures
+  // have not moved (adds, puts and other deletes apply the set first). The
+  // purge deletes each of a run of punches sharing a key as it reaches it,
+  // so without this each read would step over all the run's earlier ones.
+  struct PendingRun {
+    int Key = 0;
+    std::vector<ColumnValue> Values;
+    std::int64_t After = 0;
+    std::uint64_t Transaction = 0, Departures = 0;
+  } pendingRun_;
   Statement getByRowid_, insert_, update_, updateChecked_, delete_, deleteChecked_, count_;
 
   std::string lastCode_, lastText_;
@@ -754,6 +776,8 @@ int KeyedFile::Open(int mode) {
   if (open_) return Fail(kFileAlreadyOpen, "file already open");
   if (int code = CheckDeclaration()) return code;
   if (!PathExists(path_)) return Fail(kFileNotFound, "no file " + path_);
+  if (std::string what = NotAFile(path_); !what.empty())
+    return Fail(kInvalidDeclaration, path_ + " is " + what + ", not a data file");
   if ((mode & 0x03) != kAccessRead && ReadOnlyFile(path_))
     return Fail(kAccessDenied, "file is read-only: " + path_);
   int code = share_.Acquire(path_, mode, recover_ < 0 ? 0 : recover_);
@@ -790,7 +814,9 @@ int KeyedFile::Open(int mode) {
   watchArmed_ = false;
   watchedRowid_ = 0;
   getByKey_.resize(decl_.KeyCount() + 1);
+  getByKeyAfter_.resize(decl_.KeyCount() + 1);
   duplicate_.resize(decl_.KeyCount() + 1);
+  pendingRun_ = PendingRun();
   return Fail(kNoError, "");
 }
 
@@ -971,6 +997,7 @@ void KeyedFile::Close() {
   views_.clear();
   cursors_.clear();
   getByKey_.clear();
+  getByKeyAfter_.clear();
   duplicate_.clear();
   getByRowid_ = Statement();
   insert_ = Statement();
@@ -1185,27 +1212,35 @@ int KeyedFile::GetByKey(int key) {
   if (int code = Ready()) return code;
   if (!ValidKey(key)) return Fail(kBadRequest, "no key " + std::to_string(key));
   if (ReadAheadAnswers(key)) return kNoError;
+  const auto& k = decl_.Key(key);
+  sought_.clear();
+  for (int field : k.Components) sought_.push_back(sqlite::LoadField(file_.Buffer(), decl_, field));
+  const bool resume = pendingRun_.After != 0 && pendingRun_.Key == key &&
+                      pendingRun_.Transaction == conn_->Transaction() &&
+                      pendingRun_.Departures == attached_->Pending.Departures() &&
+                      pendingRun_.Values == sought_;
   int code;
   sqlite3_stmt* stmt = Prepared(
-      getByKey_[key],
+      resume ? getByKeyAfter_[key] : getByKey_[key],
       [&] {
         // The key's own index: it gives the first record in key order, and a walk
         // in that order finds its pages already in the cache.
-        const auto& k = decl_.Key(key);
         return SelectColumns(columns_) + " FROM " + attached_->Schema + "." + Quote(table_) +
                " INDEXED BY " + Quote(std::string(k.Label())) + " WHERE " +
-               KeyEqualsValues(decl_, k) + " ORDER BY rowid";
+               KeyEqualsValues(decl_, k) + (resume ? " AND rowid>?" : "") + " ORDER BY rowid";
       },
       code);
   if (!stmt) return code;
-  const auto& k = decl_.Key(key);
-  for (std::size_t i = 0; i < k.Components.size(); ++i)
-    sqlite::BindValue(stmt, static_cast<int>(i) + 1,
-                      sqlite::LoadField(file_.Buffer(), decl_, k.Components[i]));
+  int index = 1;
+  for (const ColumnValue& value : sought_) sqlite::BindValue(stmt, index++, value);
+  if (resume) sqlite3_bind_int64(stmt, index, pendingRun_.After);
   int rc;
+  std::int64_t stepped = 0;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW &&
-         attached_->Pending.Contains(sqlite3_column_int64(stmt, 0))) {
-  }
+         attached_->Pending.Contains(sqlite3_column_int64(stmt, 0)))
+    stepped = sqlite3_column_int64(stmt, 0);
+  if (stepped != 0)
+    pendingRun_ = {key, sought_, stepped, conn_->Transaction(), attached_->Pending.Departures()};
   code = rc == SQLITE_ROW    ? ReadRow(stmt)
          : rc == SQLITE_DONE ? Fail(kRecordNotAvailable, "no record with that key")
                              : FailSqlite();

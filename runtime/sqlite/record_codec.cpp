@@ -68,7 +68,9 @@ std::string Misfit(const ColumnValue& value, const FieldDeclaration& f) {
   const bool text = value.Kind == ColumnKind::Text || value.Kind == ColumnKind::Blob;
   if (f.Type == FieldType::Text || f.Type == FieldType::CText) {
     if (!text) return holds + ", but " + field + " is a text";
-    const std::string latin1 = Utf8ToLatin1(value.Bytes);
+    std::string latin1;
+    if (!Utf8ToLatin1Exact(value.Bytes, latin1))
+      return holds + ", but " + field + " holds Latin-1 characters only";
     if (f.Type == FieldType::CText && latin1.find('\0') != std::string::npos)
       return "holds a text with a NUL character, which " + field + " cannot hold";
     const std::size_t length =
@@ -200,13 +202,17 @@ bool StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclar
     case FieldType::Text:
     case FieldType::CText: {
       // SetString cuts a text that is too long, and a ctext ends at a NUL: the
-      // rest would be lost. A text of plain ASCII, as most are, is its own
-      // Latin-1.
+      // rest would be lost; so would a character Latin-1 has not, or bytes that
+      // are no UTF-8, if they became '?'. A text of plain ASCII, as most are, is
+      // its own Latin-1.
       std::string converted;
       std::string_view text = value.Bytes;
       if (!std::all_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        converted = Utf8ToLatin1(value.Bytes);
+        if (!Utf8ToLatin1Exact(value.Bytes, converted)) {
+          ref.Clear();
+          return false;
+        }
         text = converted;
       }
       const std::size_t room = f.Type == FieldType::CText ? f.Size - 1 : f.Size;

@@ -50,7 +50,8 @@ struct ColumnValue {
 ColumnValue LoadField(const std::uint8_t* record, const FileDeclaration& decl, int field);
 // Writes a column value into that field. False, with the field cleared, when
 // the field cannot hold the value as it is: a number out of its range or with
-// places an integer field has not, a text longer than the field, an array of
+// places an integer field has not, a text longer than the field or with a
+// character Latin-1 has not (or bytes that are no UTF-8), an array of
 // another size, or a value of another kind (text in an INTEGER column). A
 // REAL decimal is rounded to the field's places, as it is stored.
 bool StoreField(const ColumnValue& value, std::uint8_t* record, const FileDeclaration& decl,

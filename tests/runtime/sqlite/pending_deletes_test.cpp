@@ -104,6 +104,50 @@ TEST_F(Pending, NoHandleReadsAPendingDeleteAgainAndOtherProcessesSeeOnlyTheCommi
             (std::vector<std::string>{"1A", "2NEW", "3B", "4A"}));
 }
 
+// A read by key over a run of duplicates whose first records are pending
+// resumes where the last read stopped; a put, a rollback or an add in between
+// must still be seen.
+TEST_F(Pending, AReadByKeyOverARunOfDuplicatesFindsTheFirstLeftWhateverCameBetween) {
+  std::vector<Punch> punches;
+  for (int card = 1; card <= 8; ++card) punches.push_back({1, 80000, card, card, card == 1 ? "A" : "d"});
+  CreateWith(punches);
+  rt::FileOpen(*aliasFile_);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  // The card of the first punch of origin "D" the alias finds, 0 for none.
+  auto firstD = [&] {
+    SetPunch(*aliasFile_, {1, 0, 0, 0, "D"});
+    rt::FileGetByKey(*aliasFile_, kKeyOrigin);
+    return rt::ErrorCode() == 0 ? static_cast<int>(aliasFile_->Field(kCard).GetInt()) : 0;
+  };
+  auto deleteFirstD = [&](int card) {
+    ASSERT_EQ(firstD(), card);
+    rt::FileDelete(*aliasFile_);
+    ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  };
+  rt::TxBegin(2, *file_);
+  for (int card : {2, 3, 4}) deleteFirstD(card);
+  // Card 1 joins the run ahead of what is pending.
+  SetPunch(*file_, {1, 0, 1, 1});
+  rt::FileGetByKey(*file_, kKeyCardTime);
+  file_->Field(kOrigin).SetString("d");
+  rt::FilePut(*file_);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  for (int card : {1, 5, 6}) deleteFirstD(card);
+  rt::TxRollback();
+  EXPECT_EQ(firstD(), 2);
+  rt::TxBegin(2, *file_);
+  for (int card : {2, 3, 4, 5, 6, 7, 8}) deleteFirstD(card);
+  EXPECT_EQ(firstD(), 0);
+  // An added punch of the run is found, after all that is pending.
+  SetPunch(*file_, {1, 80000, 9, 9, "D"});
+  rt::FileAdd(*file_);
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  EXPECT_EQ(firstD(), 9);
+  rt::TxCommit();
+  ASSERT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  EXPECT_EQ(RawDb(path_).One("SELECT group_concat(CARD || ORIGIN) FROM Punch"), "1A,9D");
+}
+
 TEST_F(Pending, APutOfARecordWhoseDeleteIsPendingFindsItGone) {
   SetUpPunches();
   rt::TxBegin(2, *file_);
