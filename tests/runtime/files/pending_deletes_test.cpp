@@ -75,7 +75,10 @@ TEST(PendingDeletes, AFailureKeepsThatChunkAndTheRestPending) {
 TEST(PendingDeletes, FullOncePastItsBound) {
   PendingDeletes pending(1000);
   std::int64_t added = 0;
-  while (!pending.Full()) pending.Add(++added, Order(added));
+  while (!pending.Full()) {
+    ++added;
+    pending.Add(added, Order(added));
+  }
   EXPECT_GT(added, 1);
   EXPECT_LT(added, 100);  // each entry counts what it holds
   // A long order text counts its own memory.
