@@ -1199,10 +1199,10 @@ int ServerFile::CheckIntegrity(std::vector<std::string>& problems) {
 }
 
 // Texts another tool stored with characters Latin-1 has not. A record holds
-// a text as one byte a character, so a read shows each such character as
-// '?' without an error (refusing the record would stop a purge over a
-// harmless name); the check names every record that holds one, as many as
-// kTextProblems, so the text can be mended before a put writes the '?' back.
+// a text as one byte a character, so a read of such a record is refused (47,
+// as on SQLite: a key read as '?' could find or remove another record); the
+// check names every record that holds one, as many as kTextProblems, so the
+// text can be mended.
 int ServerFile::CheckTexts(std::vector<std::string>& problems) {
   constexpr int kTextProblems = 100;
   std::string where;
@@ -1222,7 +1222,7 @@ int ServerFile::CheckTexts(std::vector<std::string>& problems) {
       if (!IsText(decl_.Field(f)) || Utf8ToLatin1Exact(text, latin1)) continue;
       problems.push_back("record " + std::string(found.Value(r, 0)) + ": column " +
                          columns_[f - 1] + " holds '" + text + "', with characters Latin-1 has " +
-                         "not, which field " + columns_[f - 1] + " reads as '?'");
+                         "not, which field " + columns_[f - 1] + " cannot hold");
     }
   }
   if (found.Rows() > kTextProblems)

@@ -5,8 +5,9 @@
 //   text                                   TEXT, trailing blanks removed
 //   ctext                                  TEXT, the characters before the NUL
 //   arrays                                 BLOB of the element bytes
-// Record bytes are Latin-1; TEXT columns hold UTF-8. A character a column
-// holds that Latin-1 cannot is read as '?'.
+// Record bytes are Latin-1; TEXT columns hold UTF-8. A record whose column
+// holds a character Latin-1 has not (or bytes that are no UTF-8) is refused
+// when read (StoreField).
 #pragma once
 
 #include <sqlite3.h>

@@ -465,8 +465,9 @@ TEST_F(Server, AMissingTableSaysWhichSchemaAndPrivilegeOnWhichServer) {
   EXPECT_EQ(rt::postgres::MissingTable(path_), "");
 }
 
-// Another tool stores a text with characters Latin-1 has not: a read shows
-// them as '?', and the check names the record and column.
+// Another tool stores a text with characters Latin-1 has not: the check
+// names the record and column, and a read of that record is refused (a key
+// read as '?' could find another record), as on SQLite.
 TEST_F(Server, TheCheckNamesTextsWithCharactersLatin1HasNot) {
   CreateWith({{1, 80000, 1, 1}, {1, 80000, 2, 2}, {1, 80000, 3, 3}});
   ASSERT_EQ(RawExec("UPDATE \"Punch\" SET \"ORIGIN\" = 'Zoë' WHERE \"CARD\" = 1;"
@@ -474,8 +475,15 @@ TEST_F(Server, TheCheckNamesTextsWithCharactersLatin1HasNot) {
             "");
   EXPECT_EQ(rt::FileCheckIntegrity(*file_),
             (std::vector<std::string>{"record 3: column JOB holds 'Łódź', with characters "
-                                      "Latin-1 has not, which field JOB reads as '?'"}));
+                                      "Latin-1 has not, which field JOB cannot hold"}));
   EXPECT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  rt::FileSetKey(*file_, kKeyCardTime);
+  for (int card = 1; card <= 2; ++card) {
+    rt::FileNext(*file_);
+    EXPECT_EQ(rt::ErrorCode(), 0) << rt::FileErrorText();
+  }
+  rt::FileNext(*file_);
+  EXPECT_EQ(rt::ErrorCode(), rt::kInvalidDeclaration);
 }
 
 TEST(ServerConnection, IsShownWithoutItsPasswordAndABadOneIsOneLine) {
