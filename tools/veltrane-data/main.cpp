@@ -6,7 +6,8 @@
 // standard error while that is a terminal; --quiet silences it and the
 // summary. Exit status: 0 done; 1 a command line that cannot be read (what
 // was wrong and the usage on standard error); 2 the work failed (one clear
-// line on standard error; for check, anything wrong in the files).
+// line on standard error; for check, anything wrong in the files; also
+// standard output that could not be written, as its result is lost).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
