@@ -12,7 +12,8 @@
 // their value as the next argument or after "=".
 //
 // Exit status (exit_status.h): 0 done, 1 bad usage (also: no screen to show
-// the dialog on), 2 cancelled or refused, 3 stopped by an error.
+// the dialog on), 2 cancelled or refused, 3 stopped by an error (also:
+// standard output that could not be written, when nothing else failed).
 #pragma once
 
 #include <string>

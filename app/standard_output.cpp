@@ -13,7 +13,7 @@ std::string StandardOutputFailure() {
   const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || std::cout.fail();
   if (!failed) return {};
   // A write that failed before this flush left no reason behind.
-  return errno != 0 ? std::strerror(errno) : "a write to it failed";
+  return errno != 0 ? std::strerror(errno) : "an earlier write failed";
 }
 
 }  // namespace app

@@ -184,62 +184,94 @@ std::string Store(rt::File& file, const Column& column, const std::string& cell)
   }
 }
 
-// Splits CSV text into rows of cells, counting lines. False at a quote that
-// never closes.
+// One row of CSV text: its first line and its cells.
 struct Row {
   int Line;
   std::vector<std::string> Cells;
 };
 
-bool ReadRows(std::istream& in, std::vector<Row>& rows, int& badLine) {
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  int line = 1;
-  // A spreadsheet saving UTF-8 text starts it with a byte order mark.
-  std::size_t i = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-  while (i < text.size()) {
-    Row row{line, {}};
-    std::string cell;
-    bool quoted = false, wasQuoted = false;
+// Reads CSV text a row at a time, counting lines, so that only the row being
+// read is held, never the whole text.
+class RowReader {
+ public:
+  explicit RowReader(std::istream& in) : in_(*in.rdbuf()) {
+    // A spreadsheet saving UTF-8 text starts it with a byte order mark.
+    static constexpr std::string_view kMark = "\xEF\xBB\xBF";
+    for (const char expected : kMark) {
+      if (in_.sgetc() != static_cast<unsigned char>(expected)) break;
+      pending_ += static_cast<char>(in_.sbumpc());
+    }
+    if (pending_ == kMark) pending_.clear();
+  }
+
+  // The next row that is not blank, into `row`; false at the end of the text
+  // (Unclosed then says whether it ended inside a quoted cell, of the row at
+  // row.Line).
+  bool Next(Row& row) {
     for (;;) {
-      if (i >= text.size()) {
-        if (quoted) {
-          badLine = row.Line;
-          return false;
+      if (Peek() == kEnd) return false;
+      row.Line = line_;
+      row.Cells.clear();
+      std::string cell;
+      bool quoted = false, wasQuoted = false;
+      for (;;) {
+        const int next = Get();
+        if (next == kEnd) {
+          if (quoted) return unclosed_ = true, false;
+          row.Cells.push_back(cell);
+          break;
         }
-        row.Cells.push_back(cell);
-        break;
-      }
-      char c = text[i++];
-      if (quoted) {
-        if (c == '"' && i < text.size() && text[i] == '"') {
-          cell += '"';
-          ++i;
-        } else if (c == '"') {
-          quoted = false;
+        const char c = static_cast<char>(next);
+        if (quoted) {
+          if (c == '"' && Peek() == '"') {
+            cell += '"';
+            Get();
+          } else if (c == '"') {
+            quoted = false;
+          } else {
+            if (c == '\n') ++line_;
+            cell += c;
+          }
+        } else if (c == '"' && cell.empty() && !wasQuoted) {
+          quoted = wasQuoted = true;
+        } else if (c == ',') {
+          row.Cells.push_back(cell);
+          cell.clear();
+          wasQuoted = false;
+        } else if (c == '\n' || c == '\r') {
+          if (c == '\r' && Peek() == '\n') Get();
+          ++line_;
+          row.Cells.push_back(cell);
+          break;
         } else {
-          if (c == '\n') ++line;
           cell += c;
         }
-      } else if (c == '"' && cell.empty() && !wasQuoted) {
-        quoted = wasQuoted = true;
-      } else if (c == ',') {
-        row.Cells.push_back(cell);
-        cell.clear();
-        wasQuoted = false;
-      } else if (c == '\n' || c == '\r') {
-        if (c == '\r' && i < text.size() && text[i] == '\n') ++i;
-        ++line;
-        row.Cells.push_back(cell);
-        break;
-      } else {
-        cell += c;
       }
+      const bool blank = row.Cells.size() == 1 && row.Cells[0].empty();
+      if (!blank) return true;
     }
-    bool blank = row.Cells.size() == 1 && row.Cells[0].empty();
-    if (!blank) rows.push_back(std::move(row));
   }
-  return true;
-}
+
+  bool Unclosed() const { return unclosed_; }
+
+ private:
+  static constexpr int kEnd = std::char_traits<char>::eof();
+
+  int Peek() {
+    return !pending_.empty() ? static_cast<unsigned char>(pending_[0]) : in_.sgetc();
+  }
+  int Get() {
+    if (pending_.empty()) return in_.sbumpc();
+    const int c = static_cast<unsigned char>(pending_[0]);
+    pending_.erase(0, 1);
+    return c;
+  }
+
+  std::streambuf& in_;
+  std::string pending_;  // read while looking for the byte order mark, not yet taken
+  int line_ = 1;
+  bool unclosed_ = false;
+};
 
 // Counts in `count` the records of `records` identical byte for byte (so in
 // every field) to a record of `file`, the first at `first`: one read of the
@@ -318,33 +350,40 @@ std::int64_t ExportCsv(rt::File& file, std::ostream& out, const RecordFilter& ke
 
 long ImportCsv(rt::File& file, std::istream& in, bool allowDuplicates, ProgressLine& progress,
                std::vector<CsvProblem>& problems, CsvDuplicates& duplicates) {
-  std::vector<Row> rows;
-  int badLine = 0;
-  if (!ReadRows(in, rows, badLine)) {
-    problems.push_back({badLine, "a quoted cell is never closed"});
+  RowReader reader(in);
+  Row row;
+  auto unclosed = [&] {
+    // Nothing else is said: the rows after it cannot be told apart.
+    problems.assign({{row.Line, "a quoted cell is never closed"}});
     return 0;
-  }
+  };
   auto columns = Columns(file.Declaration());
-  if (rows.empty()) {
+  if (!reader.Next(row)) {
+    if (reader.Unclosed()) return unclosed();
     problems.push_back({1, "no header row"});
     return 0;
   }
-  const auto& header = rows.front();
-  bool headerOk = header.Cells.size() == columns.size();
+  const int headerLine = row.Line;
+  bool headerOk = row.Cells.size() == columns.size();
   for (std::size_t i = 0; headerOk && i < columns.size(); ++i)
-    headerOk = rt::SameIgnoringCase(header.Cells[i], columns[i].Header);
+    headerOk = rt::SameIgnoringCase(row.Cells[i], columns[i].Header);
   if (!headerOk) {
+    // A header cut by a quote that never closes is that quote's problem.
+    while (reader.Next(row)) {
+    }
+    if (reader.Unclosed()) return unclosed();
     std::string expected;
     for (const auto& c : columns) expected += (expected.empty() ? "" : ",") + c.Header;
-    problems.push_back({header.Line, "header must be " + expected});
+    problems.push_back({headerLine, "header must be " + expected});
     return 0;
   }
-  // Every row is checked before anything is written.
+  // Every row is checked before anything is written; only the records the
+  // rows make are kept (with their lines), not the text.
   std::vector<std::vector<std::uint8_t>> records;
-  progress.Start("checking", "rows", static_cast<std::int64_t>(rows.size() - 1));
-  for (std::size_t r = 1; r < rows.size(); ++r) {
-    progress.Update(static_cast<std::int64_t>(r));
-    const auto& row = rows[r];
+  std::vector<int> lines;
+  progress.Start("checking", "rows", 0);
+  for (std::int64_t read = 1; reader.Next(row); ++read) {
+    progress.Update(read);
     if (row.Cells.size() != columns.size()) {
       problems.push_back({row.Line, std::to_string(row.Cells.size()) + " cells, expected " +
                                         std::to_string(columns.size())});
@@ -360,8 +399,11 @@ long ImportCsv(rt::File& file, std::istream& in, bool allowDuplicates, ProgressL
       problems.push_back({row.Line, why});
       continue;
     }
+    if (!problems.empty()) continue;  // nothing will be imported: no need to keep it
     records.emplace_back(file.Buffer(), file.Buffer() + file.RecordLength());
+    lines.push_back(row.Line);
   }
+  if (reader.Unclosed()) return unclosed();
   if (!problems.empty()) return 0;
   rt::TxBegin(5, file);
   if (rt::ErrorCode() != 0) {
@@ -374,7 +416,7 @@ long ImportCsv(rt::File& file, std::istream& in, bool allowDuplicates, ProgressL
     if (!FindDuplicates(file, records, progress, duplicates.Rows, first, problems))
       return rt::TxRollback(), 0;
     if (duplicates.Rows > 0) {
-      duplicates.FirstLine = rows[first + 1].Line;  // every row made a record
+      duplicates.FirstLine = lines[first];
       rt::TxRollback();
       return 0;
     }
@@ -386,7 +428,7 @@ long ImportCsv(rt::File& file, std::istream& in, bool allowDuplicates, ProgressL
     rt::FileAdd(file);
     if (rt::ErrorCode() != 0) {
       problems.push_back(
-          {rows[i + 1].Line, "cannot add: " + rt::ErrorText() + " " + rt::FileErrorText()});
+          {lines[i], "cannot add: " + rt::ErrorText() + " " + rt::FileErrorText()});
       rt::TxRollback();
       return 0;
     }

@@ -47,8 +47,9 @@ struct CsvDuplicates {
   int FirstLine = 0;
 };
 
-// Reads the whole CSV text first; when every row is valid, adds all records
-// to `file` (open for writing) in one transaction. When any row is bad, or an
+// Checks every row of the CSV text first, a row at a time, keeping only the
+// records the rows make (not the text); when every row is valid, adds all
+// records to `file` (open for writing) in one transaction. When any row is bad, or an
 // add fails, nothing is imported and `problems` lists them. Unless
 // `allowDuplicates`, nothing is imported either when rows are identical in
 // every field to records in the file (a second import of the same copy);

@@ -6,13 +6,16 @@
 // standard error while that is a terminal; --quiet silences it and the
 // summary. Exit status: 0 done; 1 a command line that cannot be read (what
 // was wrong and the usage on standard error); 2 the work failed (one clear
-// line on standard error; for check, anything wrong in the files).
+// line on standard error; for check, anything wrong in the files; also
+// standard output that could not be written, as its result is lost).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -253,9 +256,10 @@ bool BeginReading(const std::vector<rt::File*>& files, rt::postgres::ServerTrans
 bool KeepFile(const std::string& part, const std::string& path, std::string& error) {
   int fd = ::open(part.c_str(), O_RDONLY | O_CLOEXEC);
   bool synced = fd >= 0 && ::fsync(fd) == 0;
+  const int reason = errno;
   if (fd >= 0) ::close(fd);
   if (!synced || std::rename(part.c_str(), path.c_str()) != 0)
-    return error = "cannot write " + path, false;
+    return error = "cannot write " + path + ": " + std::strerror(synced ? errno : reason), false;
   std::string folder = std::filesystem::path(path).parent_path().string();
   fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
@@ -369,8 +373,10 @@ int Export(const Invocation& call) {
   rt::TxRollback();  // only read
   if (written < 0) return failed("cannot export " + decl->Label() + ": " + error);
   if (!part.empty()) {
+    errno = 0;
     out.close();
-    if (out.fail()) return failed("cannot write " + call.Args[2]);
+    if (out.fail())
+      return failed("cannot write " + call.Args[2] + ": " + std::strerror(errno != 0 ? errno : EIO));
     if (!KeepFile(part, path, error)) return failed(error);
   }
   if (call.Quiet) return 0;
