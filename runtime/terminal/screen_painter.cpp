@@ -535,12 +535,19 @@ void ScreenPainter::PaintList(WindowView& view, const ControlState& c, bool focu
 
 void ScreenPainter::PaintTooSmall(int needRows, int needCols) {
   Clear();
-  const std::string text = "Terminal too small: " + std::to_string(needCols) + "x" +
-                           std::to_string(needRows) + " needed, " + std::to_string(COLS) + "x" +
-                           std::to_string(LINES) + " here";
   // On a terminal narrower than the notice, it goes on as many lines as it
-  // needs rather than lose its numbers off the edge.
-  const std::vector<std::string> lines = BreakLines(text, std::max(1, COLS));
+  // needs, broken between its phrases, rather than lose its numbers off the edge.
+  const int width = std::max(1, COLS);
+  std::vector<std::string> lines;
+  for (const std::string& phrase :
+       {std::string("Terminal too small:"),
+        std::to_string(needCols) + "x" + std::to_string(needRows) + " needed,",
+        std::to_string(COLS) + "x" + std::to_string(LINES) + " here"}) {
+    if (!lines.empty() && static_cast<int>(lines.back().size() + 1 + phrase.size()) <= width)
+      lines.back() += " " + phrase;
+    else
+      for (std::string& part : BreakLines(phrase, width)) lines.push_back(std::move(part));
+  }
   const int top = std::max(0, (LINES - static_cast<int>(lines.size())) / 2);
   for (std::size_t i = 0; i < lines.size(); ++i)
     Put(top + static_cast<int>(i), std::max(0, (COLS - static_cast<int>(lines[i].size())) / 2),
