@@ -46,8 +46,11 @@ int RuntimeCode(int sqliteCode) {
     case SQLITE_SCHEMA: return kInvalidDeclaration;
     case SQLITE_READONLY:
     case SQLITE_PERM:
-    case SQLITE_AUTH: return kAccessDenied;
-    case SQLITE_CANTOPEN: return kFileNotFound;
+    case SQLITE_AUTH:
+    // A file that is there (the driver looks before it opens) but cannot be
+    // opened, or a journal that cannot be made beside it: a write to it fails
+    // every time, as to a read-only file.
+    case SQLITE_CANTOPEN: return kAccessDenied;
     default: return kBadRequest;
   }
 }
