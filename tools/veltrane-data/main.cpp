@@ -325,6 +325,28 @@ int Generate(const Invocation& call) {
   return 0;
 }
 
+// Where an export to `named` goes: the file a symbolic link names (the copy
+// replaces that file, not the link), made absolute before the tool enters the
+// folder. Only a new or a regular file is written: the copy takes the place
+// of what is there, and a device, pipe or folder must not be replaced.
+bool ExportTarget(const std::string& named, std::string& path, std::string& error) {
+  namespace fs = std::filesystem;
+  fs::path target = fs::absolute(named);
+  std::error_code ec;
+  for (int links = 0; fs::is_symlink(fs::symlink_status(target, ec)); ++links) {
+    if (links == 40) return error = "cannot write " + named + ": too many symbolic links", false;
+    const fs::path to = fs::read_symlink(target, ec);
+    if (ec) return error = "cannot write " + named + ": " + ec.message(), false;
+    target = (to.is_absolute() ? to : target.parent_path() / to).lexically_normal();
+  }
+  const fs::file_status status = fs::status(target, ec);
+  if (fs::exists(status) && !fs::is_regular_file(status))
+    return error = named + " is not a regular file; the CSV is written to a new or a regular file",
+           false;
+  path = target.string();
+  return true;
+}
+
 int Export(const Invocation& call) {
   const auto* decl = FileByLabel(call.Args[1]);
   if (!decl) return Fail("no data file is labelled " + call.Args[1]);
@@ -334,10 +356,10 @@ int Export(const Invocation& call) {
     return Usage("--through applies to Timecard only");
   // The CSV is written beside its final name and takes that name only once
   // complete; the path is made absolute before entering the folder.
-  std::string path, part;
+  std::string path, part, error;
   std::ofstream out;
   if (call.Args.size() == 3) {
-    path = std::filesystem::absolute(call.Args[2]).string();
+    if (!ExportTarget(call.Args[2], path, error)) return Fail(error);
     part = path + ".part";
     // The copy takes the place of what is there: never of a data file (a
     // slip of FILE for the punch file would lose every punch).
@@ -352,7 +374,6 @@ int Export(const Invocation& call) {
     if (!part.empty()) std::remove(part.c_str());
     return Fail(message);
   };
-  std::string error;
   if (!EnterStore(call, false, error)) return failed(error);
   rt::File file(*decl);
   OpenForReading(file);
@@ -396,6 +417,8 @@ int Import(const Invocation& call) {
   const auto* decl = FileByLabel(call.Args[1]);
   if (!decl) return Fail("no data file is labelled " + call.Args[1]);
   const std::string& csv = call.Args[2];
+  std::error_code ec;
+  if (std::filesystem::is_directory(csv, ec)) return Fail("cannot read " + csv + ": it is a folder");
   std::ifstream in(csv, std::ios::binary);
   if (!in) return Fail("cannot read " + csv);
   std::string error;
