@@ -160,7 +160,10 @@ std::string Store(rt::File& file, const Column& column, const std::string& cell)
       int room = ref.Type() == rt::FieldType::CText ? ref.Size() - 1 : ref.Size();
       if (static_cast<int>(latin1.size()) > room)
         return "text longer than " + std::to_string(room) + " characters";
-      if (latin1.find('\0') != std::string::npos) return "text holds a NUL";
+      // A ctext ends at its first NUL; a text holds one as any other byte
+      // (another tool may have stored it, and the export wrote it).
+      if (ref.Type() == rt::FieldType::CText && latin1.find('\0') != std::string::npos)
+        return "text holds a NUL";
       ref.SetString(latin1);
       return {};
     }
