@@ -163,3 +163,18 @@ TEST_F(OddFiles, AnExportedCopyOfATextWithANulImportsBack) {
 }
 
 }  // namespace
+
+// Duty dates no calendar has (written by another tool) are shown by their day
+// numbers in the statistics, not as 00/00/0000.
+TEST_F(OddFiles, StatisticsShowDutyDatesOutsideTheCalendarAsNumbers) {
+  {
+    e2e::SqlFile timecard(Punches());
+    ASSERT_EQ(timecard.Exec("UPDATE \"Timecard\" SET \"DUTYDATE\" = -5 WHERE rowid = 1;"
+                            "UPDATE \"Timecard\" SET \"DUTYDATE\" = 99999999 WHERE rowid = 2"),
+              "");
+  }
+  const e2e::RunResult stats = Tool({"stats", "."});
+  EXPECT_NE(stats.Out.find("Timecard duty dates: day number -5 (no date) to day number 99999999 (no date)"),
+            std::string::npos)
+      << stats.Out;
+}

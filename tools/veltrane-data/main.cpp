@@ -510,8 +510,13 @@ int Stats(const Invocation& call) {
     rt::ViewSetStart(view, 0);
     rt::FilePrevious(view);
     auto last = timecard->Field(app::tim::kDutyDate).GetInt();
-    lines.push_back("Timecard duty dates: " + rt::Format(first, "D02") + " to " +
-                    rt::Format(last, "D02"));
+    // A day number no calendar date has (another tool wrote it) is shown as
+    // the number, not as the picture's 00/00/0000.
+    auto shown = [](std::int64_t day) {
+      const std::string date = rt::Format(day, "D02B");
+      return date.empty() ? "day number " + std::to_string(day) + " (no date)" : date;
+    };
+    lines.push_back("Timecard duty dates: " + shown(first) + " to " + shown(last));
   }
   if (*through != 0) {
     rt::ViewSetProperty(view, rt::kPropOrder, "");
