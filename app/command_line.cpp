@@ -1,7 +1,5 @@
 #include "app/command_line.h"
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -125,8 +123,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line,
       value = args[++i];
     }
     // Blanks only are no value (a shell variable that held nothing).
-    if (std::all_of(value.begin(), value.end(), [](unsigned char c) { return std::isspace(c); }))
-      return error = name + " needs a value", false;
+    if (rt::IsBlank(value)) return error = name + " needs a value", false;
     if (!target->empty()) return error = name + " is given twice", false;
     *target = value;
   }

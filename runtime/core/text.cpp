@@ -48,6 +48,12 @@ std::string InDoubleQuotes(std::string_view text) {
   return quoted;
 }
 
+bool IsBlank(std::string_view text) {
+  for (char c : text)
+    if (c != ' ' && (c < '\t' || c > '\r')) return false;
+  return true;
+}
+
 std::string PrintableText(std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out;

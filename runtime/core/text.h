@@ -31,6 +31,9 @@ std::string_view TrimBlanks(std::string_view text);
 // text between double quotes, as it stands (nothing inside is escaped).
 std::string InDoubleQuotes(std::string_view text);
 
+// Whether text is empty or ASCII white space only (a value that gives nothing).
+bool IsBlank(std::string_view text);
+
 // text fit to print on a terminal whatever it holds: each control character
 // (below 0x20 but the tab, DEL, and the C1 controls U+0080-U+009F as UTF-8
 // writes them) becomes \xNN for each of its bytes, so text that came from

@@ -109,7 +109,11 @@ void SendCancel(PGconn* conn) {
   }).detach();
 }
 
-std::string Seconds(int milliseconds) { return std::to_string((milliseconds + 999) / 1000); }
+// The text of a request given up after `milliseconds` without an answer.
+std::string NoAnswer(int milliseconds, const std::string& outcome) {
+  return "no answer from the server within " + std::to_string((milliseconds + 999) / 1000) +
+         " s: " + outcome;
+}
 
 // Whether a statement run outside a transaction leaves the table locks kept
 // since the last commit (see TryTableLock): the next transaction's BEGIN and
@@ -325,8 +329,7 @@ int Connection::Abandon(const Wait& wait) {
       wait.Commit ? "whether the transaction was committed is not known"
       : began_    ? "nothing of the open transaction was committed"
                   : "whether the request took effect is not known";
-  error_ = "no answer from the server within " + Seconds(wait.Ms) +
-           " s: the connection was closed, and " + what + where_;
+  error_ = NoAnswer(wait.Ms, "the connection was closed, and " + what) + where_;
   state_.clear();
   unknownCommit_ = wait.Commit;
   PQfinish(conn_);
@@ -379,9 +382,7 @@ int Connection::Failed(PGresult* result, const Wait* wait) {
   state_ = state ? state : "";
   const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
   error_ = OneLine(primary ? primary : PQerrorMessage(conn_)) + where_;
-  if (wait && wait->Cancelled)
-    error_ = "no answer from the server within " + Seconds(wait->Ms) +
-             " s: the request was cancelled" + where_;
+  if (wait && wait->Cancelled) error_ = NoAnswer(wait->Ms, "the request was cancelled") + where_;
   if (PQstatus(conn_) != CONNECTION_OK || state_.starts_with("08") || state_.starts_with("57P")) {
     lost_ = true;
     return kBadRequest;
@@ -496,8 +497,7 @@ int Connection::RunGuarded(const std::string& sql, const Params& params, Result&
   PQexitPipelineMode(conn_);
   if (broken || PQstatus(conn_) != CONNECTION_OK) return Lost(OneLine(PQerrorMessage(conn_)));
   if (code != kNoError && wait.Cancelled)
-    error_ = "no answer from the server within " + Seconds(wait.Ms) +
-             " s: the request was cancelled" + where_;
+    error_ = NoAnswer(wait.Ms, "the request was cancelled") + where_;
   if (code != kNoError && !lost_ && Exec("ROLLBACK TO SAVEPOINT veltrane_write") != kNoError)
     lost_ = true;
   return code;
